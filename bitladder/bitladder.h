@@ -1,0 +1,45 @@
+// One run of bitladder in the working directory: give each distinct
+// non-empty trimmed line of "patterns_ordered_by_frequency.txt", in order, the
+// next code word, and write the pairs to "map_varicodes.txt".
+//
+// The code words are all strings of '0' and '1' that begin and end with '1'
+// and hold no "00", shortest first and in ascending order within a length:
+// "1", "11", "101", "111", "1011", "1101", "1111", "10101", ... There are as
+// many of length L as the L-th Fibonacci number (1, 1, 2, 3, 5, 8, ...).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+inline constexpr const char* ranked_input_file = "patterns_ordered_by_frequency.txt";
+inline constexpr const char* code_map_file = "map_varicodes.txt";
+
+// Turns `code` into the code word after it; "" becomes "1", the first. The
+// rightmost '0' becomes '1' and what follows it becomes the smallest valid
+// ending ("01" repeated, then "1" when an odd number of places is left); a
+// code of all '1' is followed by the smallest code one longer. Amortized
+// constant time: most codes end in few '1'.
+void next_code(std::string& code);
+
+// The set of lines already coded: each line's bytes are copied once into
+// large blocks, and an open-addressing table of hashes points at them.
+struct LineSet {
+  struct Slot {
+    std::uint64_t hash = 0;
+    const char* record = nullptr;  // a size_t length, then the bytes; null: empty
+  };
+  std::vector<Slot> slots = std::vector<Slot>(1024);
+  std::size_t size = 0;
+  std::vector<std::unique_ptr<char[]>> blocks;
+  std::size_t block_used = 0;
+  std::size_t block_size = 0;
+};
+
+// Adds `line` to `set`; false when it was there already.
+bool insert_line(LineSet& set, std::string_view line);
+
+// The whole run; returns the exit status (0, or 1 after a reported failure).
+int run_bitladder();

@@ -1,0 +1,59 @@
+// Reading a file line by line in large blocks. A line ends at a line feed,
+// which is not part of it; a last line without a line feed is a line too, and
+// the end of the file after a final line feed is not a further line. Bytes are
+// returned exactly as stored: a CR before the line feed stays in the line.
+// Memory is one block plus the longest line, whatever the size of the file.
+#pragma once
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct LineReader {
+  std::FILE* file = nullptr;  // null: the file reads as empty
+  std::string name;
+  std::vector<char> buffer;
+  std::size_t begin = 0;  // the unread bytes are buffer[begin, end)
+  std::size_t end = 0;
+  bool at_end = false;  // nothing more will come from the file
+};
+
+// The size of one read; lines longer than this grow the buffer.
+inline constexpr std::size_t line_block_size = 1 << 18;
+
+// Opens `name` for reading. A file that cannot be opened reads as empty and
+// is not reported.
+LineReader open_lines(const std::string& name);
+
+// Reads more of the file into the buffer; false when nothing more came. A read
+// error is reported (see failure.h) and then ends the input like end of file.
+bool refill_lines(LineReader& reader);
+
+// Sets `line` to the next line and returns true, or returns false at the end
+// of the input. `line` stays valid until the next call.
+inline bool next_line(LineReader& reader, std::string_view& line) {
+  for (;;) {
+    const char* data = reader.buffer.data();
+    const std::size_t unread = reader.end - reader.begin;
+    if (unread != 0) {
+      const void* lf = std::memchr(data + reader.begin, '\n', unread);
+      if (lf != nullptr) {
+        const std::size_t lf_at = static_cast<std::size_t>(static_cast<const char*>(lf) - data);
+        line = std::string_view(data + reader.begin, lf_at - reader.begin);
+        reader.begin = lf_at + 1;
+        return true;
+      }
+    }
+    if (!refill_lines(reader)) {
+      if (reader.begin == reader.end) return false;
+      line = std::string_view(reader.buffer.data() + reader.begin, reader.end - reader.begin);
+      reader.begin = reader.end;
+      return true;
+    }
+  }
+}
+
+// Closes the file.
+void close_lines(LineReader& reader);

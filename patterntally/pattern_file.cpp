@@ -1,0 +1,86 @@
+#include "pattern_file.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <unordered_set>
+
+#include "line_reader.h"
+
+namespace {
+
+// Appends one "IGNORING LINE" message: "- WHAT in line N (\"QUOTED\") in file \"NAME\": IGNORING LINE".
+void write_line_message(Output& messages, std::string_view what, std::uint64_t line_number,
+                        std::string_view quoted, std::string_view file_name) {
+  std::string message = "- ";
+  message += what;
+  message += " in line ";
+  message += std::to_string(line_number);
+  message += " (\"";
+  message += quoted;
+  message += "\") in file \"";
+  message += file_name;
+  message += "\": IGNORING LINE\n";
+  write_output(messages, message);
+}
+
+}  // namespace
+
+ByteSet valid_byte_set(const PatternList& valid) {
+  ByteSet set{};
+  for (const std::string& entry : valid) {
+    if (entry.size() == 1) set[static_cast<unsigned char>(entry[0])] = true;
+  }
+  return set;
+}
+
+bool check_string(std::string_view text, const ByteSet& valid) {
+  for (char c : text) {
+    if (!valid[static_cast<unsigned char>(c)]) return false;
+  }
+  return true;
+}
+
+bool check_string(std::string_view text, const PatternList& valid) {
+  return check_string(text, valid_byte_set(valid));
+}
+
+bool compare_string_length(const std::string& a, const std::string& b) {
+  return a.size() > b.size();
+}
+
+PatternList read_strings_from_file(const std::string& file_name, const PatternList& valid,
+                                   Output& messages) {
+  const bool validate = !valid.empty();
+  const ByteSet valid_bytes = valid_byte_set(valid);
+  PatternList result;
+  std::unordered_set<std::string> seen;
+  LineReader reader = open_lines(file_name);
+  std::uint64_t line_number = 0;
+  std::string_view line;
+  while (next_line(reader, line)) {
+    ++line_number;
+    // 1. The delimiters: the first '<' and the last '>' after it.
+    const std::size_t open = line.find('<');
+    if (open == std::string_view::npos) {
+      write_line_message(messages, "No starting character \"<\"", line_number, line, file_name);
+      continue;
+    }
+    const std::size_t close = line.rfind('>');
+    if (close == std::string_view::npos || close < open) {
+      write_line_message(messages, "No ending character \">\"", line_number, line, file_name);
+      continue;
+    }
+    // 2. The bracketed text must hold valid bytes only; then it is kept once.
+    const std::string_view text = line.substr(open + 1, close - open - 1);
+    if (validate && !check_string(text, valid_bytes)) {
+      write_line_message(messages, "Invalid character", line_number, text, file_name);
+      continue;
+    }
+    if (text.empty()) continue;
+    auto [at, inserted] = seen.emplace(text);
+    if (inserted) result.push_back(*at);
+  }
+  close_lines(reader);
+  std::stable_sort(result.begin(), result.end(), compare_string_length);
+  return result;
+}

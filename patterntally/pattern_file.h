@@ -1,0 +1,38 @@
+// Definition files: one pattern per line, written between the first '<' and
+// the last '>' of the line, so "<<>" defines "<" and "<a>b>" defines "a>b".
+// Text outside the brackets is ignored. A pattern is a byte string; letter
+// case matters and no character set is assumed.
+#pragma once
+
+#include <array>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "output.h"
+
+// Distinct non-empty patterns, longest first once read.
+using PatternList = std::vector<std::string>;
+
+// For each byte value, whether the one-byte string of it is in a list.
+using ByteSet = std::array<bool, 256>;
+
+// The bytes made valid by `valid`: only its one-byte entries count, so an
+// entry "ab" makes neither 'a' nor 'b' valid.
+ByteSet valid_byte_set(const PatternList& valid);
+
+// True when every byte of `text` is valid in `valid`; true for "".
+bool check_string(std::string_view text, const PatternList& valid);
+bool check_string(std::string_view text, const ByteSet& valid);
+
+// The order of a PatternList: true exactly when `a` is longer than `b`.
+bool compare_string_length(const std::string& a, const std::string& b);
+
+// Reads the patterns of the definition file `file_name`, longest first.
+// Writes one message to `messages` for each line without '<', without a '>'
+// after its first '<', or (when `valid` is not empty) with a byte of the
+// bracketed text that is not valid; such lines are skipped. Empty and
+// repeated patterns are dropped silently. A file that cannot be opened gives
+// an empty list and no message.
+PatternList read_strings_from_file(const std::string& file_name, const PatternList& valid,
+                                   Output& messages);

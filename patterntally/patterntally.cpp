@@ -1,0 +1,52 @@
+#include "patterntally.h"
+
+#include "failure.h"
+#include "pattern_file.h"
+#include "trim.h"
+
+std::uint64_t count_corpus(LineReader& corpus, const StartMatcher& start, Tokenizer& tokenizer,
+                           Output& messages) {
+  LineContext context;
+  context.messages = &messages;
+  std::string_view line;
+  while (next_line(corpus, line)) {
+    ++context.line_number;
+    context.trimmed_line = trim_view(line);
+    const std::size_t skipped = start_pattern_length(start, context.trimmed_line);
+    count_tokens(tokenizer, context.trimmed_line.substr(skipped), context);
+  }
+  return context.line_number;
+}
+
+FrequencyTable seed_frequency_table(const PatternList& valid, const PatternList& recurrent) {
+  FrequencyTable table;
+  for (const std::string& pattern : valid) table.emplace(pattern, 0);
+  for (const std::string& pattern : recurrent) table.emplace(pattern, 0);
+  return table;
+}
+
+int run_patterntally() {
+  Output& messages = standard_output();
+  // 1. The corpus is opened and both outputs emptied before anything is read.
+  LineReader corpus = open_lines(corpus_file);
+  Output count_report = create_output(count_report_file);
+  Output ranked = create_output(ranked_file);
+  // 2. Definitions: valid characters first, as the others are checked against them.
+  const PatternList valid = read_strings_from_file(valid_chars_file, {}, messages);
+  const PatternList recurrent = read_strings_from_file(recurrent_file, valid, messages);
+  const PatternList start = read_strings_from_file(start_file, valid, messages);
+  // 3. Count.
+  FrequencyTable table = seed_frequency_table(valid, recurrent);
+  Tokenizer tokenizer = build_tokenizer(valid, recurrent);
+  count_corpus(corpus, build_start_matcher(start), tokenizer, messages);
+  for (auto& [pattern, count] : take_token_counts(tokenizer)) {
+    table[pattern] += static_cast<std::int64_t>(count);
+  }
+  // 4. Rank and write; close in order.
+  write_ranked_reports(table, count_report, ranked);
+  close_lines(corpus);
+  close_output(count_report);
+  close_output(ranked);
+  close_output(messages);
+  return exit_status();
+}

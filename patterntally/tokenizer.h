@@ -1,0 +1,114 @@
+// Splitting corpus text into tokens and counting them. At each position the
+// token is the longest recurrent pattern that starts there, else the single
+// byte when it is valid; an invalid byte is reported and skipped. Matching is
+// greedy and never looks back.
+//
+// The tokens form a trie. Walking it byte by byte finds the longest match, but
+// a plain walk re-reads bytes after a long partial match (with the patterns
+// "a" and "aaab", the text "aaaa..." would be read three times). Instead each
+// node v carries, as in linear-time maximal-munch tokenisers, a failure link:
+// when the next byte cannot extend v, the greedy tokens of v's text are popped
+// and the walk goes on from the node of what is left, `fail[v]`, without
+// re-reading. The popped tokens depend on v alone, so the hot loop only counts
+// how often each node popped; take_token_counts turns those counts into token
+// counts once, deepest nodes first. Every byte costs one table lookup when the
+// transition table fits in memory (see `dense_table_limit`), and amortized
+// constant time otherwise.
+//
+// Tested by tokenizer_test.cpp against a slow reference tokeniser.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "output.h"
+#include "pattern_file.h"
+
+inline constexpr std::uint32_t no_node = 0xFFFFFFFF;
+
+struct Tokenizer {
+  // The trie of tokens, nodes numbered breadth first; node 0 is the root and
+  // stands for the empty text. Per node:
+  std::vector<std::uint32_t> parent;
+  std::vector<std::uint8_t> edge;          // the byte from the parent
+  std::vector<bool> is_token;              // the node's text is a token
+  std::vector<std::uint32_t> first_child;  // children as sibling lists
+  std::vector<std::uint32_t> next_sibling;
+  std::array<std::uint32_t, 256> root_child{};  // no_node where none
+  // Failure: when v cannot go on, its text is popped as tokens: a token node
+  // pops itself; another node pops what its parent pops, then what each node
+  // of `extra_pops` pops; the walk then resumes at `fail[v]`.
+  std::vector<std::uint32_t> fail;
+  std::vector<std::uint32_t> extra_begin;  // extra_pops of v: [extra_begin[v], extra_begin[v+1])
+  std::vector<std::uint32_t> extra_pops;
+  // Counters: how often each node popped, and how many texts ended on it.
+  std::vector<std::uint64_t> pop_count;
+  std::vector<std::uint64_t> end_count;
+  // Dense transitions, when they fit: one row of 2^row_shift entries per
+  // node, indexed by byte class (class 0: invalid bytes). An entry holds the
+  // row offset of the next node, `fail_bit` when the step first popped the
+  // current node once, or `slow_bit` when the step needs the general loop.
+  std::array<std::uint8_t, 256> byte_class{};
+  unsigned row_shift = 0;
+  std::vector<std::uint32_t> table;  // empty: use the sibling lists
+};
+
+inline constexpr std::uint32_t fail_bit = 0x80000000;
+inline constexpr std::uint32_t slow_bit = 0x40000000;
+inline constexpr std::uint32_t row_mask = 0x3FFFFFFF;
+
+// The dense table is built when it has at most this many entries.
+inline constexpr std::size_t dense_table_limit = std::size_t{6} << 20;
+
+// Builds the tokeniser for the valid bytes of `valid` and the recurrent
+// patterns, which must consist of valid bytes, as the definition reader makes
+// sure whenever there are valid bytes. With none, no pattern can ever match,
+// since the first byte of every token would be reported, and all are left out.
+Tokenizer build_tokenizer(const PatternList& valid, const PatternList& recurrent,
+                          bool allow_dense = true);
+
+// Where an invalid byte was found: for the message that reports it.
+struct LineContext {
+  std::uint64_t line_number = 0;
+  std::string_view trimmed_line;
+  Output* messages = nullptr;
+};
+
+// Moves one step from `node` on `byte` in the general way; reports an invalid
+// byte. Returns the next node.
+std::uint32_t step_slowly(Tokenizer& t, std::uint32_t node, unsigned char byte,
+                          const LineContext& context);
+
+// Counts the tokens of `text`; reports each invalid byte with `context`.
+inline void count_tokens(Tokenizer& t, std::string_view text, const LineContext& context) {
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(text.data());
+  const unsigned char* const end = p + text.size();
+  std::uint32_t node = 0;
+  if (!t.table.empty()) {
+    const std::uint32_t* const table = t.table.data();
+    std::uint64_t* const pops = t.pop_count.data();
+    const unsigned shift = t.row_shift;
+    std::uint32_t row = 0;
+    for (; p != end; ++p) {
+      const std::uint32_t entry = table[row + t.byte_class[*p]];
+      pops[row >> shift] += entry >> 31;
+      if ((entry & slow_bit) != 0) [[unlikely]] {
+        row = step_slowly(t, row >> shift, *p, context) << shift;
+        continue;
+      }
+      row = entry & row_mask;
+    }
+    node = row >> shift;
+  } else {
+    for (; p != end; ++p) node = step_slowly(t, node, *p, context);
+  }
+  ++t.end_count[node];
+}
+
+// The count of every token counted since the last call, as (token, count)
+// pairs with counts above 0, in no particular order; resets the counters.
+std::vector<std::pair<std::string, std::uint64_t>> take_token_counts(Tokenizer& t);

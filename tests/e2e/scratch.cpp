@@ -1,0 +1,72 @@
+#include "scratch.h"
+
+#include <sys/wait.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+Scratch::~Scratch() {
+  if (dir.empty()) return;
+  std::error_code ignored;
+  fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add, ignored);
+  fs::remove_all(dir, ignored);
+}
+
+void make_scratch(Scratch& s, const std::string& tag) {
+  static std::atomic<int> counter{0};
+  s.dir = fs::temp_directory_path() /
+          ("patternladder-" + tag + "-" + std::to_string(::getpid()) + "-" +
+           std::to_string(counter++));
+  fs::remove_all(s.dir);
+  fs::create_directories(s.dir);
+}
+
+void put_file(const Scratch& s, const std::string& name, const std::string& bytes) {
+  std::ofstream out(s.dir / name, std::ios::binary);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string get_file(const Scratch& s, const std::string& name) {
+  std::ifstream in(s.dir / name, std::ios::binary);
+  if (!in) return "<missing>";
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+RunResult run_in(const Scratch& s, const std::string& program,
+                 const std::string& redirect_stdout) {
+  const fs::path out = s.dir.parent_path() / (s.dir.filename().string() + ".stdout");
+  const fs::path err = s.dir.parent_path() / (s.dir.filename().string() + ".stderr");
+  const std::string stdout_to = redirect_stdout.empty() ? "> '" + out.string() + "'" : redirect_stdout;
+  const std::string command = "cd '" + s.dir.string() + "' && '" + program + "' </dev/null " +
+                              stdout_to + " 2> '" + err.string() + "'";
+  const int raw = std::system(command.c_str());
+  RunResult r;
+  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  auto slurp = [](const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+  };
+  r.out = redirect_stdout.empty() ? slurp(out) : "";
+  r.err = slurp(err);
+  fs::remove(out);
+  fs::remove(err);
+  return r;
+}
+
+std::string list_files(const Scratch& s) {
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(s.dir)) names.insert(entry.path().filename().string());
+  std::string all;
+  for (const auto& name : names) all += name + "\n";
+  return all;
+}

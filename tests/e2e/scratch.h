@@ -1,0 +1,43 @@
+// Running the built programs in fresh scratch directories: seed the files,
+// run, and read back standard output, standard error, exit status and files.
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <string>
+
+// A directory that is removed with everything in it when it goes out of scope.
+struct Scratch {
+  std::filesystem::path dir;
+  Scratch() = default;
+  Scratch(const Scratch&) = delete;
+  Scratch& operator=(const Scratch&) = delete;
+  ~Scratch();
+};
+
+// Makes `s` a new empty directory under the system's temporary directory;
+// `tag` names it.
+void make_scratch(Scratch& s, const std::string& tag);
+
+// Writes `bytes` to `name` in the scratch directory.
+void put_file(const Scratch& s, const std::string& name, const std::string& bytes);
+
+// The bytes of `name`, or "<missing>" when there is no such file.
+std::string get_file(const Scratch& s, const std::string& name);
+
+struct RunResult {
+  std::string out;  // standard output
+  std::string err;  // standard error
+  int status = -1;  // exit status
+};
+
+// Runs `program` (a path) in the scratch directory with no standard input;
+// `redirect_stdout` replaces the capture of standard output (e.g. ">/dev/full").
+RunResult run_in(const Scratch& s, const std::string& program,
+                 const std::string& redirect_stdout = "");
+
+// The names of all entries in the scratch directory, sorted.
+std::string list_files(const Scratch& s);
+
+inline const std::string patterntally = PATTERNTALLY_PATH;
+inline const std::string bitladder = BITLADDER_PATH;
