@@ -42,6 +42,24 @@ bool refill_lines(LineReader& reader) {
   return true;
 }
 
+bool next_block(LineReader& reader, std::string_view& block) {
+  for (;;) {
+    const std::string_view unread(reader.buffer.data() + reader.begin, reader.end - reader.begin);
+    const std::size_t last_lf = unread.rfind('\n');
+    if (last_lf != std::string_view::npos) {
+      block = unread.substr(0, last_lf + 1);
+      reader.begin += last_lf + 1;
+      return true;
+    }
+    if (!refill_lines(reader)) {
+      if (reader.begin == reader.end) return false;
+      block = std::string_view(reader.buffer.data() + reader.begin, reader.end - reader.begin);
+      reader.begin = reader.end;
+      return true;
+    }
+  }
+}
+
 void close_lines(LineReader& reader) {
   if (reader.file != nullptr) std::fclose(reader.file);
   reader.file = nullptr;

@@ -55,5 +55,11 @@ inline bool next_line(LineReader& reader, std::string_view& line) {
   }
 }
 
+// Sets `block` to the next run of whole lines, each with its line feed,
+// except that the last line of the input may lack one; returns false at the
+// end of the input. Mixes freely with next_line. `block` stays valid until the
+// next call.
+bool next_block(LineReader& reader, std::string_view& block);
+
 // Closes the file.
 void close_lines(LineReader& reader);

@@ -2,20 +2,13 @@
 
 #include "failure.h"
 #include "pattern_file.h"
-#include "trim.h"
 
 std::uint64_t count_corpus(LineReader& corpus, const StartMatcher& start, Tokenizer& tokenizer,
                            Output& messages) {
-  LineContext context;
-  context.messages = &messages;
-  std::string_view line;
-  while (next_line(corpus, line)) {
-    ++context.line_number;
-    context.trimmed_line = trim_view(line);
-    const std::size_t skipped = start_pattern_length(start, context.trimmed_line);
-    count_tokens(tokenizer, context.trimmed_line.substr(skipped), context);
-  }
-  return context.line_number;
+  std::uint64_t lines = 0;
+  std::string_view block;
+  while (next_block(corpus, block)) lines += count_block(tokenizer, start, block, lines + 1, messages);
+  return lines;
 }
 
 FrequencyTable seed_frequency_table(const PatternList& valid, const PatternList& recurrent) {

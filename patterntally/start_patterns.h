@@ -1,13 +1,15 @@
 // Start patterns: at most one, the longest that matches, is removed from the
 // very start of each corpus line before it is tokenised.
 //
-// The longest start pattern that is a prefix of a line is found with one
-// binary search in the patterns sorted by bytes: the patterns that are
+// Only the patterns that begin with the line's first byte can match; they
+// stand together in the patterns sorted by bytes. A few are tried longest
+// first. Among many, one binary search finds the answer: the patterns that are
 // prefixes of the line sort at or before it, the longest of them last. When
 // the greatest pattern not after the line is no prefix of it, the answer is a
 // prefix of that pattern, so the search goes on down its chain of prefixes.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -16,9 +18,10 @@
 #include "pattern_file.h"
 
 struct StartMatcher {
-  std::vector<std::string> sorted;             // ascending byte order
-  std::vector<std::uint32_t> longest_prefix;   // index of the longest other pattern that is a prefix, or none
-  ByteSet first_bytes{};                       // the first byte of some pattern
+  std::vector<std::string> sorted;            // ascending byte order
+  std::vector<std::uint32_t> longest_prefix;  // index of the longest other pattern that is a prefix, or none
+  std::vector<std::uint32_t> longest_first;   // indexes of each first byte's patterns, longest first
+  std::array<std::uint32_t, 257> first_byte_begin{};  // patterns beginning with byte b: [begin[b], begin[b+1])
 };
 
 StartMatcher build_start_matcher(const PatternList& start_patterns);

@@ -1,6 +1,9 @@
 #include "tokenizer.h"
 
 #include <algorithm>
+#include <cstring>
+
+#include "trim.h"
 
 namespace {
 
@@ -127,7 +130,7 @@ void build_dense_table(Tokenizer& t) {
   for (std::size_t b = 0; b < 256; ++b) {
     if (t.root_child[b] != no_node) t.byte_class[b] = static_cast<std::uint8_t>(classes++);
   }
-  unsigned shift = 0;
+  unsigned shift = 6;  // rows of at least 64 entries: see walk_side_by_side
   while ((1u << shift) < classes) ++shift;
   const std::size_t n = t.parent.size();
   const std::size_t width = std::size_t{1} << shift;
@@ -158,17 +161,6 @@ std::string text_of(const Tokenizer& t, std::uint32_t node) {
   return text;
 }
 
-void report_invalid_byte(unsigned char byte, const LineContext& context) {
-  std::string message = "- Invalid character \"";
-  message += static_cast<char>(byte);
-  message += "\" in line ";
-  message += std::to_string(context.line_number);
-  message += " (\"";
-  message += context.trimmed_line;
-  message += "\") in file \"websites.txt\": IGNORING CHARACTER\n";
-  write_output(*context.messages, message);
-}
-
 }  // namespace
 
 Tokenizer build_tokenizer(const PatternList& valid, const PatternList& recurrent,
@@ -186,26 +178,26 @@ Tokenizer build_tokenizer(const PatternList& valid, const PatternList& recurrent
   draft = DraftTrie{};
   link_failures(t);
   if (allow_dense) build_dense_table(t);
-  t.pop_count.assign(t.parent.size(), 0);
-  t.end_count.assign(t.parent.size(), 0);
+  const std::size_t streams = t.table.empty() ? 1 : stream_count;
+  t.pop_count.assign(streams * t.parent.size(), 0);
+  t.end_count.assign(streams * t.parent.size(), 0);
   return t;
 }
 
-std::uint32_t step_slowly(Tokenizer& t, std::uint32_t node, unsigned char byte,
-                          const LineContext& context) {
-  for (;;) {
-    const std::uint32_t next = child_of(t, node, byte);
-    if (next != no_node) return next;
-    if (node == 0) {
-      report_invalid_byte(byte, context);
-      return 0;
-    }
-    ++t.pop_count[node];
-    node = t.fail[node];
-  }
-}
-
 std::vector<std::pair<std::string, std::uint64_t>> take_token_counts(Tokenizer& t) {
+  // Fold the streams' counters, stored node by node, into the first n.
+  const std::size_t n = t.parent.size();
+  const std::size_t streams = t.pop_count.size() / n;
+  for (std::size_t v = 0; v < n; ++v) {
+    std::uint64_t pops = 0;
+    std::uint64_t ends = 0;
+    for (std::size_t k = 0; k < streams; ++k) {
+      pops += std::exchange(t.pop_count[v * streams + k], 0);
+      ends += std::exchange(t.end_count[v * streams + k], 0);
+    }
+    t.pop_count[v] = pops;
+    t.end_count[v] = ends;
+  }
   // Deepest first: every node hands its counts to shallower nodes only.
   std::vector<std::pair<std::string, std::uint64_t>> counts;
   for (std::size_t v = t.parent.size(); v-- > 1;) {
@@ -228,4 +220,229 @@ std::vector<std::pair<std::string, std::uint64_t>> take_token_counts(Tokenizer& 
   t.pop_count[0] = 0;
   t.end_count[0] = 0;
   return counts;
+}
+
+namespace {
+
+// An invalid byte met by a part whose first line number is not known yet.
+struct HeldMessage {
+  std::uint64_t line;  // of the part, from 1
+  unsigned char byte;
+  std::string_view trimmed_line;
+};
+
+// One part of a block, walked line by line.
+struct Stream {
+  const unsigned char* next_byte = nullptr;  // the current line's tokens still to read
+  const unsigned char* text_end = nullptr;
+  std::uint32_t row = 0;                     // the walk's node, as a row offset
+  const char* next_line = nullptr;           // the lines of the part still to start
+  const char* part_end = nullptr;
+  bool done = false;                         // no line left
+  bool guarded = false;                      // an invalid byte stands at text_end
+  std::string_view trimmed_line;             // the current line, for messages
+  std::uint64_t lines = 0;                   // lines started so far
+  std::uint64_t first_line_number = 0;       // of the part; 0 while not known
+  std::uint64_t* pops = nullptr;             // this stream's counters: node v at [v * stride]
+  std::uint64_t* ends = nullptr;
+  std::size_t stride = 1;
+  Output* messages = nullptr;
+  std::vector<HeldMessage> held;  // while first_line_number is not known
+};
+
+// Messages of a part held back at most this many before the walk falls back
+// to one part at a time.
+constexpr std::size_t held_message_limit = 4096;
+
+void write_invalid_byte_message(Output& messages, unsigned char byte, std::uint64_t line_number,
+                                std::string_view trimmed_line) {
+  std::string message = "- Invalid character \"";
+  message += static_cast<char>(byte);
+  message += "\" in line ";
+  message += std::to_string(line_number);
+  message += " (\"";
+  message += trimmed_line;
+  message += "\") in file \"websites.txt\": IGNORING CHARACTER\n";
+  write_output(messages, message);
+}
+
+void report_invalid_byte(Stream& s, unsigned char byte) {
+  if (s.first_line_number == 0) {
+    s.held.push_back({s.lines, byte, s.trimmed_line});
+  } else {
+    write_invalid_byte_message(*s.messages, byte, s.first_line_number + s.lines - 1, s.trimmed_line);
+  }
+}
+
+// Moves one step from `node` on `byte` without the dense table's shortcuts:
+// pops until some node has a child on `byte`. At the root, that fails only
+// for an invalid byte, which is reported and skipped.
+std::uint32_t step_slowly(const Tokenizer& t, Stream& s, std::uint32_t node, unsigned char byte) {
+  for (;;) {
+    const std::uint32_t next = child_of(t, node, byte);
+    if (next != no_node) return next;
+    if (node == 0) {
+      report_invalid_byte(s, byte);
+      return 0;
+    }
+    ++s.pops[node * s.stride];
+    node = t.fail[node];
+  }
+}
+
+void end_line(const Tokenizer& t, Stream& s) {
+  ++s.ends[(s.row >> t.row_shift) * s.stride];
+}
+
+// Starts the next line of the part: trimmed, its start pattern removed. False
+// when the part is done. The line is `guarded` when the byte after it is not
+// valid, as a line feed never is: its step then takes the slow way, which
+// ends the line, so the side-by-side walk needs no bounds check.
+bool begin_line(const Tokenizer& t, const StartMatcher& start, Stream& s) {
+  if (s.next_line == s.part_end) {
+    s.done = true;
+    return false;
+  }
+  const auto rest = static_cast<std::size_t>(s.part_end - s.next_line);
+  const char* lf = static_cast<const char*>(std::memchr(s.next_line, '\n', rest));
+  const char* line_end = lf != nullptr ? lf : s.part_end;
+  s.trimmed_line = trim_view(std::string_view(s.next_line, static_cast<std::size_t>(line_end - s.next_line)));
+  s.next_line = lf != nullptr ? lf + 1 : s.part_end;
+  ++s.lines;
+  const std::size_t skipped = start_pattern_length(start, s.trimmed_line);
+  s.next_byte = reinterpret_cast<const unsigned char*>(s.trimmed_line.data()) + skipped;
+  s.text_end = reinterpret_cast<const unsigned char*>(s.trimmed_line.data() + s.trimmed_line.size());
+  s.row = 0;
+  const char* after = s.trimmed_line.data() + s.trimmed_line.size();
+  s.guarded = after != s.part_end && t.byte_class[static_cast<unsigned char>(*after)] == 0;
+  return true;
+}
+
+// One byte of stream `s`, with the bounds of the line checked by the caller.
+void step(const Tokenizer& t, Stream& s) {
+  const unsigned char byte = *s.next_byte++;
+  if (t.table.empty()) {
+    s.row = step_slowly(t, s, s.row, byte);
+    return;
+  }
+  const std::uint32_t entry = t.table[s.row + t.byte_class[byte]];
+  s.pops[(s.row >> t.row_shift) * s.stride] += entry >> 31;
+  s.row = (entry & slow_bit) != 0 ? step_slowly(t, s, s.row >> t.row_shift, byte) << t.row_shift
+                                  : entry & row_mask;
+}
+
+// Walks the rest of stream `s` alone.
+void finish_stream(const Tokenizer& t, const StartMatcher& start, Stream& s) {
+  while (!s.done) {
+    while (s.next_byte != s.text_end) step(t, s);
+    end_line(t, s);
+    begin_line(t, start, s);
+  }
+}
+
+// Walks all parts side by side, one byte of each in turn, until one of them
+// runs out of lines or holds back too many messages. Each walk is kept in two
+// registers, its node's row and its next byte; the rare steps (the end of a
+// line, an invalid byte, several pops at once) go back to the Stream. `Shift` is the
+// table's row_shift, fixed so that a node's counters are found with one shift.
+template <unsigned Shift>
+void walk_side_by_side(Tokenizer& t, const StartMatcher& start,
+                       std::array<Stream, stream_count>& parts) {
+  static_assert(stream_count == 4 && (1u << Shift) >= stream_count);
+  const std::uint32_t* const table = t.table.data();
+  const std::uint8_t* const byte_class = t.byte_class.data();
+  std::uint64_t* const pops = t.pop_count.data();
+  constexpr unsigned to_counter = Shift - 2;  // row >> to_counter == node * stream_count
+  // One step of walk k; false when the walks must stop side by side.
+  auto step_one = [&](std::uint32_t& row, const unsigned char*& next, std::size_t k)
+                      __attribute__((always_inline)) {
+    const unsigned char byte = *next++;
+    const std::uint32_t entry = table[row + byte_class[byte]];
+    pops[(row >> to_counter) + k] += entry >> 31;
+    if ((entry & slow_bit) == 0) [[likely]] {
+      row = entry & row_mask;
+      return true;
+    }
+    Stream& s = parts[k];
+    bool going = true;
+    s.row = row;
+    if (next - 1 == s.text_end) {  // the guard after the line
+      s.next_byte = next - 1;
+      end_line(t, s);
+      going = begin_line(t, start, s) && s.guarded;
+    } else {
+      s.next_byte = next;
+      s.row = step_slowly(t, s, row >> Shift, byte) << Shift;
+      going = s.held.size() < held_message_limit;
+    }
+    row = s.row;
+    next = s.next_byte;
+    return going;
+  };
+  std::uint32_t row0 = parts[0].row, row1 = parts[1].row, row2 = parts[2].row, row3 = parts[3].row;
+  const unsigned char* next0 = parts[0].next_byte;
+  const unsigned char* next1 = parts[1].next_byte;
+  const unsigned char* next2 = parts[2].next_byte;
+  const unsigned char* next3 = parts[3].next_byte;
+  while (step_one(row0, next0, 0) && step_one(row1, next1, 1) && step_one(row2, next2, 2) &&
+         step_one(row3, next3, 3)) {
+  }
+  parts[0].row = row0, parts[1].row = row1, parts[2].row = row2, parts[3].row = row3;
+  parts[0].next_byte = next0, parts[1].next_byte = next1;
+  parts[2].next_byte = next2, parts[3].next_byte = next3;
+}
+
+}  // namespace
+
+std::uint64_t count_block(Tokenizer& t, const StartMatcher& start, std::string_view block,
+                          std::uint64_t first_line_number, Output& messages) {
+  const std::size_t nodes = t.parent.size();
+  const std::size_t streams = t.pop_count.size() / nodes;
+  // 1. Cut the block after line feeds into parts of about equal size, and
+  //    begin the first line of each.
+  std::array<Stream, stream_count> parts;
+  const char* cut = block.data();
+  const char* const block_end = block.data() + block.size();
+  bool side_by_side = streams == stream_count;
+  for (std::size_t k = 0; k < streams; ++k) {
+    Stream& s = parts[k];
+    s.next_line = cut;
+    if (k + 1 == streams) {
+      cut = block_end;
+    } else {
+      const char* target = std::max(cut, block.data() + block.size() * (k + 1) / streams);
+      const void* lf = target == block_end
+                           ? nullptr
+                           : std::memchr(target, '\n', static_cast<std::size_t>(block_end - target));
+      cut = lf != nullptr ? static_cast<const char*>(lf) + 1 : block_end;
+    }
+    s.part_end = cut;
+    s.pops = t.pop_count.data() + k;
+    s.ends = t.end_count.data() + k;
+    s.stride = streams;
+    s.messages = &messages;
+    s.first_line_number = k == 0 ? first_line_number : 0;
+    if (!begin_line(t, start, s) || !s.guarded) side_by_side = false;
+  }
+  // 2. Side by side while every part has lines left.
+  if (side_by_side) {
+    switch (t.row_shift) {
+      case 6: walk_side_by_side<6>(t, start, parts); break;
+      case 7: walk_side_by_side<7>(t, start, parts); break;
+      default: walk_side_by_side<8>(t, start, parts); break;
+    }
+  }
+  // 3. Finish the parts in order; each part's first line number is known
+  //    once the parts before it are done.
+  std::uint64_t lines = 0;
+  for (std::size_t k = 0; k < streams; ++k) {
+    Stream& s = parts[k];
+    s.first_line_number = first_line_number + lines;
+    for (const HeldMessage& m : s.held) {
+      write_invalid_byte_message(messages, m.byte, s.first_line_number + m.line - 1, m.trimmed_line);
+    }
+    finish_stream(t, start, s);
+    lines += s.lines;
+  }
+  return lines;
 }

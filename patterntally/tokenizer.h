@@ -27,6 +27,7 @@
 
 #include "output.h"
 #include "pattern_file.h"
+#include "start_patterns.h"
 
 inline constexpr std::uint32_t no_node = 0xFFFFFFFF;
 
@@ -45,7 +46,8 @@ struct Tokenizer {
   std::vector<std::uint32_t> fail;
   std::vector<std::uint32_t> extra_begin;  // extra_pops of v: [extra_begin[v], extra_begin[v+1])
   std::vector<std::uint32_t> extra_pops;
-  // Counters: how often each node popped, and how many texts ended on it.
+  // Counters, one per node and stream (see count_block), node by node: how
+  // often each node popped, and how many lines ended on it.
   std::vector<std::uint64_t> pop_count;
   std::vector<std::uint64_t> end_count;
   // Dense transitions, when they fit: one row of 2^row_shift entries per
@@ -64,6 +66,9 @@ inline constexpr std::uint32_t row_mask = 0x3FFFFFFF;
 // The dense table is built when it has at most this many entries.
 inline constexpr std::size_t dense_table_limit = std::size_t{6} << 20;
 
+// How many parts of a block are walked side by side.
+inline constexpr std::size_t stream_count = 4;
+
 // Builds the tokeniser for the valid bytes of `valid` and the recurrent
 // patterns, which must consist of valid bytes, as the definition reader makes
 // sure whenever there are valid bytes. With none, no pattern can ever match,
@@ -71,43 +76,17 @@ inline constexpr std::size_t dense_table_limit = std::size_t{6} << 20;
 Tokenizer build_tokenizer(const PatternList& valid, const PatternList& recurrent,
                           bool allow_dense = true);
 
-// Where an invalid byte was found: for the message that reports it.
-struct LineContext {
-  std::uint64_t line_number = 0;
-  std::string_view trimmed_line;
-  Output* messages = nullptr;
-};
-
-// Moves one step from `node` on `byte` in the general way; reports an invalid
-// byte. Returns the next node.
-std::uint32_t step_slowly(Tokenizer& t, std::uint32_t node, unsigned char byte,
-                          const LineContext& context);
-
-// Counts the tokens of `text`; reports each invalid byte with `context`.
-inline void count_tokens(Tokenizer& t, std::string_view text, const LineContext& context) {
-  const unsigned char* p = reinterpret_cast<const unsigned char*>(text.data());
-  const unsigned char* const end = p + text.size();
-  std::uint32_t node = 0;
-  if (!t.table.empty()) {
-    const std::uint32_t* const table = t.table.data();
-    std::uint64_t* const pops = t.pop_count.data();
-    const unsigned shift = t.row_shift;
-    std::uint32_t row = 0;
-    for (; p != end; ++p) {
-      const std::uint32_t entry = table[row + t.byte_class[*p]];
-      pops[row >> shift] += entry >> 31;
-      if ((entry & slow_bit) != 0) [[unlikely]] {
-        row = step_slowly(t, row >> shift, *p, context) << shift;
-        continue;
-      }
-      row = entry & row_mask;
-    }
-    node = row >> shift;
-  } else {
-    for (; p != end; ++p) node = step_slowly(t, node, *p, context);
-  }
-  ++t.end_count[node];
-}
+// Tokenises and counts every line of `block`: lines end at line feeds, and a
+// last line without one counts too (an empty block holds no line). Each line
+// is trimmed and loses its longest start pattern first. Invalid bytes are
+// reported to `messages`, in line order, numbered from `first_line_number`.
+// Returns the number of lines.
+//
+// With the dense table, the block is cut at line ends into `stream_count`
+// parts that are walked side by side, one byte of each in turn: the walks do
+// not depend on each other, so the processor overlaps their table lookups.
+std::uint64_t count_block(Tokenizer& t, const StartMatcher& start, std::string_view block,
+                          std::uint64_t first_line_number, Output& messages);
 
 // The count of every token counted since the last call, as (token, count)
 // pairs with counts above 0, in no particular order; resets the counters.

@@ -7,7 +7,6 @@
 
 #include "reference_tokenizer.h"
 #include "start_patterns.h"
-#include "trim.h"
 
 namespace {
 
@@ -46,9 +45,7 @@ Engines build(const Definitions& d) {
 std::pair<Counts, std::string> fast_tokenize(Tokenizer& t, const StartMatcher& start,
                                              const std::string& raw, std::uint64_t n) {
   Output messages = memory_output();
-  LineContext context{n, trim_view(raw), &messages};
-  count_tokens(t, context.trimmed_line.substr(start_pattern_length(start, context.trimmed_line)),
-               context);
+  EXPECT_EQ(1u, count_block(t, start, raw + "\n", n, messages));
   Counts counts;
   for (auto& [token, count] : take_token_counts(t)) counts[token] += count;
   return {counts, messages.buffer};
@@ -179,6 +176,37 @@ TEST(Tokenizer, AgreesWithReferenceOnRandomInput) {
   }
 }
 
+// Whole blocks of many lines, so that parts are walked side by side, with the
+// line numbers and the order of messages across parts.
+TEST(Tokenizer, AgreesWithReferenceOnWholeBlocks) {
+  std::mt19937 rng(777);
+  const Definitions d = validated({chars("abc:/."), {"ab", "abc", "ca", "bca", "a.b", "::"}, {"ab:", "a"}});
+  Engines e = build(d);
+  for (int round = 0; round < 50; ++round) {
+    std::string block;
+    std::pair<Counts, std::string> expected;
+    const std::uint64_t first = 1 + rng() % 1000;
+    const int lines = static_cast<int>(rng() % 400);
+    for (int i = 0; i < lines; ++i) {
+      std::string line(rng() % (i % 50 == 0 ? 300 : 30), ' ');
+      for (char& c : line) c = "abc:/. #\r"[rng() % (round % 2 == 0 ? 9 : 7)];
+      block += line;
+      if (i + 1 < lines || rng() % 2 == 0) block += '\n';
+      auto [counts, messages] = slow_tokenize(d, line, first + static_cast<std::uint64_t>(i));
+      for (auto& [token, count] : counts) expected.first[token] += count;
+      expected.second += messages;
+    }
+    for (Tokenizer* t : {&e.dense, &e.sparse}) {
+      Output messages = memory_output();
+      EXPECT_EQ(static_cast<std::uint64_t>(lines), count_block(*t, e.start, block, first, messages));
+      Counts counts;
+      for (auto& [token, count] : take_token_counts(*t)) counts[token] += count;
+      EXPECT_EQ(expected, std::make_pair(counts, messages.buffer)) << "round " << round;
+    }
+    if (::testing::Test::HasFailure()) return;
+  }
+}
+
 TEST(Tokenizer, StaysLinearOnLongPartialMatches) {
   // "a" and "a...ab" for every length up to 64, on a line of 100,000 'a'.
   Definitions d{chars("ab"), {"a"}, {}};
@@ -201,4 +229,34 @@ TEST(StartPatterns, LongestPrefixWins) {
   EXPECT_EQ(1u, start_pattern_length(m, "hz"));
   EXPECT_EQ(0u, start_pattern_length(m, "zzz"));
   EXPECT_EQ(0u, start_pattern_length(m, "ww"));
+}
+
+// Many patterns per first byte take the binary search; few, the longest-first
+// scan. Both must give the longest pattern that begins the line.
+TEST(StartPatterns, AgreesWithBruteForce) {
+  std::mt19937 rng(99);
+  std::vector<std::string> all;
+  for (std::size_t length = 1; length <= 5; ++length) {
+    for (std::size_t k = 0; k < (std::size_t{1} << length); ++k) {
+      std::string s;
+      for (std::size_t i = 0; i < length; ++i) s += (k >> i) & 1 ? 'b' : 'a';
+      all.push_back(s);
+    }
+  }
+  for (int round = 0; round < 40; ++round) {
+    PatternList patterns;
+    for (const std::string& p : all) {
+      if (rng() % 4 < static_cast<unsigned>(round % 4)) patterns.push_back(p);
+    }
+    const StartMatcher m = build_start_matcher(patterns);
+    for (int i = 0; i < 200; ++i) {
+      std::string line(rng() % 8, 'a');
+      for (char& c : line) c = "abc"[rng() % 3];
+      std::size_t expected = 0;
+      for (const std::string& p : patterns) {
+        if (line.starts_with(p)) expected = std::max(expected, p.size());
+      }
+      ASSERT_EQ(expected, start_pattern_length(m, line)) << "line " << line << ", round " << round;
+    }
+  }
 }
