@@ -1,13 +1,53 @@
 // patterntally: counts the patterns of the websites in "websites.txt".
+// Arguments are ignored, except that a lone "--help", "-h" or "--version"
+// prints a text and ends the run before any file is opened.
 #include <csignal>
+#include <string_view>
 
 #include "failure.h"
+#include "output.h"
 #include "patterntally.h"
 
-int main() {
+#ifndef PATTERNLADDER_VERSION
+#error "the build passes PATTERNLADDER_VERSION, the project version"
+#endif
+
+namespace {
+
+constexpr std::string_view usage =
+    "Usage: patterntally\n"
+    "Counts the patterns of the websites listed in websites.txt and ranks them,\n"
+    "most frequent first. Run it in the directory that holds its files; it takes\n"
+    "no arguments.\n"
+    "\n"
+    "Reads:   websites.txt                       the corpus, one website a line\n"
+    "         patterns_valid_chars.txt           valid characters, one <c> a line\n"
+    "         patterns_recurrent.txt             recurrent patterns, one <p> a line\n"
+    "         patterns_start.txt                 start patterns, one <p> a line\n"
+    "Creates: patterns_and_frequencies.txt       count, tab, <p>, ranked by count\n"
+    "         patterns_ordered_by_frequency.txt  <p>, same order; read by bitladder\n"
+    "Unusable definition lines and invalid corpus characters are reported on\n"
+    "standard output and skipped.\n"
+    "\n"
+    "  -h, --help  print this text and exit\n"
+    "  --version   print the version and exit\n"
+    "\n"
+    "The manual: man patterntally\n";
+
+constexpr std::string_view version = "patterntally " PATTERNLADDER_VERSION "\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
 #ifdef SIGPIPE
   std::signal(SIGPIPE, SIG_IGN);  // a closed pipe is a write failure, reported
 #endif
   set_program_name("patterntally");
+  const std::string_view option = argc == 2 ? argv[1] : "";
+  if (option == "--help" || option == "-h" || option == "--version") {
+    write_output(standard_output(), option == "--version" ? version : usage);
+    close_output(standard_output());
+    return exit_status();
+  }
   return run_patterntally();
 }

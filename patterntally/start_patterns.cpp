@@ -1,10 +1,43 @@
 #include "start_patterns.h"
 
 #include <algorithm>
+#include <cstring>
+#include <span>
 
 namespace {
 
 constexpr std::uint32_t none = 0xFFFFFFFF;
+
+std::uint64_t load8(const char* bytes) {
+  std::uint64_t word = 0;
+  std::memcpy(&word, bytes, sizeof word);
+  return word;
+}
+
+// The longest of `candidates` (longest first) that `line` begins with, or 0.
+// Every candidate is tried without a branch on the outcome, as which pattern a
+// line begins with is hard to predict; no byte past `line` is read.
+std::size_t longest_candidate(std::span<const StartCandidate> candidates, std::string_view line) {
+  const std::size_t n = line.size();
+  if (n < 8) {
+    for (const StartCandidate& c : candidates) {
+      if (c.size <= n && std::equal(c.pattern->begin(), c.pattern->end(), line.begin())) return c.size;
+    }
+    return 0;
+  }
+  const std::uint64_t head = load8(line.data());
+  std::size_t best = 0;
+  for (const StartCandidate& c : candidates) {
+    const bool fits = c.size <= n;
+    const bool long_pattern = c.size > 8;
+    const std::size_t tail_at = fits && long_pattern ? c.size - 8 : 0;
+    bool match = fits & ((head & c.head_mask) == c.head) &
+                 (!long_pattern | (load8(line.data() + tail_at) == c.tail));
+    if (c.size > 16 && match) match = std::equal(c.pattern->begin(), c.pattern->end(), line.begin());
+    best = std::max(best, match ? c.size : 0);
+  }
+  return best;
+}
 
 }  // namespace
 
@@ -29,12 +62,25 @@ StartMatcher build_start_matcher(const PatternList& start_patterns) {
     m.first_byte_begin[b] = static_cast<std::uint32_t>(i);
     while (b < 256 && i < m.sorted.size() && static_cast<unsigned char>(m.sorted[i][0]) == b) ++i;
   }
-  m.longest_first.resize(m.sorted.size());
-  for (std::uint32_t k = 0; k < m.sorted.size(); ++k) m.longest_first[k] = k;
+  for (const std::string& p : m.sorted) {
+    StartCandidate c;
+    char head[8] = {};
+    char mask[8] = {};
+    for (std::size_t k = 0; k < 8 && k < p.size(); ++k) {
+      head[k] = p[k];
+      mask[k] = static_cast<char>(0xFF);
+    }
+    c.head = load8(head);
+    c.head_mask = load8(mask);
+    if (p.size() > 8) c.tail = load8(p.data() + p.size() - 8);
+    c.size = p.size();
+    c.pattern = &p;
+    m.longest_first.push_back(c);
+  }
   for (std::size_t b = 0; b < 256; ++b) {
     std::stable_sort(m.longest_first.begin() + m.first_byte_begin[b],
                      m.longest_first.begin() + m.first_byte_begin[b + 1],
-                     [&](std::uint32_t x, std::uint32_t y) { return m.sorted[x].size() > m.sorted[y].size(); });
+                     [](const StartCandidate& x, const StartCandidate& y) { return x.size > y.size; });
   }
   return m;
 }
@@ -45,11 +91,7 @@ std::size_t start_pattern_length(const StartMatcher& m, std::string_view line) {
   const std::uint32_t begin = m.first_byte_begin[b];
   const std::uint32_t end = m.first_byte_begin[b + 1];
   if (end - begin <= 8) {
-    for (std::uint32_t k = begin; k < end; ++k) {
-      const std::string& p = m.sorted[m.longest_first[k]];
-      if (p.size() <= line.size() && std::equal(p.begin(), p.end(), line.begin())) return p.size();
-    }
-    return 0;
+    return longest_candidate(std::span(m.longest_first).subspan(begin, end - begin), line);
   }
   const auto first = m.sorted.begin() + begin;
   auto after = std::upper_bound(first, m.sorted.begin() + end, line,

@@ -17,11 +17,20 @@
 
 #include "pattern_file.h"
 
+// A start pattern as compared eight bytes at a time.
+struct StartCandidate {
+  std::uint64_t head = 0;       // the first 8 bytes, zero-padded, as loaded from memory
+  std::uint64_t head_mask = 0;  // which bytes of `head` belong to the pattern
+  std::uint64_t tail = 0;       // the last 8 bytes, when there are more than 8
+  std::size_t size = 0;
+  const std::string* pattern = nullptr;
+};
+
 struct StartMatcher {
   std::vector<std::string> sorted;            // ascending byte order
   std::vector<std::uint32_t> longest_prefix;  // index of the longest other pattern that is a prefix, or none
-  std::vector<std::uint32_t> longest_first;   // indexes of each first byte's patterns, longest first
   std::array<std::uint32_t, 257> first_byte_begin{};  // patterns beginning with byte b: [begin[b], begin[b+1])
+  std::vector<StartCandidate> longest_first;  // each first byte's patterns, longest first
 };
 
 StartMatcher build_start_matcher(const PatternList& start_patterns);

@@ -1,7 +1,9 @@
 #include "tokenizer.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
+#include <utility>
 
 #include "trim.h"
 
@@ -340,56 +342,99 @@ void finish_stream(const Tokenizer& t, const StartMatcher& start, Stream& s) {
   }
 }
 
-// Walks all parts side by side, one byte of each in turn, until one of them
-// runs out of lines or holds back too many messages. Each walk is kept in two
-// registers, its node's row and its next byte; the rare steps (the end of a
-// line, an invalid byte, several pops at once) go back to the Stream. `Shift` is the
-// table's row_shift, fixed so that a node's counters are found with one shift.
-template <unsigned Shift>
-void walk_side_by_side(Tokenizer& t, const StartMatcher& start,
-                       std::array<Stream, stream_count>& parts) {
-  static_assert(stream_count == 4 && (1u << Shift) >= stream_count);
+// Walks the `N` streams side by side, one byte of each in turn, until one of
+// them must stop: its part is done, its next line is not guarded, or it holds
+// back too many messages. Each walk lives in two registers, its node's row and
+// its next byte; the rare steps (the end of a line, an invalid byte, several
+// pops at once) go through the Stream. `Shift` is the table's row_shift, fixed
+// so that a node's counters are found with one shift: walk i counts in slot i.
+template <unsigned Shift, std::size_t N>
+void walk_side_by_side(Tokenizer& t, const StartMatcher& start, const std::array<Stream*, N>& streams) {
+  constexpr unsigned stream_bits = std::countr_zero(stream_count);
+  static_assert(N <= stream_count && std::has_single_bit(stream_count) && Shift >= stream_bits);
   const std::uint32_t* const table = t.table.data();
   const std::uint8_t* const byte_class = t.byte_class.data();
   std::uint64_t* const pops = t.pop_count.data();
-  constexpr unsigned to_counter = Shift - 2;  // row >> to_counter == node * stream_count
-  // One step of walk k; false when the walks must stop side by side.
-  auto step_one = [&](std::uint32_t& row, const unsigned char*& next, std::size_t k)
-                      __attribute__((always_inline)) {
-    const unsigned char byte = *next++;
-    const std::uint32_t entry = table[row + byte_class[byte]];
-    pops[(row >> to_counter) + k] += entry >> 31;
+  constexpr unsigned to_counter = Shift - stream_bits;  // row >> to_counter == node * stream_count
+  std::size_t row[N];
+  const unsigned char* next[N];
+  for (std::size_t i = 0; i < N; ++i) {
+    row[i] = streams[i]->row;
+    next[i] = streams[i]->next_byte;
+  }
+  // One step of walk i; false when the walks must stop.
+  auto step_one = [&](std::size_t i) __attribute__((always_inline)) {
+    const unsigned char byte = *next[i]++;
+    const std::uint32_t entry = table[row[i] + byte_class[byte]];
+    pops[(row[i] >> to_counter) + i] += entry >> 31;
     if ((entry & slow_bit) == 0) [[likely]] {
-      row = entry & row_mask;
+      row[i] = entry & row_mask;
       return true;
     }
-    Stream& s = parts[k];
+    Stream& s = *streams[i];
     bool going = true;
-    s.row = row;
-    if (next - 1 == s.text_end) {  // the guard after the line
-      s.next_byte = next - 1;
+    s.row = static_cast<std::uint32_t>(row[i]);
+    if (next[i] - 1 == s.text_end) {  // the guard after the line
+      s.next_byte = next[i] - 1;
       end_line(t, s);
       going = begin_line(t, start, s) && s.guarded;
     } else {
-      s.next_byte = next;
-      s.row = step_slowly(t, s, row >> Shift, byte) << Shift;
+      s.next_byte = next[i];
+      s.row = step_slowly(t, s, s.row >> Shift, byte) << Shift;
       going = s.held.size() < held_message_limit;
     }
-    row = s.row;
-    next = s.next_byte;
+    row[i] = s.row;
+    next[i] = s.next_byte;
     return going;
   };
-  std::uint32_t row0 = parts[0].row, row1 = parts[1].row, row2 = parts[2].row, row3 = parts[3].row;
-  const unsigned char* next0 = parts[0].next_byte;
-  const unsigned char* next1 = parts[1].next_byte;
-  const unsigned char* next2 = parts[2].next_byte;
-  const unsigned char* next3 = parts[3].next_byte;
-  while (step_one(row0, next0, 0) && step_one(row1, next1, 1) && step_one(row2, next2, 2) &&
-         step_one(row3, next3, 3)) {
+  [&]<std::size_t... I>(std::index_sequence<I...>) {
+    while ((step_one(I) && ...)) {
+    }
+  }(std::make_index_sequence<N>{});
+  for (std::size_t i = 0; i < N; ++i) {
+    streams[i]->row = static_cast<std::uint32_t>(row[i]);
+    streams[i]->next_byte = next[i];
   }
-  parts[0].row = row0, parts[1].row = row1, parts[2].row = row2, parts[3].row = row3;
-  parts[0].next_byte = next0, parts[1].next_byte = next1;
-  parts[2].next_byte = next2, parts[3].next_byte = next3;
+}
+
+// walk_side_by_side for the first `count` (1 to stream_count) of `active`.
+template <unsigned Shift>
+void walk_any(Tokenizer& t, const StartMatcher& start, const std::array<Stream*, stream_count>& active,
+              std::size_t count) {
+  [&]<std::size_t... K>(std::index_sequence<K...>) {
+    auto walk_first = [&]<std::size_t N>(std::integral_constant<std::size_t, N>) {
+      if (count != N) return;
+      std::array<Stream*, N> first;
+      std::copy_n(active.begin(), N, first.begin());
+      walk_side_by_side<Shift, N>(t, start, first);
+    };
+    (walk_first(std::integral_constant<std::size_t, K + 1>{}), ...);
+  }(std::make_index_sequence<stream_count>{});
+}
+
+// Walks the parts side by side, fewer as they stop, until all have stopped.
+// A part that stopped for any reason but being done is finished alone later.
+void walk_parts(Tokenizer& t, const StartMatcher& start, std::array<Stream, stream_count>& parts) {
+  std::array<Stream*, stream_count> active{};
+  std::size_t count = 0;
+  auto can_go_on = [](const Stream& s) {
+    return !s.done && s.guarded && s.held.size() < held_message_limit;
+  };
+  for (Stream& s : parts) {
+    if (can_go_on(s)) active[count++] = &s;
+  }
+  while (count != 0) {
+    switch (t.row_shift) {
+      case 6: walk_any<6>(t, start, active, count); break;
+      case 7: walk_any<7>(t, start, active, count); break;
+      default: walk_any<8>(t, start, active, count); break;
+    }
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+      if (can_go_on(*active[i])) active[kept++] = active[i];
+    }
+    count = kept;
+  }
 }
 
 }  // namespace
@@ -403,7 +448,6 @@ std::uint64_t count_block(Tokenizer& t, const StartMatcher& start, std::string_v
   std::array<Stream, stream_count> parts;
   const char* cut = block.data();
   const char* const block_end = block.data() + block.size();
-  bool side_by_side = streams == stream_count;
   for (std::size_t k = 0; k < streams; ++k) {
     Stream& s = parts[k];
     s.next_line = cut;
@@ -422,16 +466,10 @@ std::uint64_t count_block(Tokenizer& t, const StartMatcher& start, std::string_v
     s.stride = streams;
     s.messages = &messages;
     s.first_line_number = k == 0 ? first_line_number : 0;
-    if (!begin_line(t, start, s) || !s.guarded) side_by_side = false;
+    begin_line(t, start, s);
   }
-  // 2. Side by side while every part has lines left.
-  if (side_by_side) {
-    switch (t.row_shift) {
-      case 6: walk_side_by_side<6>(t, start, parts); break;
-      case 7: walk_side_by_side<7>(t, start, parts); break;
-      default: walk_side_by_side<8>(t, start, parts); break;
-    }
-  }
+  // 2. Side by side, through the dense table.
+  if (!t.table.empty()) walk_parts(t, start, parts);
   // 3. Finish the parts in order; each part's first line number is known
   //    once the parts before it are done.
   std::uint64_t lines = 0;
