@@ -1,13 +1,49 @@
 // bitladder: gives each ranked pattern a code word, shortest to the first.
+// Arguments are ignored, except that a lone "--help", "-h" or "--version"
+// prints a text and ends the run before any file is opened.
 #include <csignal>
+#include <string_view>
 
 #include "bitladder.h"
 #include "failure.h"
+#include "output.h"
 
-int main() {
+#ifndef PATTERNLADDER_VERSION
+#error "the build passes PATTERNLADDER_VERSION, the project version"
+#endif
+
+namespace {
+
+constexpr std::string_view usage =
+    "Usage: bitladder\n"
+    "Gives each pattern of patterns_ordered_by_frequency.txt, in order, the next\n"
+    "code word of 1, 11, 101, 111, 1011, ... (shortest first), writes the pairs to\n"
+    "map_varicodes.txt and prints how many codes it gave and the longest length.\n"
+    "Run it in the directory that holds its files; it takes no arguments.\n"
+    "\n"
+    "Reads:   patterns_ordered_by_frequency.txt  one <pattern> a line (patterntally)\n"
+    "Creates: map_varicodes.txt                  code, space, <pattern>\n"
+    "Empty and repeated lines are reported on standard output and skipped.\n"
+    "\n"
+    "  -h, --help  print this text and exit\n"
+    "  --version   print the version and exit\n"
+    "\n"
+    "The manual: man bitladder\n";
+
+constexpr std::string_view version = "bitladder " PATTERNLADDER_VERSION "\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
 #ifdef SIGPIPE
   std::signal(SIGPIPE, SIG_IGN);  // a closed pipe is a write failure, reported
 #endif
   set_program_name("bitladder");
+  const std::string_view option = argc == 2 ? argv[1] : "";
+  if (option == "--help" || option == "-h" || option == "--version") {
+    write_output(standard_output(), option == "--version" ? version : usage);
+    close_output(standard_output());
+    return exit_status();
+  }
   return run_bitladder();
 }

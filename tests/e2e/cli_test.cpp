@@ -1,0 +1,112 @@
+// The command line: a lone --help, -h or --version prints its text and
+// touches no file; any other arguments are ignored and the run is as usual.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <sys/wait.h>
+
+#include "scratch.h"
+
+namespace {
+
+// Runs `cd DIR && PROGRAM ARGS`; standard output and error are captured
+// outside the directory, so that its listing shows only the program's files.
+RunResult run_with_args(const Scratch& s, const std::string& program, const std::string& args,
+                        const std::string& stdout_to = "") {
+  const std::string out = s.dir.string() + ".out";
+  const std::string err = s.dir.string() + ".err";
+  const std::string command = "cd '" + s.dir.string() + "' && '" + program + "' " + args +
+                              " </dev/null " + (stdout_to.empty() ? "> '" + out + "'" : stdout_to) +
+                              " 2> '" + err + "'";
+  const int raw = std::system(command.c_str());
+  auto slurp = [](const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    std::filesystem::remove(path);
+    return bytes.str();
+  };
+  RunResult r;
+  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  r.out = slurp(out);
+  r.err = slurp(err);
+  return r;
+}
+
+// Every input of both programs, and stale outputs that a run would replace.
+const std::map<std::string, std::string> seeded_files = {
+    {"websites.txt", "ab\nab#\n"},
+    {"patterns_valid_chars.txt", "<a>\n<b>\n"},
+    {"patterns_recurrent.txt", "<ab>\n"},
+    {"patterns_start.txt", ""},
+    {"patterns_and_frequencies.txt", "stale\n"},
+    {"patterns_ordered_by_frequency.txt", "<b>\n<a>\n"},
+    {"map_varicodes.txt", "stale\n"},
+};
+
+void seed(const Scratch& s) {
+  for (const auto& [name, bytes] : seeded_files) put_file(s, name, bytes);
+}
+
+}  // namespace
+
+TEST(Cli, HelpAndVersionTouchNoFile) {
+  for (const std::string& program : {patterntally, bitladder}) {
+    const std::string name = std::filesystem::path(program).filename().string();
+    for (const std::string option : {"--help", "-h", "--version"}) {
+      SCOPED_TRACE(name + " " + option);
+      Scratch s;
+      make_scratch(s, "cli");
+      seed(s);
+      const std::string before = list_files(s);
+      const RunResult r = run_with_args(s, program, option);
+      EXPECT_EQ(0, r.status);
+      EXPECT_EQ("", r.err);
+      if (option == "--version") {
+        const std::regex version_line(name + " [0-9]+\\.[0-9]+\\.[0-9]+\n");
+        EXPECT_TRUE(std::regex_match(r.out, version_line)) << r.out;
+      } else {
+        EXPECT_EQ("Usage: " + name + "\n", r.out.substr(0, r.out.find('\n') + 1));
+        EXPECT_NE(std::string::npos, r.out.find("man " + name + "\n"));
+      }
+      EXPECT_EQ(before, list_files(s));
+      for (const auto& [file, bytes] : seeded_files) EXPECT_EQ(bytes, get_file(s, file)) << file;
+    }
+  }
+}
+
+TEST(Cli, HelpOnFullOutputIsAReportedFailure) {
+  Scratch s;
+  make_scratch(s, "cli-full");
+  const RunResult r = run_with_args(s, patterntally, "--help", ">/dev/full");
+  EXPECT_EQ(1, r.status);
+  EXPECT_EQ("patterntally: cannot write standard output: No space left on device\n", r.err);
+  EXPECT_EQ("", list_files(s));
+}
+
+TEST(Cli, OtherArgumentsAreIgnored) {
+  for (const std::string& program : {patterntally, bitladder}) {
+    Scratch plain;
+    make_scratch(plain, "cli-plain");
+    seed(plain);
+    const RunResult expected = run_in(plain, program);
+    for (const std::string args : {"x", "--helpx", "--help --version", "-h x", "''", "--Version"}) {
+      SCOPED_TRACE(program + " " + args);
+      Scratch s;
+      make_scratch(s, "cli-args");
+      seed(s);
+      const RunResult r = run_with_args(s, program, args);
+      EXPECT_EQ(expected.status, r.status);
+      EXPECT_EQ(expected.out, r.out);
+      EXPECT_EQ(expected.err, r.err);
+      ASSERT_EQ(list_files(plain), list_files(s));
+      for (const auto& [file, bytes] : seeded_files) {
+        EXPECT_EQ(get_file(plain, file), get_file(s, file)) << file;
+      }
+    }
+  }
+}

@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# Checks the manual pages: each renders without a single warning, and each
+# shell session in its EXAMPLES section ("$ command" lines, each followed by
+# its exact output) gives that output when run with the built programs.
+# Usage: man_test.sh MAN_DIR PATTERNTALLY BITLADDER
+set -euo pipefail
+man_dir=$1
+work=$(mktemp -d); trap 'rm -rf "$work"' EXIT
+mkdir "$work/bin"
+ln -s "$(realpath "$2")" "$work/bin/patterntally"
+ln -s "$(realpath "$3")" "$work/bin/bitladder"
+export PATH="$work/bin:$PATH" LC_ALL=C
+
+render() {
+  if command -v groff >/dev/null; then groff -man -Tutf8 -ww -z "$1" 2>&1
+  else man --warnings -l "$1" 2>&1 >/dev/null; fi
+}
+
+# Turns a line of roff no-fill text into the plain text it stands for.
+plain() { sed -e 's/\\f[BIRP]//g' -e 's/\\-/-/g' -e 's/\\&//g' -e 's/\\e/\\/g'; }
+
+# Runs the sessions of the EXAMPLES section of page $1 in a fresh directory.
+check_examples() {
+  local dir="$work/$(basename "$1")" expected="" actual="" command="" line failed=0
+  mkdir "$dir"
+  finish() {
+    [[ -z $command ]] && return 0
+    actual=$(cd "$dir" && sh -c "$command" 2>&1; echo "status $?")
+    if [[ $actual != "${expected}status 0" ]]; then
+      echo "FAIL: $1: '$command' gave:"; echo "$actual"; echo "expected:"; printf '%s' "$expected"
+      return 1
+    fi
+  }
+  while IFS= read -r line; do
+    if [[ $line == '$ '* ]]; then
+      finish "$1" || failed=1
+      command=$(printf '%s\n' "${line#\$ }" | plain); expected=""
+    elif [[ $line == .EE ]]; then
+      finish "$1" || failed=1
+      command=""
+    else
+      expected+="$(printf '%s\n' "$line" | plain)"$'\n'
+    fi
+  done < <(sed -n '/^\.SH EXAMPLES/,/^\.SH SEE ALSO/p' "$1" | sed -n '/^\.EX/,/^\.EE/p' |
+           grep -v '^\.EX')
+  return $failed
+}
+
+status=0
+for page in "$man_dir"/*.1; do
+  check_examples "$page" || status=1
+  command -v groff >/dev/null || command -v man >/dev/null || continue
+  warnings=$(render "$page")
+  if [[ -n $warnings ]]; then
+    echo "FAIL: $page renders with warnings:"; echo "$warnings"; status=1
+  fi
+done
+if ((status == 0)) && ! command -v groff >/dev/null && ! command -v man >/dev/null; then
+  echo "SKIPPED: neither groff nor man is installed, so the pages were not rendered"
+  exit 77
+fi
+exit $status
