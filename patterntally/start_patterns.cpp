@@ -75,6 +75,7 @@ StartMatcher build_start_matcher(const PatternList& start_patterns) {
     if (p.size() > 8) c.tail = load8(p.data() + p.size() - 8);
     c.size = p.size();
     c.pattern = &p;
+    if (p.find_first_of(" \t\r\n") != std::string::npos) m.holds_blank = true;
     m.longest_first.push_back(c);
   }
   for (std::size_t b = 0; b < 256; ++b) {

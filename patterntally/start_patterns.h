@@ -31,6 +31,7 @@ struct StartMatcher {
   std::vector<std::uint32_t> longest_prefix;  // index of the longest other pattern that is a prefix, or none
   std::array<std::uint32_t, 257> first_byte_begin{};  // patterns beginning with byte b: [begin[b], begin[b+1])
   std::vector<StartCandidate> longest_first;  // each first byte's patterns, longest first
+  bool holds_blank = false;  // some pattern holds a space, tab, CR or line feed
 };
 
 StartMatcher build_start_matcher(const PatternList& start_patterns);

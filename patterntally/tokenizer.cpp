@@ -236,13 +236,15 @@ struct HeldMessage {
 // One part of a block, walked line by line.
 struct Stream {
   const unsigned char* next_byte = nullptr;  // the current line's tokens still to read
-  const unsigned char* text_end = nullptr;
+  const unsigned char* text_end = nullptr;   // null while the line's end is not known
   std::uint32_t row = 0;                     // the walk's node, as a row offset
   const char* next_line = nullptr;           // the lines of the part still to start
   const char* part_end = nullptr;
   bool done = false;                         // no line left
   bool guarded = false;                      // an invalid byte stands at text_end
-  std::string_view trimmed_line;             // the current line, for messages
+  bool open_ended = false;                   // lines end where the walk meets their end
+  const char* line_start = nullptr;          // the current line, leading blanks skipped
+  std::string_view trimmed_line;             // the current line, once its end is known
   std::uint64_t lines = 0;                   // lines started so far
   std::uint64_t first_line_number = 0;       // of the part; 0 while not known
   std::uint64_t* pops = nullptr;             // this stream's counters: node v at [v * stride]
@@ -268,7 +270,20 @@ void write_invalid_byte_message(Output& messages, unsigned char byte, std::uint6
   write_output(messages, message);
 }
 
+bool is_trimmed_blank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+
+// Finds the end of the current line, from the next line feed.
+void find_line_end(Stream& s) {
+  const auto rest = static_cast<std::size_t>(s.part_end - s.line_start);
+  const char* lf = static_cast<const char*>(std::memchr(s.line_start, '\n', rest));
+  const char* line_end = lf != nullptr ? lf : s.part_end;
+  s.trimmed_line = trim_view(std::string_view(s.line_start, static_cast<std::size_t>(line_end - s.line_start)));
+  s.text_end = reinterpret_cast<const unsigned char*>(s.trimmed_line.data() + s.trimmed_line.size());
+  s.next_line = lf != nullptr ? lf + 1 : s.part_end;
+}
+
 void report_invalid_byte(Stream& s, unsigned char byte) {
+  if (s.text_end == nullptr) find_line_end(s);
   if (s.first_line_number == 0) {
     s.held.push_back({s.lines, byte, s.trimmed_line});
   } else {
@@ -300,23 +315,45 @@ void end_line(const Tokenizer& t, Stream& s) {
 // when the part is done. The line is `guarded` when the byte after it is not
 // valid, as a line feed never is: its step then takes the slow way, which
 // ends the line, so the side-by-side walk needs no bounds check.
+//
+// In an open-ended part, no blank is valid and no start pattern holds one, so
+// the line's end need not be looked for: the walk meets it as an invalid byte,
+// a line feed or a blank followed by blanks up to one (see at_open_line_end).
+// Start patterns can then be matched against the rest of the part, as no match
+// reaches past the line's last non-blank byte.
 bool begin_line(const Tokenizer& t, const StartMatcher& start, Stream& s) {
   if (s.next_line == s.part_end) {
     s.done = true;
     return false;
   }
-  const auto rest = static_cast<std::size_t>(s.part_end - s.next_line);
-  const char* lf = static_cast<const char*>(std::memchr(s.next_line, '\n', rest));
-  const char* line_end = lf != nullptr ? lf : s.part_end;
-  s.trimmed_line = trim_view(std::string_view(s.next_line, static_cast<std::size_t>(line_end - s.next_line)));
-  s.next_line = lf != nullptr ? lf + 1 : s.part_end;
   ++s.lines;
-  const std::size_t skipped = start_pattern_length(start, s.trimmed_line);
-  s.next_byte = reinterpret_cast<const unsigned char*>(s.trimmed_line.data()) + skipped;
-  s.text_end = reinterpret_cast<const unsigned char*>(s.trimmed_line.data() + s.trimmed_line.size());
   s.row = 0;
+  const char* p = s.next_line;
+  if (s.open_ended) {
+    while (p != s.part_end && is_trimmed_blank(*p)) ++p;  // a blank line stops at its line feed
+    s.line_start = p;
+    s.text_end = nullptr;
+    s.guarded = true;
+    s.next_byte = reinterpret_cast<const unsigned char*>(p) +
+                  start_pattern_length(start, std::string_view(p, static_cast<std::size_t>(s.part_end - p)));
+    return true;
+  }
+  s.line_start = p;
+  find_line_end(s);
+  s.next_byte = reinterpret_cast<const unsigned char*>(s.trimmed_line.data()) +
+                start_pattern_length(start, s.trimmed_line);
   const char* after = s.trimmed_line.data() + s.trimmed_line.size();
   s.guarded = after != s.part_end && t.byte_class[static_cast<unsigned char>(*after)] == 0;
+  return true;
+}
+
+// Whether the walk of an open-ended part, meeting an invalid byte at `at`, has
+// met the end of its line; if so, notes where the next line starts.
+bool at_open_line_end(Stream& s, const unsigned char* at) {
+  const char* p = reinterpret_cast<const char*>(at);
+  while (p != s.part_end && is_trimmed_blank(*p)) ++p;
+  if (p != s.part_end && *p != '\n') return false;
+  s.next_line = p == s.part_end ? p : p + 1;
   return true;
 }
 
@@ -333,8 +370,10 @@ void step(const Tokenizer& t, Stream& s) {
                                   : entry & row_mask;
 }
 
-// Walks the rest of stream `s` alone.
+// Walks the rest of stream `s` alone, within the bounds of each line.
 void finish_stream(const Tokenizer& t, const StartMatcher& start, Stream& s) {
+  s.open_ended = false;
+  if (!s.done && s.text_end == nullptr) find_line_end(s);
   while (!s.done) {
     while (s.next_byte != s.text_end) step(t, s);
     end_line(t, s);
@@ -356,48 +395,52 @@ void walk_side_by_side(Tokenizer& t, const StartMatcher& start, const std::array
   const std::uint8_t* const byte_class = t.byte_class.data();
   std::uint64_t* const pops = t.pop_count.data();
   constexpr unsigned to_counter = Shift - stream_bits;  // row >> to_counter == node * stream_count
-  std::size_t row[N];
-  const unsigned char* next[N];
-  for (std::size_t i = 0; i < N; ++i) {
-    row[i] = streams[i]->row;
-    next[i] = streams[i]->next_byte;
-  }
-  // One step of walk i; false when the walks must stop.
-  auto step_one = [&](std::size_t i) __attribute__((always_inline)) {
-    const unsigned char byte = *next[i]++;
-    const std::uint32_t entry = table[row[i] + byte_class[byte]];
-    pops[(row[i] >> to_counter) + i] += entry >> 31;
+  // One step of walk i; false when the walks must stop. The walks' state is
+  // passed as separate scalars, which the compiler keeps in registers.
+  auto step_one = [&](std::size_t i, std::size_t& row, const unsigned char*& next)
+                      __attribute__((always_inline)) {
+    const std::uint32_t entry = table[row + byte_class[*next++]];
+    pops[(row >> to_counter) + i] += entry >> 31;
     if ((entry & slow_bit) == 0) [[likely]] {
-      row[i] = entry & row_mask;
+      row = entry & row_mask;
       return true;
     }
     Stream& s = *streams[i];
+    const unsigned char byte = next[-1];
     bool going = true;
-    s.row = static_cast<std::uint32_t>(row[i]);
-    if (next[i] - 1 == s.text_end) {  // the guard after the line
-      s.next_byte = next[i] - 1;
+    s.row = static_cast<std::uint32_t>(row);
+    if (s.open_ended ? at_open_line_end(s, next - 1) : next - 1 == s.text_end) {
+      s.next_byte = next - 1;
       end_line(t, s);
       going = begin_line(t, start, s) && s.guarded;
     } else {
-      s.next_byte = next[i];
+      s.next_byte = next;
       s.row = step_slowly(t, s, s.row >> Shift, byte) << Shift;
       going = s.held.size() < held_message_limit;
     }
-    row[i] = s.row;
-    next[i] = s.next_byte;
+    row = s.row;
+    next = s.next_byte;
     return going;
   };
-  [&]<std::size_t... I>(std::index_sequence<I...>) {
-    while ((step_one(I) && ...)) {
-    }
-  }(std::make_index_sequence<N>{});
-  for (std::size_t i = 0; i < N; ++i) {
-    streams[i]->row = static_cast<std::uint32_t>(row[i]);
-    streams[i]->next_byte = next[i];
+  static_assert(N <= 4);
+  std::size_t row0 = streams[0]->row, row1 = 0, row2 = 0, row3 = 0;
+  const unsigned char* next0 = streams[0]->next_byte;
+  const unsigned char *next1 = nullptr, *next2 = nullptr, *next3 = nullptr;
+  if constexpr (N > 1) row1 = streams[1]->row, next1 = streams[1]->next_byte;
+  if constexpr (N > 2) row2 = streams[2]->row, next2 = streams[2]->next_byte;
+  if constexpr (N > 3) row3 = streams[3]->row, next3 = streams[3]->next_byte;
+  for (;;) {
+    if (!step_one(0, row0, next0)) break;
+    if constexpr (N > 1) if (!step_one(1, row1, next1)) break;
+    if constexpr (N > 2) if (!step_one(2, row2, next2)) break;
+    if constexpr (N > 3) if (!step_one(3, row3, next3)) break;
   }
+  streams[0]->row = static_cast<std::uint32_t>(row0), streams[0]->next_byte = next0;
+  if constexpr (N > 1) streams[1]->row = static_cast<std::uint32_t>(row1), streams[1]->next_byte = next1;
+  if constexpr (N > 2) streams[2]->row = static_cast<std::uint32_t>(row2), streams[2]->next_byte = next2;
+  if constexpr (N > 3) streams[3]->row = static_cast<std::uint32_t>(row3), streams[3]->next_byte = next3;
 }
 
-// walk_side_by_side for the first `count` (1 to stream_count) of `active`.
 template <unsigned Shift>
 void walk_any(Tokenizer& t, const StartMatcher& start, const std::array<Stream*, stream_count>& active,
               std::size_t count) {
@@ -446,6 +489,8 @@ std::uint64_t count_block(Tokenizer& t, const StartMatcher& start, std::string_v
   // 1. Cut the block after line feeds into parts of about equal size, and
   //    begin the first line of each.
   std::array<Stream, stream_count> parts;
+  const bool open_ended = !t.table.empty() && !start.holds_blank && t.byte_class[' '] == 0 &&
+                          t.byte_class['\t'] == 0 && t.byte_class['\r'] == 0;
   const char* cut = block.data();
   const char* const block_end = block.data() + block.size();
   for (std::size_t k = 0; k < streams; ++k) {
@@ -466,6 +511,7 @@ std::uint64_t count_block(Tokenizer& t, const StartMatcher& start, std::string_v
     s.stride = streams;
     s.messages = &messages;
     s.first_line_number = k == 0 ? first_line_number : 0;
+    s.open_ended = open_ended && s.next_line != s.part_end && s.part_end[-1] == '\n';
     begin_line(t, start, s);
   }
   // 2. Side by side, through the dense table.
