@@ -63,8 +63,10 @@ inline constexpr std::uint32_t fail_bit = 0x80000000;
 inline constexpr std::uint32_t slow_bit = 0x40000000;
 inline constexpr std::uint32_t row_mask = 0x3FFFFFFF;
 
-// The dense table is built when it has at most this many entries.
-inline constexpr std::size_t dense_table_limit = std::size_t{6} << 20;
+// The dense table is built when it has at most this many entries (8 MiB):
+// some 32,000 nodes when few bytes are valid, enough for ten thousand
+// recurrent patterns, while memory stays a few MiB above the definitions.
+inline constexpr std::size_t dense_table_limit = std::size_t{2} << 20;
 
 // How many parts of a block are walked side by side.
 inline constexpr std::size_t stream_count = 4;
