@@ -1,5 +1,8 @@
 #include "bitladder.h"
 
+#include <algorithm>
+#include <bit>
+#include <array>
 #include <cstring>
 #include <functional>
 
@@ -30,16 +33,35 @@ void next_code(std::string& code) {
 
 namespace {
 
+// Records start at multiples of 8 in blocks of at least this size; a longer
+// line gets a block of its own, with its record at offset 0.
+constexpr unsigned offset_bits = 20;
+constexpr unsigned position_bits = 40;  // block number and offset: a terabyte of lines
+constexpr std::uint64_t position_mask = (std::uint64_t{1} << position_bits) - 1;
+constexpr std::uint64_t tag_mask = ~position_mask;  // the top 24 bits of the hash
+
+// A slot's index is the top bits of the hash, so that while the table has at
+// most 2^24 slots, growing it needs only the tags, not the lines.
+std::size_t home_of(const LineSet& set, std::uint64_t hash) {
+  return static_cast<std::size_t>(hash >> (64 - std::countr_zero(set.slots.size())));
+}
+
+const char* record_at(const LineSet& set, std::uint64_t slot) {
+  const std::uint64_t position = (slot & position_mask) - 1;
+  return set.blocks[position >> offset_bits].get() + (position & ((1u << offset_bits) - 1));
+}
+
 std::string_view record_text(const char* record) {
   std::size_t size = 0;
   std::memcpy(&size, record, sizeof size);
   return {record + sizeof size, size};
 }
 
-const char* store_record(LineSet& set, std::string_view line) {
+// Copies `line` into the blocks; returns its position plus one.
+std::uint64_t store_record(LineSet& set, std::string_view line) {
   const std::size_t needed = sizeof(std::size_t) + line.size();
   if (set.blocks.empty() || set.block_size - set.block_used < needed) {
-    set.block_size = std::max<std::size_t>(std::size_t{1} << 20, needed);
+    set.block_size = std::max<std::size_t>(std::size_t{1} << offset_bits, needed);
     set.blocks.push_back(std::make_unique<char[]>(set.block_size));
     set.block_used = 0;
   }
@@ -47,18 +69,21 @@ const char* store_record(LineSet& set, std::string_view line) {
   const std::size_t size = line.size();
   std::memcpy(record, &size, sizeof size);
   if (size != 0) std::memcpy(record + sizeof size, line.data(), size);
-  set.block_used += (needed + 7) & ~std::size_t{7};
-  if (set.block_used > set.block_size) set.block_used = set.block_size;
-  return record;
+  const std::uint64_t position = ((set.blocks.size() - 1) << offset_bits) | set.block_used;
+  set.block_used = std::min(set.block_size, set.block_used + ((needed + 7) & ~std::size_t{7}));
+  return position + 1;
 }
 
 void grow(LineSet& set) {
-  std::vector<LineSet::Slot> slots(set.slots.size() * 2);
+  LineSet::Slots slots(set.slots.size() * 2);
   const std::size_t mask = slots.size() - 1;
-  for (const LineSet::Slot& slot : set.slots) {
-    if (slot.record == nullptr) continue;
-    std::size_t i = slot.hash & mask;
-    while (slots[i].record != nullptr) i = (i + 1) & mask;
+  const unsigned shift = 64 - static_cast<unsigned>(std::countr_zero(slots.size()));
+  const bool tag_is_enough = shift >= position_bits;
+  for (const std::uint64_t slot : set.slots) {
+    if (slot == 0) continue;
+    const std::uint64_t hash = tag_is_enough ? slot : line_hash(record_text(record_at(set, slot)));
+    std::size_t i = static_cast<std::size_t>(hash >> shift);
+    while (slots[i] != 0) i = (i + 1) & mask;
     slots[i] = slot;
   }
   set.slots = std::move(slots);
@@ -66,14 +91,22 @@ void grow(LineSet& set) {
 
 }  // namespace
 
-bool insert_line(LineSet& set, std::string_view line) {
-  const std::uint64_t hash = std::hash<std::string_view>{}(line);
+std::uint64_t line_hash(std::string_view line) { return std::hash<std::string_view>{}(line); }
+
+void prefetch_slot(const LineSet& set, std::uint64_t hash) {
+  __builtin_prefetch(&set.slots[home_of(set, hash)]);
+}
+
+bool insert_line(LineSet& set, std::string_view line, std::uint64_t hash) {
   const std::size_t mask = set.slots.size() - 1;
-  std::size_t i = hash & mask;
-  for (; set.slots[i].record != nullptr; i = (i + 1) & mask) {
-    if (set.slots[i].hash == hash && record_text(set.slots[i].record) == line) return false;
+  const std::uint64_t tag = hash & tag_mask;
+  std::size_t i = home_of(set, hash);
+  for (; set.slots[i] != 0; i = (i + 1) & mask) {
+    if ((set.slots[i] & tag_mask) == tag && record_text(record_at(set, set.slots[i])) == line) {
+      return false;
+    }
   }
-  set.slots[i] = {hash, store_record(set, line)};
+  set.slots[i] = tag | store_record(set, line);
   if (++set.size * 2 > set.slots.size()) grow(set);
   return true;
 }
@@ -85,21 +118,38 @@ int run_bitladder() {
   LineSet coded;
   std::string code;
   std::uint64_t total = 0;
-  std::string_view line;
-  while (next_line(input, line)) {
-    line = trim_view(line);
-    if (line.empty() || !insert_line(coded, line)) {
-      write_output(messages, "More than one \"");
-      write_output(messages, line);
-      write_output(messages, "\"\n");
-      continue;
+  // Lines go in batches: all hashes first, with their slots fetched, then in
+  // order. The lines of a batch come from one block, which stays in place.
+  constexpr std::size_t batch = 16;
+  std::array<std::string_view, batch> lines;
+  std::array<std::uint64_t, batch> hashes{};
+  std::string_view block;
+  while (next_block(input, block)) {
+    while (!block.empty()) {
+      std::size_t count = 0;
+      for (; count < batch && !block.empty(); ++count) {
+        const std::size_t lf = block.find('\n');
+        const std::size_t end = lf == std::string_view::npos ? block.size() : lf;
+        lines[count] = trim_view(block.substr(0, end));
+        block.remove_prefix(lf == std::string_view::npos ? end : end + 1);
+        hashes[count] = line_hash(lines[count]);
+        prefetch_slot(coded, hashes[count]);
+      }
+      for (std::size_t k = 0; k < count; ++k) {
+        if (lines[k].empty() || !insert_line(coded, lines[k], hashes[k])) {
+          write_output(messages, "More than one \"");
+          write_output(messages, lines[k]);
+          write_output(messages, "\"\n");
+          continue;
+        }
+        next_code(code);
+        ++total;
+        write_output(code_map, code);
+        write_output(code_map, " ");
+        write_output(code_map, lines[k]);
+        write_output(code_map, "\n");
+      }
     }
-    next_code(code);
-    ++total;
-    write_output(code_map, code);
-    write_output(code_map, " ");
-    write_output(code_map, line);
-    write_output(code_map, "\n");
   }
   std::string summary = "\nTOTAL NUMBER OF CODES:   ";
   summary += std::to_string(total);

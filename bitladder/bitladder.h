@@ -25,21 +25,31 @@ inline constexpr const char* code_map_file = "map_varicodes.txt";
 void next_code(std::string& code);
 
 // The set of lines already coded: each line's bytes are copied once into
-// large blocks, and an open-addressing table of hashes points at them.
+// large blocks, and an open-addressing table of 8-byte slots points at them.
+// A slot holds the top bits of the line's hash and where its record is
+// (block number and offset within the block, plus one; 0 marks a free slot).
 struct LineSet {
-  struct Slot {
-    std::uint64_t hash = 0;
-    const char* record = nullptr;  // a size_t length, then the bytes; null: empty
-  };
-  std::vector<Slot> slots = std::vector<Slot>(1024);
+  using Slots = std::vector<std::uint64_t>;
+  Slots slots = Slots(1024);  // a power of two
   std::size_t size = 0;
-  std::vector<std::unique_ptr<char[]>> blocks;
+  std::vector<std::unique_ptr<char[]>> blocks;  // records: a size_t length, then the bytes
   std::size_t block_used = 0;
   std::size_t block_size = 0;
 };
 
-// Adds `line` to `set`; false when it was there already.
-bool insert_line(LineSet& set, std::string_view line);
+// The hash that insert_line takes.
+std::uint64_t line_hash(std::string_view line);
+
+// Asks the processor to fetch the slot where a line of this hash would go, so
+// that inserting a batch of lines waits for memory once, not once per line.
+void prefetch_slot(const LineSet& set, std::uint64_t hash);
+
+// Adds `line`, whose line_hash is `hash`, to `set`; false when it was there
+// already.
+bool insert_line(LineSet& set, std::string_view line, std::uint64_t hash);
+inline bool insert_line(LineSet& set, std::string_view line) {
+  return insert_line(set, line, line_hash(line));
+}
 
 // The whole run; returns the exit status (0, or 1 after a reported failure).
 int run_bitladder();
