@@ -1,0 +1,326 @@
+#!/usr/bin/env bash
+# Measures patterntally and bitladder against floors taken in the same run
+# and prints Markdown tables that can go into a README as they are.
+#
+#   bash bench/run_bench.sh [--size MiB] [--reps N] [--memory] [--micro] [--profile] [--all]
+#
+# With no mode flag it measures throughput: `cat` and read_floor (the line
+# reader alone) over a generated corpus, patterntally on it with the example
+# definitions and with large sets of 2,000 and 10,000 patterns, patterntally on
+# an adversarial corpus with the adversarial set, and bitladder against
+# `awk '!seen[$0]++'` on ranked files of 100,000 and 1,000,000 distinct lines
+# (and gawk too, when it is present and awk is another awk).
+#   --memory   peak memory of patterntally on a 64 MiB and a 1 GiB corpus
+#   --micro    the microbenchmarks of tokenizer_bench
+#   --profile  where patterntally spends its time with the 10,000-pattern set,
+#              with perf (sampled) and callgrind (instructions) when present
+#   --all      throughput, --memory and --micro
+# Each command runs --reps times (default 5), in rounds that run every command
+# once; medians and min-max are reported, and ratios are taken within a round.
+# The page cache is warm: every input is read once before it is measured.
+#
+# Environment: BENCH_BUILD_DIR (default build/bench), BENCH_WORK_DIR for the
+# generated inputs, kept between runs (default BUILD_DIR/work), BENCH_DATA for
+# the domain lists gen_corpus.py reads (default: its own default).
+set -euo pipefail
+
+root="$(cd "$(dirname "$0")/.." && pwd)"
+size=256
+reps=5
+modes=()
+while [[ $# -gt 0 ]]; do
+  case "$1" in
+    --size) size="$2"; shift 2 ;;
+    --reps) reps="$2"; shift 2 ;;
+    --memory) modes+=(memory); shift ;;
+    --micro) modes+=(micro); shift ;;
+    --profile) modes+=(profile); shift ;;
+    --all) modes+=(throughput memory micro); shift ;;
+    -h|--help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;;
+    *) echo "run_bench.sh: unknown argument \"$1\" (see --help)" >&2; exit 2 ;;
+  esac
+done
+[[ ${#modes[@]} -eq 0 ]] && modes=(throughput)
+[[ "$size" =~ ^[1-9][0-9]*$ && "$reps" =~ ^[1-9][0-9]*$ ]] ||
+  { echo "run_bench.sh: --size and --reps take positive whole numbers" >&2; exit 2; }
+has_mode() { [[ " ${modes[*]} " == *" $1 "* ]]; }
+
+build="$(realpath -m "${BENCH_BUILD_DIR:-$root/build/bench}")"
+work="$(realpath -m "${BENCH_WORK_DIR:-$build/work}")"
+data_args=()
+[[ -n "${BENCH_DATA:-}" ]] && data_args=(--data "$(realpath "$BENCH_DATA")")
+log="$work/log"
+mkdir -p "$work"/{inputs,defs,runs}
+: >"$log"
+note() { echo "== $*" >&2; }
+
+# 1. Build the programs, the floor and the stopwatch in Release.
+note "building into ${build#"$root"/}"
+targets=(patterntally bitladder read_floor measure)
+has_mode micro && targets+=(tokenizer_bench)
+(cd "$root" && cmake --preset bench -B "$build" >>"$log" 2>&1 &&
+  cmake --build "$build" -j 2 --target "${targets[@]}" >>"$log" 2>&1) ||
+  { echo "run_bench.sh: the build failed, see ${log#"$root"/}" >&2; tail -n 30 "$log" >&2; exit 1; }
+patterntally="$build/patterntally/patterntally"
+bitladder="$build/bitladder/bitladder"
+read_floor="$build/bench/read_floor"
+measure="$build/bench/measure"
+
+# 2. Inputs, made once and kept in the work directory; a stamp marks each one
+# complete, so an interrupted generation is made again.
+made() { [[ -e "$1.done" ]]; }
+mark() { touch "$1.done"; }
+generate() {  # generate SCRIPT ARGS...: runs a generator, stops the run when it fails
+  python3 "$root/bench/$1" "${@:2}" 2>>"$log" ||
+    { echo "run_bench.sh: $1 failed; the end of its messages:" >&2; tail -n 5 "$log" >&2; exit 1; }
+}
+
+corpus() {  # corpus FILE MiB [--adversarial]
+  local file="$1" mib="$2"; shift 2
+  if ! made "$file"; then
+    note "writing ${file##*/}"
+    generate gen_corpus.py --size $((mib << 20)) --out "$file" "${data_args[@]}" "$@"
+    mark "$file"
+  fi
+}
+
+definitions() {  # definitions DIR SET [gen_defs.py options]
+  local dir="$1" set="$2"; shift 2
+  if ! made "$dir"; then
+    note "writing the definition set ${dir##*/}"
+    generate gen_defs.py --set "$set" --out "$dir" "$@"
+    mark "$dir"
+  fi
+}
+
+ranked() {  # ranked FILE LINES
+  if ! made "$1"; then
+    note "writing ${1##*/}"
+    generate gen_ranked.py --lines "$2" --out "$1"
+    mark "$1"
+  fi
+}
+
+definitions "$work/defs/example" example
+definitions "$work/defs/adversarial" adversarial
+definitions "$work/defs/large2000" large --count 2000 "${data_args[@]}"
+definitions "$work/defs/large10000" large --count 10000 "${data_args[@]}"
+
+# 3. Runs: each in its own directory, which holds its inputs (linked) and
+# receives its outputs. RUNS lists them for summarize.py.
+runs="$work/runs.tsv"
+results="$work/results.tsv"
+: >"$runs"
+: >"$results"
+order=()  # the runs of a round, in order
+cmds=()   # each run's command, quoted for eval
+dirs=()
+
+defs_bytes() { cat "$1"/patterns_*.txt | wc -c; }
+
+add_run() {  # add_run NAME LABEL INPUT DEFS_DIR_OR_- COMMAND...
+  local name="$1" label="$2" input="$3" defs="$4"; shift 4
+  local dir="$work/runs/$name"
+  rm -rf "$dir"
+  mkdir -p "$dir"
+  local defs_size=0
+  if [[ "$defs" != - ]]; then
+    cp "$defs"/patterns_*.txt "$dir"/
+    defs_size="$(defs_bytes "$defs")"
+  fi
+  printf '%s\t%s\t%s\t%s\t%s\n' "$name" "$label" "$(stat -c %s "$input")" \
+    "$(wc -l <"$input")" "$defs_size" >>"$runs"
+  order+=("$name")
+  dirs+=("$dir")
+  local quoted
+  printf -v quoted '%q ' "$@"
+  cmds+=("$quoted")
+}
+
+corpus_run() {  # corpus_run NAME LABEL CORPUS DEFS_DIR_OR_- COMMAND...
+  local corpus_file="$3"
+  add_run "$@"
+  ln -s "$corpus_file" "$work/runs/$1/websites.txt"
+}
+
+pt_run() {  # pt_run NAME CORPUS SET LABEL_SUFFIX: patterntally with the set's definitions
+  local count
+  count="$(wc -l <"$work/defs/$3/patterns_recurrent.txt")"
+  corpus_run "$1" "patterntally, $3 set ($count patterns)$4" "$2" "$work/defs/$3" "$patterntally"
+}
+
+ranked_run() {  # ranked_run NAME LABEL RANKED_FILE COMMAND...
+  local name="$1" label="$2" file="$3"; shift 3
+  add_run "$name" "$label" "$file" - "$@"
+  ln -s "$file" "$work/runs/$name/patterns_ordered_by_frequency.txt"
+}
+
+# Runs every run of `order` once per round, back to back. The "$@" inside is
+# each run's command, set from its quoted form.
+# shellcheck disable=SC2120
+measure_rounds() {
+  local round i
+  for ((round = 1; round <= reps; round++)); do
+    note "round $round of $reps"
+    for i in "${!order[@]}"; do
+      (cd "${dirs[$i]}" && eval "set -- ${cmds[$i]}" &&
+        "$measure" "$results.one" "$@" >/dev/null 2>>"$log") || true
+      printf '%s\t%s\t%s\n' "${order[$i]}" "$round" "$(tr ' ' '\t' <"$results.one")" >>"$results"
+      rm -f "$results.one"
+    done
+  done
+}
+
+warm() { cat "$@" >/dev/null; }
+
+header() {  # header TITLE [NOTE]
+  local commit
+  if commit="$(git -C "$root" rev-parse --short HEAD 2>/dev/null)"; then
+    git -C "$root" diff --quiet HEAD -- 2>/dev/null || commit="$commit with local changes"
+  else
+    commit="unknown"
+  fi
+  echo
+  echo "### $1"
+  echo
+  echo "Commit $commit; $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')," \
+    "$(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg) at the end.${2:+ $2}"
+  echo
+}
+
+if has_mode throughput; then
+  web="$work/inputs/websites-${size}MiB.txt"
+  adv="$work/inputs/adversarial-${size}MiB.txt"
+  corpus "$web" "$size"
+  corpus "$adv" "$size" --adversarial
+  ranked "$work/inputs/ranked-100k.txt" 100000
+  ranked "$work/inputs/ranked-1M.txt" 1000000
+  awk_name="$(basename "$(realpath "$(command -v awk)")")"
+  # shellcheck disable=SC2016  # an awk program, not shell
+  dedup='!seen[$0]++'
+
+  corpus_run cat "cat websites.txt" "$web" - cat websites.txt
+  corpus_run read_floor "read_floor (line reader only)" "$web" - "$read_floor" websites.txt
+  for set in example large2000 large10000; do
+    pt_run "pt-$set" "$web" "$set" ""
+  done
+  corpus_run cat-adv "cat, adversarial corpus" "$adv" - cat websites.txt
+  pt_run pt-adversarial "$adv" adversarial ", adversarial corpus"
+  ranked_run awk-100k "awk '!seen[\$0]++' ($awk_name), 100k lines" "$work/inputs/ranked-100k.txt" \
+    awk "$dedup" patterns_ordered_by_frequency.txt
+  ranked_run bitladder-100k "bitladder, 100k lines" "$work/inputs/ranked-100k.txt" "$bitladder"
+  ranked_run awk-1M "awk '!seen[\$0]++' ($awk_name), 1M lines" "$work/inputs/ranked-1M.txt" \
+    awk "$dedup" patterns_ordered_by_frequency.txt
+  ranked_run bitladder-1M "bitladder, 1M lines" "$work/inputs/ranked-1M.txt" "$bitladder"
+  if command -v gawk >/dev/null && [[ "$awk_name" != gawk ]]; then  # a second awk, when present
+    for n in 100k 1M; do
+      ranked_run "gawk-$n" "gawk '!seen[\$0]++', $n lines" "$work/inputs/ranked-$n.txt" \
+        gawk "$dedup" patterns_ordered_by_frequency.txt
+    done
+  fi
+
+  warm "$web" "$adv" "$work"/inputs/ranked-*.txt
+  measure_rounds
+fi
+
+if has_mode memory; then
+  # The same definitions on a small and a large corpus: memory must not grow
+  # with the corpus. A second pass of `order` would rerun the throughput runs.
+  order=() cmds=() dirs=()
+  small="$work/inputs/websites-64MiB.txt"
+  large="$work/inputs/websites-1024MiB.txt"
+  corpus "$small" 64
+  corpus "$large" 1024
+  for set in example large10000; do
+    pt_run "mem-small-$set" "$small" "$set" ", 64 MiB"
+    pt_run "mem-large-$set" "$large" "$set" ", 1 GiB"
+  done
+  corpus_run mem-small-read_floor "read_floor, 64 MiB" "$small" - "$read_floor" websites.txt
+  corpus_run mem-large-read_floor "read_floor, 1 GiB" "$large" - "$read_floor" websites.txt
+  warm "$small" "$large"
+  measure_rounds
+fi
+
+# 4. Check the outputs once, then summarise.
+for name in pt-example pt-large10000 mem-large-large10000; do
+  dir="$work/runs/$name"
+  [[ -d "$dir" ]] || continue
+  [[ -s "$dir/patterns_ordered_by_frequency.txt" ]] ||
+    echo "run_bench.sh: $name wrote no ranked pattern file" >&2
+done
+if [[ -d "$work/runs/bitladder-1M" ]]; then
+  coded="$(wc -l <"$work/runs/bitladder-1M/map_varicodes.txt")"
+  [[ "$coded" == 1000000 ]] || echo "run_bench.sh: bitladder coded $coded of 1000000 lines" >&2
+fi
+
+status=0
+if [[ -s "$results" ]]; then
+  header "Throughput and memory, ${size} MiB corpus" \
+    "$reps runs each, warm page cache; MB = 10^6 bytes; CPU = user + system; peak RSS from wait4."
+  python3 "$root/bench/summarize.py" "$runs" "$results" || status=1
+fi
+
+if has_mode micro; then
+  # The generated corpus and sets rather than the shipped example: more lines
+  # and patterns drawn as for the other runs.
+  micro_corpus="$work/inputs/websites-16MiB.txt"
+  corpus "$micro_corpus" 16
+  definitions "$work/defs/large5000" large --count 5000 "${data_args[@]}"
+  mkdir -p "$work/defs/micro"
+  ln -sfn ../example "$work/defs/micro/example"
+  ln -sfn ../large5000 "$work/defs/micro/large"
+  ln -sfn ../adversarial "$work/defs/micro/adversarial"
+  header "Microbenchmarks (tokenizer_bench)" \
+    "Medians of $reps repetitions; lines from a 16 MiB generated corpus; large set: 5,000 patterns."
+  echo '```'
+  TOKENIZER_BENCH_CORPUS="$micro_corpus" TOKENIZER_BENCH_DEFS="$work/defs/micro" \
+    "$build/bench/tokenizer_bench" --benchmark_repetitions="$reps" \
+    --benchmark_report_aggregates_only=true 2>>"$log" |
+    sed -n '/^---/,$p' | grep -v -E '_(mean|stddev|cv) '
+  echo '```'
+fi
+
+if has_mode profile; then
+  # A build with line tables (the same optimisation) attributes time to the
+  # lines of the inlined hot loop. A small corpus keeps callgrind's slowdown
+  # (about 50x) bearable.
+  pbuild="$build-profile"
+  (cd "$root" && cmake --preset bench -B "$pbuild" -DCMAKE_CXX_FLAGS=-g >>"$log" 2>&1 &&
+    cmake --build "$pbuild" -j 2 --target patterntally >>"$log" 2>&1) ||
+    { echo "run_bench.sh: the profile build failed, see ${log#"$root"/}" >&2; exit 1; }
+  prof="$work/inputs/websites-16MiB.txt"
+  corpus "$prof" 16
+  for set in example large10000; do
+    dir="$work/runs/profile-$set"
+    rm -rf "$dir" && mkdir -p "$dir"
+    cp "$work/defs/$set"/patterns_*.txt "$dir"/
+    ln -s "$prof" "$dir/websites.txt"
+    header "Profile of patterntally, $set set, 16 MiB corpus"
+    echo '```'
+    if command -v perf >/dev/null; then
+      (cd "$dir" && perf record -q -e cpu-clock -o perf.data "$pbuild/patterntally/patterntally" \
+        >/dev/null 2>>"$log")
+      for key in symbol srcline; do
+        echo "perf, cpu-clock samples by $key:"
+        perf report -i "$dir/perf.data" --stdio --no-children --sort "$key" 2>>"$log" |
+          grep -E '^ +[0-9.]+%' | sed -e 's/[ -]*$//' -n -e '1,10p'
+      done
+    fi
+    if command -v valgrind >/dev/null; then
+      (cd "$dir" && valgrind --tool=callgrind --cache-sim=yes --callgrind-out-file=callgrind.out \
+        "$pbuild/patterntally/patterntally" >/dev/null 2>>"$log")
+      echo "callgrind, instructions (Ir) and simulated L1 data read misses (D1mr) per function:"
+      callgrind_annotate --inclusive=no --show=Ir,D1mr "$dir/callgrind.out" 2>>"$log" |
+        sed -n '/PROGRAM TOTALS/p; /file:function/,$p' | grep -E '^ *[0-9,]+ ' |
+        sed -E -n -e 's#[^ ]*/([^/ ]+:)#\1#' -e 's/([A-Za-z0-9_])\(.*$/\1/' \
+          -e 's/ \[[^]]*\]$//' -e '1,12p'
+      awk -v bytes="$(stat -L -c %s "$prof")" '/^summary:/ {
+        printf "per corpus byte: %.1f instructions, %.2f L1 data read misses\n",
+          $2 / bytes, $6 / bytes }' \
+        "$dir/callgrind.out"
+    fi
+    echo '```'
+  done
+fi
+
+exit "$status"
