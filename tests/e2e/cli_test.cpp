@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <sys/wait.h>
 
@@ -67,8 +66,7 @@ TEST(Cli, HelpAndVersionTouchNoFile) {
       EXPECT_EQ(0, r.status);
       EXPECT_EQ("", r.err);
       if (option == "--version") {
-        const std::regex version_line(name + " [0-9]+\\.[0-9]+\\.[0-9]+\n");
-        EXPECT_TRUE(std::regex_match(r.out, version_line)) << r.out;
+        EXPECT_EQ(name + " " PATTERNLADDER_VERSION "\n", r.out);
       } else {
         EXPECT_EQ("Usage: " + name + "\n", r.out.substr(0, r.out.find('\n') + 1));
         EXPECT_NE(std::string::npos, r.out.find("man " + name + "\n"));
