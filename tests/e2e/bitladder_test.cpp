@@ -72,7 +72,7 @@ TEST(Bitladder, CodesEachDistinctLine) {
   // One, two, four and seven lines end whole generations of lengths 1 to 4;
   // 30,000 lines span many blocks of input.
   const std::vector<std::string> first = codes(30'000);
-  for (std::size_t n : {1, 2, 4, 7, 30'000}) {
+  for (const std::size_t n : {std::size_t{1}, std::size_t{2}, std::size_t{4}, std::size_t{7}, std::size_t{30'000}}) {
     Case c{"", summary(n, first[n - 1].size()), ""};
     for (std::size_t i = 0; i < n; ++i) {
       c.input += "<p" + std::to_string(i) + ">\n";
