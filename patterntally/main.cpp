@@ -1,11 +1,10 @@
 // patterntally: counts the patterns of the websites in "websites.txt".
 // Arguments are ignored, except that a lone "--help", "-h" or "--version"
 // prints a text and ends the run before any file is opened.
-#include <csignal>
 #include <string_view>
 
 #include "failure.h"
-#include "output.h"
+#include "program.h"
 #include "patterntally.h"
 
 #ifndef PATTERNLADDER_VERSION
@@ -39,15 +38,7 @@ constexpr std::string_view version = "patterntally " PATTERNLADDER_VERSION "\n";
 }  // namespace
 
 int main(int argc, char** argv) {
-#ifdef SIGPIPE
-  std::signal(SIGPIPE, SIG_IGN);  // a closed pipe is a write failure, reported
-#endif
-  set_program_name("patterntally");
-  const std::string_view option = argc == 2 ? argv[1] : "";
-  if (option == "--help" || option == "-h" || option == "--version") {
-    write_output(standard_output(), option == "--version" ? version : usage);
-    close_output(standard_output());
-    return exit_status();
-  }
+  start_program("patterntally");
+  if (answer_help_or_version(argc, argv, usage, version)) return exit_status();
   return run_patterntally();
 }
