@@ -51,12 +51,7 @@ bool next_block(LineReader& reader, std::string_view& block) {
       reader.begin += last_lf + 1;
       return true;
     }
-    if (!refill_lines(reader)) {
-      if (reader.begin == reader.end) return false;
-      block = std::string_view(reader.buffer.data() + reader.begin, reader.end - reader.begin);
-      reader.begin = reader.end;
-      return true;
-    }
+    if (!refill_lines(reader)) return take_rest(reader, block);
   }
 }
 

@@ -31,6 +31,15 @@ LineReader open_lines(const std::string& name);
 // error is reported (see failure.h) and then ends the input like end of file.
 bool refill_lines(LineReader& reader);
 
+// At the end of the input: sets `rest` to what is left unread, a last line
+// without a line feed, and returns true, or returns false when nothing is left.
+inline bool take_rest(LineReader& reader, std::string_view& rest) {
+  if (reader.begin == reader.end) return false;
+  rest = std::string_view(reader.buffer.data() + reader.begin, reader.end - reader.begin);
+  reader.begin = reader.end;
+  return true;
+}
+
 // Sets `line` to the next line and returns true, or returns false at the end
 // of the input. `line` stays valid until the next call.
 inline bool next_line(LineReader& reader, std::string_view& line) {
@@ -46,12 +55,7 @@ inline bool next_line(LineReader& reader, std::string_view& line) {
         return true;
       }
     }
-    if (!refill_lines(reader)) {
-      if (reader.begin == reader.end) return false;
-      line = std::string_view(reader.buffer.data() + reader.begin, reader.end - reader.begin);
-      reader.begin = reader.end;
-      return true;
-    }
+    if (!refill_lines(reader)) return take_rest(reader, line);
   }
 }
 

@@ -17,11 +17,12 @@ std::uint64_t load8(const char* bytes) {
 // The longest of `candidates` (longest first) that `line` begins with, or 0.
 // Every candidate is tried without a branch on the outcome, as which pattern a
 // line begins with is hard to predict; no byte past `line` is read.
-std::size_t longest_candidate(std::span<const StartCandidate> candidates, std::string_view line) {
+std::size_t longest_candidate(const StartMatcher& m, std::span<const StartCandidate> candidates,
+                              std::string_view line) {
   const std::size_t n = line.size();
   if (n < 8) {
     for (const StartCandidate& c : candidates) {
-      if (c.size <= n && std::equal(c.pattern->begin(), c.pattern->end(), line.begin())) return c.size;
+      if (c.size <= n && line.starts_with(m.sorted[c.pattern])) return c.size;
     }
     return 0;
   }
@@ -33,7 +34,7 @@ std::size_t longest_candidate(std::span<const StartCandidate> candidates, std::s
     const std::size_t tail_at = fits && long_pattern ? c.size - 8 : 0;
     bool match = fits & ((head & c.head_mask) == c.head) &
                  (!long_pattern | (load8(line.data() + tail_at) == c.tail));
-    if (c.size > 16 && match) match = std::equal(c.pattern->begin(), c.pattern->end(), line.begin());
+    if (c.size > 16 && match) match = line.starts_with(m.sorted[c.pattern]);
     best = std::max(best, match ? c.size : 0);
   }
   return best;
@@ -74,7 +75,7 @@ StartMatcher build_start_matcher(const PatternList& start_patterns) {
     c.head_mask = load8(mask);
     if (p.size() > 8) c.tail = load8(p.data() + p.size() - 8);
     c.size = p.size();
-    c.pattern = &p;
+    c.pattern = static_cast<std::uint32_t>(m.longest_first.size());
     if (p.find_first_of(" \t\r\n") != std::string::npos) m.holds_blank = true;
     m.longest_first.push_back(c);
   }
@@ -92,7 +93,7 @@ std::size_t start_pattern_length(const StartMatcher& m, std::string_view line) {
   const std::uint32_t begin = m.first_byte_begin[b];
   const std::uint32_t end = m.first_byte_begin[b + 1];
   if (end - begin <= 8) {
-    return longest_candidate(std::span(m.longest_first).subspan(begin, end - begin), line);
+    return longest_candidate(m, std::span(m.longest_first).subspan(begin, end - begin), line);
   }
   const auto first = m.sorted.begin() + begin;
   auto after = std::upper_bound(first, m.sorted.begin() + end, line,

@@ -23,7 +23,7 @@ struct StartCandidate {
   std::uint64_t head_mask = 0;  // which bytes of `head` belong to the pattern
   std::uint64_t tail = 0;       // the last 8 bytes, when there are more than 8
   std::size_t size = 0;
-  const std::string* pattern = nullptr;
+  std::uint32_t pattern = 0;    // its index in StartMatcher::sorted
 };
 
 struct StartMatcher {

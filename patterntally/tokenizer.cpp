@@ -1,7 +1,6 @@
 #include "tokenizer.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstring>
 #include <utility>
 
@@ -389,12 +388,11 @@ void finish_stream(const Tokenizer& t, const StartMatcher& start, Stream& s) {
 // so that a node's counters are found with one shift: walk i counts in slot i.
 template <unsigned Shift, std::size_t N>
 void walk_side_by_side(Tokenizer& t, const StartMatcher& start, const std::array<Stream*, N>& streams) {
-  constexpr unsigned stream_bits = std::countr_zero(stream_count);
-  static_assert(N <= stream_count && std::has_single_bit(stream_count) && Shift >= stream_bits);
+  static_assert(stream_count == 4 && N >= 1 && N <= stream_count && Shift >= 2);
   const std::uint32_t* const table = t.table.data();
   const std::uint8_t* const byte_class = t.byte_class.data();
   std::uint64_t* const pops = t.pop_count.data();
-  constexpr unsigned to_counter = Shift - stream_bits;  // row >> to_counter == node * stream_count
+  constexpr unsigned to_counter = Shift - 2;  // row >> to_counter == node * stream_count
   // One step of walk i; false when the walks must stop. The walks' state is
   // passed as separate scalars, which the compiler keeps in registers.
   auto step_one = [&](std::size_t i, std::size_t& row, const unsigned char*& next)
@@ -422,7 +420,6 @@ void walk_side_by_side(Tokenizer& t, const StartMatcher& start, const std::array
     next = s.next_byte;
     return going;
   };
-  static_assert(N <= 4);
   std::size_t row0 = streams[0]->row, row1 = 0, row2 = 0, row3 = 0;
   const unsigned char* next0 = streams[0]->next_byte;
   const unsigned char *next1 = nullptr, *next2 = nullptr, *next3 = nullptr;
@@ -441,18 +438,16 @@ void walk_side_by_side(Tokenizer& t, const StartMatcher& start, const std::array
   if constexpr (N > 3) streams[3]->row = static_cast<std::uint32_t>(row3), streams[3]->next_byte = next3;
 }
 
+// walk_side_by_side for the first `count` (1 to 4) of `active`.
 template <unsigned Shift>
-void walk_any(Tokenizer& t, const StartMatcher& start, const std::array<Stream*, stream_count>& active,
+void walk_any(Tokenizer& t, const StartMatcher& start, const std::array<Stream*, stream_count>& a,
               std::size_t count) {
-  [&]<std::size_t... K>(std::index_sequence<K...>) {
-    auto walk_first = [&]<std::size_t N>(std::integral_constant<std::size_t, N>) {
-      if (count != N) return;
-      std::array<Stream*, N> first;
-      std::copy_n(active.begin(), N, first.begin());
-      walk_side_by_side<Shift, N>(t, start, first);
-    };
-    (walk_first(std::integral_constant<std::size_t, K + 1>{}), ...);
-  }(std::make_index_sequence<stream_count>{});
+  switch (count) {
+    case 4: walk_side_by_side<Shift, 4>(t, start, a); break;
+    case 3: walk_side_by_side<Shift, 3>(t, start, {a[0], a[1], a[2]}); break;
+    case 2: walk_side_by_side<Shift, 2>(t, start, {a[0], a[1]}); break;
+    default: walk_side_by_side<Shift, 1>(t, start, {a[0]}); break;
+  }
 }
 
 // Walks the parts side by side, fewer as they stop, until all have stopped.

@@ -68,7 +68,8 @@ inline constexpr std::uint32_t row_mask = 0x3FFFFFFF;
 // recurrent patterns, while memory stays a few MiB above the definitions.
 inline constexpr std::size_t dense_table_limit = std::size_t{2} << 20;
 
-// How many parts of a block are walked side by side.
+// How many parts of a block are walked side by side; the walk is written out
+// for four.
 inline constexpr std::size_t stream_count = 4;
 
 // Builds the tokeniser for the valid bytes of `valid` and the recurrent
