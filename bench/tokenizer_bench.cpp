@@ -57,10 +57,10 @@ void report_tokenizer(benchmark::State& state, const Tokenizer& t, const Definit
 
 // Runs count_corpus over `text` once per iteration.
 void run_count_corpus(benchmark::State& state, const DefinitionSet& set, const LineBuffer& text,
-                      const PatternList& start_patterns, bool dense) {
+                      const PatternList& start_patterns, TokenizerWalk walk) {
   MemoryCorpus corpus(text);
   const StartMatcher start = build_start_matcher(start_patterns);
-  Tokenizer t = build_tokenizer(set.valid, set.recurrent, dense);
+  Tokenizer t = build_tokenizer(set.valid, set.recurrent, start, walk);
   Output messages = create_output("/dev/null");  // invalid bytes are reported
   std::uint64_t lines = 0;
   for (auto _ : state) {
@@ -77,12 +77,12 @@ void run_count_corpus(benchmark::State& state, const DefinitionSet& set, const L
 }
 
 // The tokeniser's walk: lines already trimmed and without start patterns.
-void tokens_bench(benchmark::State& state, const std::string& set_name, bool dense) {
+void tokens_bench(benchmark::State& state, const std::string& set_name, TokenizerWalk walk) {
   const DefinitionSet& set = definition_set(set_name);
   if (set_name == "adversarial") {
-    run_count_corpus(state, set, adversarial_lines(), {}, dense);
+    run_count_corpus(state, set, adversarial_lines(), {}, walk);
   } else {
-    run_count_corpus(state, set, tokenizer_view(corpus_lines(), set), {}, dense);
+    run_count_corpus(state, set, tokenizer_view(corpus_lines(), set), {}, walk);
   }
 }
 
@@ -90,12 +90,13 @@ void tokens_bench(benchmark::State& state, const std::string& set_name, bool den
 // tokens.
 void lines_bench(benchmark::State& state, const std::string& set_name) {
   const DefinitionSet& set = definition_set(set_name);
-  run_count_corpus(state, set, corpus_lines(), set.start, true);
+  run_count_corpus(state, set, corpus_lines(), set.start, TokenizerWalk::lines_in_table);
 }
 
 void build_tokenizer_bench(benchmark::State& state, const std::string& set_name) {
   const DefinitionSet& set = definition_set(set_name);
-  for (auto _ : state) benchmark::DoNotOptimize(build_tokenizer(set.valid, set.recurrent));
+  const StartMatcher start = build_start_matcher(set.start);
+  for (auto _ : state) benchmark::DoNotOptimize(build_tokenizer(set.valid, set.recurrent, start));
   state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * set.recurrent.size()));
 }
 
@@ -146,11 +147,14 @@ constexpr auto ms = benchmark::kMillisecond;
 
 }  // namespace
 
-BENCHMARK_CAPTURE(tokens_bench, example, std::string("example"), true)->Unit(ms);
-BENCHMARK_CAPTURE(tokens_bench, large, std::string("large"), true)->Unit(ms);
-BENCHMARK_CAPTURE(tokens_bench, adversarial, std::string("adversarial"), true)->Unit(ms);
-BENCHMARK_CAPTURE(tokens_bench, large_sparse, std::string("large"), false)->Unit(ms);
-BENCHMARK_CAPTURE(tokens_bench, adversarial_sparse, std::string("adversarial"), false)->Unit(ms);
+constexpr auto in_table = TokenizerWalk::lines_in_table;
+BENCHMARK_CAPTURE(tokens_bench, example, std::string("example"), in_table)->Unit(ms);
+BENCHMARK_CAPTURE(tokens_bench, large, std::string("large"), in_table)->Unit(ms);
+BENCHMARK_CAPTURE(tokens_bench, adversarial, std::string("adversarial"), in_table)->Unit(ms);
+BENCHMARK_CAPTURE(tokens_bench, large_lines_apart, std::string("large"), TokenizerWalk::dense)->Unit(ms);
+BENCHMARK_CAPTURE(tokens_bench, large_sparse, std::string("large"), TokenizerWalk::sparse)->Unit(ms);
+BENCHMARK_CAPTURE(tokens_bench, adversarial_sparse, std::string("adversarial"), TokenizerWalk::sparse)
+    ->Unit(ms);
 BENCHMARK_CAPTURE(lines_bench, example, std::string("example"))->Unit(ms);
 BENCHMARK_CAPTURE(lines_bench, large, std::string("large"))->Unit(ms);
 BENCHMARK(next_line_bench)->Unit(ms);

@@ -11,8 +11,8 @@
 // The definitions are made what the definition reader would make of them:
 // empty entries and repeats dropped, longest first, and, when the valid list
 // is not empty, recurrent and start patterns with an invalid byte refused.
-// The corpus bytes are counted by count_block five ways: dense and sparse
-// tables, the corpus as one block and cut into blocks of a few lines (as the
+// The corpus bytes are counted by count_block six ways: each of the three
+// walks of the tokeniser, the corpus as one block and cut into blocks of a few lines (as the
 // corpus reader hands them over), counts taken after each block or at the
 // end, line numbers near 2^32; counts, messages and line totals must all
 // match the reference.
@@ -44,7 +44,7 @@ void longest_first(PatternList& list) {
 }
 
 struct Way {
-  bool dense;
+  TokenizerWalk walk;
   std::size_t lines_per_block;  // 0: the whole corpus in one block
   bool take_each_block;
   std::uint64_t first_line_number;
@@ -118,14 +118,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const StartMatcher matcher = build_start_matcher(start);
   const std::size_t cut = 1 + size % 5;
   const Way ways[] = {
-      {true, 0, false, 1},
-      {false, 0, true, near_overflow},
-      {true, cut, true, near_overflow},
-      {false, cut, false, 1},
-      {true, 1, false, 1},
+      {TokenizerWalk::lines_in_table, 0, false, 1},
+      {TokenizerWalk::sparse, 0, true, near_overflow},
+      {TokenizerWalk::dense, cut, true, near_overflow},
+      {TokenizerWalk::sparse, cut, false, 1},
+      {TokenizerWalk::lines_in_table, 1, false, 1},
+      {TokenizerWalk::lines_in_table, cut, true, near_overflow},
   };
   for (const Way& way : ways) {
-    Tokenizer t = build_tokenizer(valid, recurrent, way.dense);
+    Tokenizer t = build_tokenizer(valid, recurrent, matcher, way.walk);
     Output messages = memory_output();
     Counts counts;
     auto take = [&]() {

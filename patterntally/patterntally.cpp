@@ -30,8 +30,9 @@ int run_patterntally() {
   const PatternList start = read_strings_from_file(start_file, valid, messages);
   // 3. Count.
   FrequencyTable table = seed_frequency_table(valid, recurrent);
-  Tokenizer tokenizer = build_tokenizer(valid, recurrent);
-  count_corpus(corpus, build_start_matcher(start), tokenizer, messages);
+  const StartMatcher start_matcher = build_start_matcher(start);
+  Tokenizer tokenizer = build_tokenizer(valid, recurrent, start_matcher);
+  count_corpus(corpus, start_matcher, tokenizer, messages);
   for (auto& [pattern, count] : take_token_counts(tokenizer)) {
     table[pattern] += static_cast<std::int64_t>(count);
   }

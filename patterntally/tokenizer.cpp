@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <set>
 #include <utility>
 
 #include "trim.h"
@@ -123,24 +124,136 @@ void link_failures(Tokenizer& t) {
   t.extra_begin[n] = static_cast<std::uint32_t>(t.extra_pops.size());
 }
 
+// Whether the table can walk line ends: no blank is valid and no start
+// pattern holds one, so a line's end is its line feed or the first invalid
+// byte that only blanks follow up to the line feed.
+bool line_ends_can_be_walked(const Tokenizer& t, const StartMatcher& start) {
+  return !start.holds_blank && t.root_child[' '] == no_node && t.root_child['\t'] == no_node &&
+         t.root_child['\r'] == no_node;
+}
+
+// The node the trie reaches from the root on `text` without popping, or
+// no_node.
+std::uint32_t path_of(const Tokenizer& t, std::string_view text) {
+  std::uint32_t node = 0;
+  for (char ch : text) {
+    node = child_of(t, node, static_cast<unsigned char>(ch));
+    if (node == no_node) break;
+  }
+  return node;
+}
+
+// The prefixes of the start patterns, up to the first byte of each that has
+// no class of its own and at most `line_start_depth_limit` long: the
+// line-start rows, the empty text first, then in byte order. Deeper prefixes
+// are left to the slow step. Empty when there would be more than `max_rows`.
+struct StartPrefix {
+  std::string text;
+  std::size_t kept_from = 0;  // the length of the longest start pattern it begins with
+};
+
+constexpr std::size_t line_start_depth_limit = 64;
+
+std::vector<StartPrefix> start_prefixes(const Tokenizer& t, const StartMatcher& start, std::size_t max_rows) {
+  std::set<std::string> texts{""};
+  for (const std::string& pattern : start.sorted) {
+    const std::size_t longest = std::min(pattern.size() - 1, line_start_depth_limit);
+    for (std::size_t k = 1; k <= longest; ++k) {
+      if (t.byte_class[static_cast<unsigned char>(pattern[k - 1])] == 0) break;
+      texts.insert(pattern.substr(0, k));
+      if (texts.size() > max_rows) return {};
+    }
+  }
+  std::vector<StartPrefix> prefixes;
+  for (const std::string& text : texts) {
+    StartPrefix p{text, 0};
+    for (std::size_t k = text.size(); k > 0; --k) {
+      if (std::binary_search(start.sorted.begin(), start.sorted.end(), text.substr(0, k))) {
+        p.kept_from = k;
+        break;
+      }
+    }
+    prefixes.push_back(std::move(p));
+  }
+  return prefixes;
+}
+
+// The line-start rows, after the rows of the trie. From a prefix, a byte that
+// extends it to another leads there; a line feed right after a start pattern
+// leads to the start of the next line; otherwise, when what follows the
+// longest start pattern the line begins with is a path of the trie, the walk
+// goes on at its node. Every other step is slow.
+void add_line_start_rows(Tokenizer& t, const StartMatcher& start, const std::vector<StartPrefix>& prefixes,
+                         unsigned classes, unsigned newline_class) {
+  const unsigned shift = t.row_shift;
+  const std::size_t first = t.parent.size();
+  std::array<char, 256> byte_of{};
+  for (std::size_t b = 0; b < 256; ++b) byte_of[t.byte_class[b]] = static_cast<char>(b);
+  std::vector<std::uint32_t> rows((first + prefixes.size()) << shift, slow_bit);
+  std::copy(t.table.begin(), t.table.end(), rows.begin());
+  t.line_start_row = static_cast<std::uint32_t>(first << shift);
+  t.line_start_depth.clear();
+  for (std::size_t i = 0; i < prefixes.size(); ++i) {
+    const StartPrefix& p = prefixes[i];
+    t.line_start_depth.push_back(static_cast<std::uint32_t>(p.text.size()));
+    std::uint32_t* row = &rows[(first + i) << shift];
+    if (p.kept_from == p.text.size()) row[newline_class] = t.line_start_row;
+    const std::uint32_t kept = path_of(t, std::string_view(p.text).substr(p.kept_from));
+    for (unsigned c = 1; c < classes; ++c) {
+      if (c == newline_class) continue;
+      const std::string longer = p.text + byte_of[c];
+      const auto at = std::lower_bound(prefixes.begin() + 1, prefixes.end(), longer,
+                                       [](const StartPrefix& q, const std::string& s) { return q.text < s; });
+      if (at != prefixes.end() && at->text == longer) {
+        row[c] = static_cast<std::uint32_t>((first + static_cast<std::size_t>(at - prefixes.begin())) << shift);
+        continue;
+      }
+      if (std::binary_search(start.sorted.begin(), start.sorted.end(), longer)) {
+        row[c] = 0;  // the line begins with this start pattern and no longer one
+        continue;
+      }
+      const std::uint32_t node = kept == no_node ? no_node : child_of(t, kept, static_cast<unsigned char>(byte_of[c]));
+      if (node != no_node) row[c] = node << shift;
+    }
+  }
+  t.table = std::move(rows);
+}
+
 // The dense table: children first, then for every other valid byte the step
 // through fail[v] when that node has the child (one pop), else the slow loop.
 // Rows are filled breadth first, so the row of fail[v] is final when read.
-void build_dense_table(Tokenizer& t) {
+// With line ends, the line feed leaves the root for the start of a line, and
+// a token node with one pop.
+bool build_dense_table(Tokenizer& t, const StartMatcher& start, bool with_line_ends) {
+  t.byte_class = {};
   unsigned classes = 1;
   for (std::size_t b = 0; b < 256; ++b) {
     if (t.root_child[b] != no_node) t.byte_class[b] = static_cast<std::uint8_t>(classes++);
   }
+  const unsigned newline_class = with_line_ends ? classes++ : 0;
   unsigned shift = 6;  // rows of at least 64 entries: see walk_side_by_side
   while ((1u << shift) < classes) ++shift;
   const std::size_t n = t.parent.size();
   const std::size_t width = std::size_t{1} << shift;
-  if (n * width > dense_table_limit) return;
+  if (n * width > dense_table_limit) return false;
+  std::vector<StartPrefix> prefixes;
+  if (with_line_ends) {
+    prefixes = start_prefixes(t, start, dense_table_limit / width - n);
+    if (prefixes.empty()) return false;
+  }
   t.row_shift = shift;
   t.table.assign(n * width, slow_bit);
   for (std::size_t v = 1; v < n; ++v) {
     t.table[(std::size_t{t.parent[v]} << shift) + t.byte_class[t.edge[v]]] =
         static_cast<std::uint32_t>(v << shift);
+  }
+  if (with_line_ends) {
+    t.byte_class['\n'] = static_cast<std::uint8_t>(newline_class);
+    const auto line_start = static_cast<std::uint32_t>(n << shift);
+    t.table[newline_class] = line_start;
+    for (std::size_t v = 1; v < n; ++v) {
+      if (t.is_token[v]) t.table[(v << shift) + newline_class] = fail_bit | line_start;
+    }
   }
   for (std::size_t v = 1; v < n; ++v) {
     std::uint32_t* row = &t.table[v << shift];
@@ -150,9 +263,11 @@ void build_dense_table(Tokenizer& t) {
       if ((fail_row[c] & (fail_bit | slow_bit)) == 0) row[c] = fail_bit | fail_row[c];
     }
   }
+  if (with_line_ends) add_line_start_rows(t, start, prefixes, classes, newline_class);
   // The table answers every child lookup now.
   t.first_child = {};
   t.next_sibling = {};
+  return true;
 }
 
 std::string text_of(const Tokenizer& t, std::uint32_t node) {
@@ -165,7 +280,7 @@ std::string text_of(const Tokenizer& t, std::uint32_t node) {
 }  // namespace
 
 Tokenizer build_tokenizer(const PatternList& valid, const PatternList& recurrent,
-                          bool allow_dense) {
+                          const StartMatcher& start, TokenizerWalk walk) {
   const ByteSet valid_bytes = valid_byte_set(valid);
   DraftTrie draft;
   for (std::size_t b = 0; b < 256; ++b) {
@@ -178,18 +293,22 @@ Tokenizer build_tokenizer(const PatternList& valid, const PatternList& recurrent
   number_breadth_first(draft, t);
   draft = DraftTrie{};
   link_failures(t);
-  if (allow_dense) build_dense_table(t);
+  // The first walk that applies and whose table fits.
+  const bool built = walk == TokenizerWalk::lines_in_table && line_ends_can_be_walked(t, start) &&
+                     build_dense_table(t, start, true);
+  if (!built && walk != TokenizerWalk::sparse) build_dense_table(t, start, false);
   const std::size_t streams = t.table.empty() ? 1 : stream_count;
-  t.pop_count.assign(streams * t.parent.size(), 0);
-  t.end_count.assign(streams * t.parent.size(), 0);
+  const std::size_t rows = t.parent.size() + t.line_start_depth.size();
+  t.pop_count.assign(streams * rows, 0);
+  t.end_count.assign(streams * rows, 0);
   return t;
 }
 
 std::vector<std::pair<std::string, std::uint64_t>> take_token_counts(Tokenizer& t) {
-  // Fold the streams' counters, stored node by node, into the first n.
-  const std::size_t n = t.parent.size();
-  const std::size_t streams = t.pop_count.size() / n;
-  for (std::size_t v = 0; v < n; ++v) {
+  // Fold the streams' counters, stored row by row, into the first rows.
+  const std::size_t rows = t.parent.size() + t.line_start_depth.size();
+  const std::size_t streams = t.pop_count.size() / rows;
+  for (std::size_t v = 0; v < rows; ++v) {
     std::uint64_t pops = 0;
     std::uint64_t ends = 0;
     for (std::size_t k = 0; k < streams; ++k) {
@@ -242,11 +361,13 @@ struct Stream {
   bool done = false;                         // no line left
   bool guarded = false;                      // an invalid byte stands at text_end
   bool open_ended = false;                   // lines end where the walk meets their end
+  bool in_table = false;                     // the table walks the line ends
   const char* line_start = nullptr;          // the current line, leading blanks skipped
   std::string_view trimmed_line;             // the current line, once its end is known
+  const char* line_end = nullptr;            // in the table: where the line found last ends
   std::uint64_t lines = 0;                   // lines started so far
   std::uint64_t first_line_number = 0;       // of the part; 0 while not known
-  std::uint64_t* pops = nullptr;             // this stream's counters: node v at [v * stride]
+  std::uint64_t* pops = nullptr;             // this stream's counters: row v at [v * stride]
   std::uint64_t* ends = nullptr;
   std::size_t stride = 1;
   Output* messages = nullptr;
@@ -281,8 +402,51 @@ void find_line_end(Stream& s) {
   s.next_line = lf != nullptr ? lf + 1 : s.part_end;
 }
 
+// The number of line feeds in [begin, end), sixteen bytes at a time.
+std::uint64_t count_line_feeds(const char* begin, const char* end) {
+  typedef unsigned char Bytes __attribute__((vector_size(16)));
+  std::uint64_t count = 0;
+  const char* p = begin;
+  while (end - p >= 16) {
+    // Each byte of `sums` counts at most 255 line feeds.
+    const std::size_t rounds = std::min<std::size_t>(static_cast<std::size_t>(end - p) / 16, 255);
+    Bytes sums{};
+    for (std::size_t i = 0; i < rounds; ++i, p += 16) {
+      Bytes bytes;
+      std::memcpy(&bytes, p, sizeof bytes);
+      sums -= reinterpret_cast<Bytes>(bytes == '\n');  // -1 where equal
+    }
+    for (std::size_t k = 0; k < sizeof sums; ++k) count += sums[k];
+  }
+  return count + static_cast<std::uint64_t>(std::count(p, end, '\n'));
+}
+
+// When the table walks the line ends, the line of an invalid byte is found
+// from the last line found, as seldom as bytes are invalid: the line feeds
+// between are counted, the line's start is found backwards and its end
+// forwards. `lines` and `line_start` follow.
+void find_line_of(Stream& s, const char* at) {
+  if (s.line_end != nullptr) {
+    if (at < s.line_end) return;
+    s.line_start = s.line_end + 1;
+    ++s.lines;
+  }
+  const char* start = at;
+  while (start != s.line_start && start[-1] != '\n') --start;
+  s.lines += count_line_feeds(s.line_start, start);
+  s.line_start = start;
+  const auto rest = static_cast<std::size_t>(s.part_end - at);
+  const char* lf = static_cast<const char*>(std::memchr(at, '\n', rest));
+  s.line_end = lf != nullptr ? lf : s.part_end;
+  s.trimmed_line = trim_view(std::string_view(s.line_start, static_cast<std::size_t>(s.line_end - s.line_start)));
+}
+
 void report_invalid_byte(Stream& s, unsigned char byte) {
-  if (s.text_end == nullptr) find_line_end(s);
+  if (s.in_table) {
+    find_line_of(s, reinterpret_cast<const char*>(s.next_byte - 1));
+  } else if (s.text_end == nullptr) {
+    find_line_end(s);
+  }
   if (s.first_line_number == 0) {
     s.held.push_back({s.lines, byte, s.trimmed_line});
   } else {
@@ -380,6 +544,77 @@ void finish_stream(const Tokenizer& t, const StartMatcher& start, Stream& s) {
   }
 }
 
+// With line ends in the table: the line that begins at `at` read by the
+// general code, its leading blanks skipped and its start pattern removed, or
+// ended when it is blank.
+void restart_line(const Tokenizer& t, const StartMatcher& start, Stream& s, const unsigned char* at) {
+  const char* p = reinterpret_cast<const char*>(at);
+  while (p != s.part_end && is_trimmed_blank(*p)) ++p;
+  if (p == s.part_end || *p == '\n') {
+    s.next_byte = reinterpret_cast<const unsigned char*>(p == s.part_end ? p : p + 1);
+    s.row = t.line_start_row;
+    return;
+  }
+  const std::string_view rest(p, static_cast<std::size_t>(s.part_end - p));
+  s.next_byte = reinterpret_cast<const unsigned char*>(p) + start_pattern_length(start, rest);
+  s.row = 0;
+}
+
+// With line ends in the table: the slow step on the byte before s.next_byte.
+// A line-start row reads its line's start again; a line feed ends the line on
+// a node that pops more than once; an invalid byte that only blanks follow up
+// to the line feed ends the line too. False when the walk did not move by
+// just that byte.
+bool step_in_table_slowly(const Tokenizer& t, const StartMatcher& start, Stream& s) {
+  const unsigned char* at = s.next_byte - 1;
+  const unsigned char byte = *at;
+  const std::uint32_t node = s.row >> t.row_shift;
+  if (s.row >= t.line_start_row) {
+    restart_line(t, start, s, at - t.line_start_depth[node - t.parent.size()]);
+    return false;
+  }
+  if (byte == '\n') {
+    ++s.ends[node * s.stride];
+    s.row = t.line_start_row;
+    return true;
+  }
+  if (t.byte_class[byte] == 0 && at_open_line_end(s, at)) {
+    ++s.ends[node * s.stride];
+    s.row = t.line_start_row;
+    s.next_byte = reinterpret_cast<const unsigned char*>(s.next_line);
+    return false;
+  }
+  s.row = step_slowly(t, s, node, byte) << t.row_shift;
+  return true;
+}
+
+// With line ends in the table: the rest of stream `s` alone, then the end of
+// its part, where a last line without a line feed ends.
+void finish_in_table(const Tokenizer& t, const StartMatcher& start, Stream& s) {
+  const auto* end = reinterpret_cast<const unsigned char*>(s.part_end);
+  for (;;) {
+    while (s.next_byte != end) {
+      const unsigned char byte = *s.next_byte++;
+      const std::uint32_t entry = t.table[s.row + t.byte_class[byte]];
+      s.pops[(s.row >> t.row_shift) * s.stride] += entry >> 31;
+      if ((entry & slow_bit) == 0) {
+        s.row = entry & row_mask;
+      } else {
+        step_in_table_slowly(t, start, s);
+      }
+    }
+    const std::uint32_t node = s.row >> t.row_shift;
+    if (s.row < t.line_start_row) {
+      if (node != 0) ++s.ends[node * s.stride];
+      break;
+    }
+    const std::uint32_t depth = t.line_start_depth[node - t.parent.size()];
+    if (depth == 0) break;
+    restart_line(t, start, s, end - depth);
+  }
+  s.done = true;
+}
+
 // Walks the `N` streams side by side, one byte of each in turn, until one of
 // them must stop: its part is done, its next line is not guarded, or it holds
 // back too many messages. Each walk lives in two registers, its node's row and
@@ -438,10 +673,79 @@ void walk_side_by_side(Tokenizer& t, const StartMatcher& start, const std::array
   if constexpr (N > 3) streams[3]->row = static_cast<std::uint32_t>(row3), streams[3]->next_byte = next3;
 }
 
+// The walk of walk_side_by_side when the table walks the line ends: no line
+// needs a guard, so the walks go on until one of them reaches the end of its
+// part, which none passes while each takes one byte a round; after a step
+// that moves otherwise, the rounds left are counted again. A walk that holds
+// back too many messages stops them all.
+template <unsigned Shift, std::size_t N>
+void walk_lines_side_by_side(Tokenizer& t, const StartMatcher& start,
+                             const std::array<Stream*, N>& streams) {
+  static_assert(stream_count == 4 && N >= 1 && N <= stream_count && Shift >= 2);
+  const std::uint32_t* const table = t.table.data();
+  const std::uint8_t* const byte_class = t.byte_class.data();
+  std::uint64_t* const pops = t.pop_count.data();
+  constexpr unsigned to_counter = Shift - 2;  // row >> to_counter == row index * stream_count
+  auto step_one = [&](std::size_t i, std::size_t& row, const unsigned char*& next)
+                      __attribute__((always_inline)) {
+    const std::uint32_t entry = table[row + byte_class[*next++]];
+    pops[(row >> to_counter) + i] += entry >> 31;
+    if ((entry & slow_bit) == 0) [[likely]] {
+      row = entry & row_mask;
+      return true;
+    }
+    Stream& s = *streams[i];
+    s.row = static_cast<std::uint32_t>(row);
+    s.next_byte = next;
+    const bool one_byte = step_in_table_slowly(t, start, s);
+    row = s.row;
+    next = s.next_byte;
+    return one_byte;
+  };
+  auto end_of = [&](std::size_t i) { return reinterpret_cast<const unsigned char*>(streams[i]->part_end); };
+  std::size_t row0 = streams[0]->row, row1 = 0, row2 = 0, row3 = 0;
+  const unsigned char* next0 = streams[0]->next_byte;
+  const unsigned char *next1 = nullptr, *next2 = nullptr, *next3 = nullptr;
+  if constexpr (N > 1) row1 = streams[1]->row, next1 = streams[1]->next_byte;
+  if constexpr (N > 2) row2 = streams[2]->row, next2 = streams[2]->next_byte;
+  if constexpr (N > 3) row3 = streams[3]->row, next3 = streams[3]->next_byte;
+  for (;;) {
+    auto rounds = static_cast<std::size_t>(end_of(0) - next0);
+    if constexpr (N > 1) rounds = std::min(rounds, static_cast<std::size_t>(end_of(1) - next1));
+    if constexpr (N > 2) rounds = std::min(rounds, static_cast<std::size_t>(end_of(2) - next2));
+    if constexpr (N > 3) rounds = std::min(rounds, static_cast<std::size_t>(end_of(3) - next3));
+    if (rounds == 0) break;
+    bool stepped = true;
+    for (; rounds != 0 && stepped; --rounds) {
+      stepped = step_one(0, row0, next0);
+      if constexpr (N > 1) stepped = stepped && step_one(1, row1, next1);
+      if constexpr (N > 2) stepped = stepped && step_one(2, row2, next2);
+      if constexpr (N > 3) stepped = stepped && step_one(3, row3, next3);
+    }
+    if (!stepped && std::any_of(streams.begin(), streams.end(),
+                                [](const Stream* s) { return s->held.size() >= held_message_limit; })) {
+      break;
+    }
+  }
+  streams[0]->row = static_cast<std::uint32_t>(row0), streams[0]->next_byte = next0;
+  if constexpr (N > 1) streams[1]->row = static_cast<std::uint32_t>(row1), streams[1]->next_byte = next1;
+  if constexpr (N > 2) streams[2]->row = static_cast<std::uint32_t>(row2), streams[2]->next_byte = next2;
+  if constexpr (N > 3) streams[3]->row = static_cast<std::uint32_t>(row3), streams[3]->next_byte = next3;
+}
+
 // walk_side_by_side for the first `count` (1 to 4) of `active`.
 template <unsigned Shift>
 void walk_any(Tokenizer& t, const StartMatcher& start, const std::array<Stream*, stream_count>& a,
               std::size_t count) {
+  if (a[0]->in_table) {
+    switch (count) {
+      case 4: walk_lines_side_by_side<Shift, 4>(t, start, a); break;
+      case 3: walk_lines_side_by_side<Shift, 3>(t, start, {a[0], a[1], a[2]}); break;
+      case 2: walk_lines_side_by_side<Shift, 2>(t, start, {a[0], a[1]}); break;
+      default: walk_lines_side_by_side<Shift, 1>(t, start, {a[0]}); break;
+    }
+    return;
+  }
   switch (count) {
     case 4: walk_side_by_side<Shift, 4>(t, start, a); break;
     case 3: walk_side_by_side<Shift, 3>(t, start, {a[0], a[1], a[2]}); break;
@@ -456,7 +760,9 @@ void walk_parts(Tokenizer& t, const StartMatcher& start, std::array<Stream, stre
   std::array<Stream*, stream_count> active{};
   std::size_t count = 0;
   auto can_go_on = [](const Stream& s) {
-    return !s.done && s.guarded && s.held.size() < held_message_limit;
+    const bool going = s.in_table ? reinterpret_cast<const char*>(s.next_byte) != s.part_end
+                                  : !s.done && s.guarded;
+    return going && s.held.size() < held_message_limit;
   };
   for (Stream& s : parts) {
     if (can_go_on(s)) active[count++] = &s;
@@ -479,8 +785,8 @@ void walk_parts(Tokenizer& t, const StartMatcher& start, std::array<Stream, stre
 
 std::uint64_t count_block(Tokenizer& t, const StartMatcher& start, std::string_view block,
                           std::uint64_t first_line_number, Output& messages) {
-  const std::size_t nodes = t.parent.size();
-  const std::size_t streams = t.pop_count.size() / nodes;
+  const std::size_t rows = t.parent.size() + t.line_start_depth.size();
+  const std::size_t streams = t.pop_count.size() / rows;
   // 1. Cut the block after line feeds into parts of about equal size, and
   //    begin the first line of each.
   std::array<Stream, stream_count> parts;
@@ -506,6 +812,14 @@ std::uint64_t count_block(Tokenizer& t, const StartMatcher& start, std::string_v
     s.stride = streams;
     s.messages = &messages;
     s.first_line_number = k == 0 ? first_line_number : 0;
+    if (t.line_start_row != 0) {
+      s.in_table = true;
+      s.row = t.line_start_row;
+      s.next_byte = reinterpret_cast<const unsigned char*>(s.next_line);
+      s.line_start = s.next_line;
+      s.lines = 1;
+      continue;
+    }
     s.open_ended = open_ended && s.next_line != s.part_end && s.part_end[-1] == '\n';
     begin_line(t, start, s);
   }
@@ -520,7 +834,14 @@ std::uint64_t count_block(Tokenizer& t, const StartMatcher& start, std::string_v
     for (const HeldMessage& m : s.held) {
       write_invalid_byte_message(messages, m.byte, s.first_line_number + m.line - 1, m.trimmed_line);
     }
-    finish_stream(t, start, s);
+    if (s.in_table) {
+      finish_in_table(t, start, s);
+      const char* const begin = k == 0 ? block.data() : parts[k - 1].part_end;
+      s.lines = count_line_feeds(begin, s.part_end);
+      if (begin != s.part_end && s.part_end[-1] != '\n') ++s.lines;
+    } else {
+      finish_stream(t, start, s);
+    }
     lines += s.lines;
   }
   return lines;

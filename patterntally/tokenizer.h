@@ -15,6 +15,11 @@
 // transition table fits in memory (see `dense_table_limit`), and amortized
 // constant time otherwise.
 //
+// When no blank is valid and no start pattern holds one, the table walks the
+// line ends too: a line feed leads to a row for the start of a line, and the
+// rows below it follow the start patterns, so that a line begins without a
+// branch on where the previous one ended (see `line_start_row`).
+//
 // Tested by tokenizer_test.cpp against a slow reference tokeniser.
 #pragma once
 
@@ -46,8 +51,9 @@ struct Tokenizer {
   std::vector<std::uint32_t> fail;
   std::vector<std::uint32_t> extra_begin;  // extra_pops of v: [extra_begin[v], extra_begin[v+1])
   std::vector<std::uint32_t> extra_pops;
-  // Counters, one per node and stream (see count_block), node by node: how
-  // often each node popped, and how many lines ended on it.
+  // Counters, one per row and stream (see count_block), row by row: how
+  // often each node popped, and how many lines ended on it. Line-start rows
+  // never pop and never end a line.
   std::vector<std::uint64_t> pop_count;
   std::vector<std::uint64_t> end_count;
   // Dense transitions, when they fit: one row of 2^row_shift entries per
@@ -57,6 +63,16 @@ struct Tokenizer {
   std::array<std::uint8_t, 256> byte_class{};
   unsigned row_shift = 0;
   std::vector<std::uint32_t> table;  // empty: use the sibling lists
+  // Line ends in the table (0: lines are cut before they are walked). The
+  // line feed then has a class of its own, and after the rows of the trie
+  // come the line-start rows: first the start of a line, then one row for
+  // each proper prefix of a start pattern read so far, holding its length in
+  // `line_start_depth`. A start row goes on without a branch while the line
+  // may still begin with a start pattern, or when what it has read is a path
+  // of the trie; in every other case the step is slow and the line's start is
+  // read again by the general code.
+  std::uint32_t line_start_row = 0;
+  std::vector<std::uint32_t> line_start_depth;  // of row line_start_row + (i << row_shift)
 };
 
 inline constexpr std::uint32_t fail_bit = 0x80000000;
@@ -72,12 +88,22 @@ inline constexpr std::size_t dense_table_limit = std::size_t{2} << 20;
 // for four.
 inline constexpr std::size_t stream_count = 4;
 
+// Which of the walks build_tokenizer prepares. They count the same; the first
+// that applies is the fastest.
+enum class TokenizerWalk {
+  lines_in_table,  // the dense table with line ends, when it fits and applies
+  dense,           // the dense table, lines cut first, when it fits
+  sparse,          // the sibling lists
+};
+
 // Builds the tokeniser for the valid bytes of `valid` and the recurrent
 // patterns, which must consist of valid bytes, as the definition reader makes
 // sure whenever there are valid bytes. With none, no pattern can ever match,
 // since the first byte of every token would be reported, and all are left out.
+// `start` must be the matcher that count_block is given.
 Tokenizer build_tokenizer(const PatternList& valid, const PatternList& recurrent,
-                          bool allow_dense = true);
+                          const StartMatcher& start,
+                          TokenizerWalk walk = TokenizerWalk::lines_in_table);
 
 // Tokenises and counts every line of `block`: lines end at line feeds, and a
 // last line without one counts too (an empty block holds no line). Each line
@@ -88,6 +114,7 @@ Tokenizer build_tokenizer(const PatternList& valid, const PatternList& recurrent
 // With the dense table, the block is cut at line ends into `stream_count`
 // parts that are walked side by side, one byte of each in turn: the walks do
 // not depend on each other, so the processor overlaps their table lookups.
+// `start` is the matcher the tokeniser was built with.
 std::uint64_t count_block(Tokenizer& t, const StartMatcher& start, std::string_view block,
                           std::uint64_t first_line_number, Output& messages);
 

@@ -18,11 +18,14 @@ struct Definitions {
   PatternList start;
 };
 
+// The three walks, which must agree: line ends in the table (where that
+// applies), lines cut before the walk, sibling lists.
 struct Engines {
-  Tokenizer dense;
-  Tokenizer sparse;
   StartMatcher start;
+  std::array<Tokenizer, 3> walks;
 };
+
+constexpr const char* walk_names[] = {"lines in table", "dense", "sparse"};
 
 // Patterns with bytes that are not valid are refused when the definitions are
 // read, so neither tokeniser ever sees them.
@@ -37,8 +40,10 @@ Definitions validated(Definitions d) {
 Engines build(const Definitions& d) {
   PatternList recurrent = d.recurrent;
   std::stable_sort(recurrent.begin(), recurrent.end(), compare_string_length);
-  return {build_tokenizer(d.valid, recurrent, true), build_tokenizer(d.valid, recurrent, false),
-          build_start_matcher(d.start)};
+  Engines e{build_start_matcher(d.start), {}};
+  const TokenizerWalk walks[] = {TokenizerWalk::lines_in_table, TokenizerWalk::dense, TokenizerWalk::sparse};
+  for (std::size_t i = 0; i < 3; ++i) e.walks[i] = build_tokenizer(d.valid, recurrent, e.start, walks[i]);
+  return e;
 }
 
 // Counts and messages of one line, the way the program handles it.
@@ -61,8 +66,9 @@ std::pair<Counts, std::string> slow_tokenize(const Definitions& d, const std::st
 
 void expect_agreement(const Definitions& d, Engines& e, const std::string& raw, std::uint64_t n) {
   const auto expected = slow_tokenize(d, raw, n);
-  EXPECT_EQ(expected, fast_tokenize(e.dense, e.start, raw, n)) << "dense, line \"" << raw << "\"";
-  EXPECT_EQ(expected, fast_tokenize(e.sparse, e.start, raw, n)) << "sparse, line \"" << raw << "\"";
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(expected, fast_tokenize(e.walks[i], e.start, raw, n)) << walk_names[i] << ", line \"" << raw << "\"";
+  }
 }
 
 PatternList chars(const std::string& bytes) {
@@ -113,8 +119,10 @@ TEST(Tokenizer, WorkedExamples) {
   for (const Row& row : rows) {
     Engines e = build(row.defs);
     const std::pair<Counts, std::string> expected{row.tokens, row.messages};
-    EXPECT_EQ(expected, fast_tokenize(e.dense, e.start, row.line, 7)) << "line \"" << row.line << "\"";
-    EXPECT_EQ(expected, fast_tokenize(e.sparse, e.start, row.line, 7)) << "line \"" << row.line << "\"";
+    for (std::size_t i = 0; i < 3; ++i) {
+      EXPECT_EQ(expected, fast_tokenize(e.walks[i], e.start, row.line, 7))
+          << walk_names[i] << ", line \"" << row.line << "\"";
+    }
     EXPECT_EQ(expected, slow_tokenize(row.defs, row.line, 7)) << "reference, line \"" << row.line << "\"";
   }
 }
@@ -180,34 +188,46 @@ TEST(Tokenizer, AgreesWithReferenceOnRandomInput) {
 // line numbers and the order of messages across parts.
 TEST(Tokenizer, AgreesWithReferenceOnWholeBlocks) {
   std::mt19937 rng(777);
-  // With blanks valid, a line's trailing blanks are valid bytes too, which
-  // the walk must not read past.
+  // With blanks valid (the second set), a line's trailing blanks are valid
+  // bytes too, which the walk must not read past. The third set has start patterns that share prefixes, as web addresses
+  // do: lines made of their pieces stop the line-start rows at every point.
   const Definitions sets[] = {
       validated({chars("abc:/."), {"ab", "abc", "ca", "bca", "a.b", "::"}, {"ab:", "a"}}),
       validated({chars("abc:/. \t\r"), {"ab", "a b", "c\t", "bca", "a.b", "::"}, {"ab:", "a "}}),
+      validated({chars("abchtpsw:/."), {"ww", "w.a", "ht", "http", "tp:", "s:", "/a", "c"},
+                 {"www.", "http://", "http://www.", "https://", "h", "wa"}}),
   };
-  for (int round = 0; round < 60; ++round) {
-    const Definitions& d = sets[round % 3 == 2 ? 1 : 0];
+  const std::vector<std::string> pieces = {"www.", "http://", "https://", "h", "w", "ww", "a", "b",
+                                           "c", ".", "/", ":", "s", "t", "#", "\r", " ", "\t"};
+  for (int round = 0; round < 90; ++round) {
+    const Definitions& d = sets[round % 3];
     Engines e = build(d);
+    EXPECT_EQ(&d != &sets[1], e.walks[0].line_start_row != 0) << "which walk applies";
     std::string block;
     std::pair<Counts, std::string> expected;
     const std::uint64_t first = 1 + rng() % 1000;
     const int lines = static_cast<int>(rng() % 400);
     for (int i = 0; i < lines; ++i) {
-      std::string line(rng() % (i % 50 == 0 ? 300 : 30), ' ');
-      for (char& c : line) c = "abc:/. #\r"[rng() % (round % 2 == 0 ? 9 : 7)];
+      std::string line;
+      if (&d == &sets[2]) {
+        const std::size_t kinds = rng() % 4 == 0 ? pieces.size() : 15;  // sometimes odd bytes too
+        for (std::size_t k = rng() % 6; k > 0; --k) line += pieces[rng() % kinds];
+      } else {
+        line.assign(rng() % (i % 50 == 0 ? 300 : 30), ' ');
+        for (char& c : line) c = "abc:/. #\r"[rng() % (round % 2 == 0 ? 9 : 7)];
+      }
       block += line;
-      if (i + 1 < lines || rng() % 2 == 0) block += '\n';
+      if (i + 1 < lines || line.empty() || rng() % 2 == 0) block += '\n';
       auto [counts, messages] = slow_tokenize(d, line, first + static_cast<std::uint64_t>(i));
       for (auto& [token, count] : counts) expected.first[token] += count;
       expected.second += messages;
     }
-    for (Tokenizer* t : {&e.dense, &e.sparse}) {
+    for (std::size_t w = 0; w < 3; ++w) {
       Output messages = memory_output();
-      EXPECT_EQ(static_cast<std::uint64_t>(lines), count_block(*t, e.start, block, first, messages));
+      EXPECT_EQ(static_cast<std::uint64_t>(lines), count_block(e.walks[w], e.start, block, first, messages));
       Counts counts;
-      for (auto& [token, count] : take_token_counts(*t)) counts[token] += count;
-      EXPECT_EQ(expected, std::make_pair(counts, messages.buffer)) << "round " << round;
+      for (auto& [token, count] : take_token_counts(e.walks[w])) counts[token] += count;
+      EXPECT_EQ(expected, std::make_pair(counts, messages.buffer)) << walk_names[w] << ", round " << round;
     }
     if (::testing::Test::HasFailure()) return;
   }
@@ -220,8 +240,7 @@ TEST(Tokenizer, StaysLinearOnLongPartialMatches) {
   Engines e = build(d);
   const std::string line(100000, 'a');
   const Counts expected{{"a", 100000}};
-  EXPECT_EQ(expected, fast_tokenize(e.dense, e.start, line, 1).first);
-  EXPECT_EQ(expected, fast_tokenize(e.sparse, e.start, line, 1).first);
+  for (Tokenizer& t : e.walks) EXPECT_EQ(expected, fast_tokenize(t, e.start, line, 1).first);
   expect_agreement(d, e, std::string(300, 'a') + "b" + std::string(70, 'a') + "ab", 1);
 }
 
