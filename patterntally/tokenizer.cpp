@@ -231,8 +231,9 @@ bool build_dense_table(Tokenizer& t, const StartMatcher& start, bool with_line_e
     if (t.root_child[b] != no_node) t.byte_class[b] = static_cast<std::uint8_t>(classes++);
   }
   const unsigned newline_class = with_line_ends ? classes++ : 0;
+  const unsigned counters = with_line_ends ? stream_count : 0;
   unsigned shift = 6;  // rows of at least 64 entries: see walk_side_by_side
-  while ((1u << shift) < classes) ++shift;
+  while ((1u << shift) < classes + counters) ++shift;
   const std::size_t n = t.parent.size();
   const std::size_t width = std::size_t{1} << shift;
   if (n * width > dense_table_limit) return false;
@@ -263,7 +264,12 @@ bool build_dense_table(Tokenizer& t, const StartMatcher& start, bool with_line_e
       if ((fail_row[c] & (fail_bit | slow_bit)) == 0) row[c] = fail_bit | fail_row[c];
     }
   }
-  if (with_line_ends) add_line_start_rows(t, start, prefixes, classes, newline_class);
+  if (with_line_ends) {
+    add_line_start_rows(t, start, prefixes, classes, newline_class);
+    for (std::size_t at = width - counters; at < t.table.size(); at += width) {
+      std::fill_n(t.table.begin() + static_cast<std::ptrdiff_t>(at), counters, 0);
+    }
+  }
   // The table answers every child lookup now.
   t.first_child = {};
   t.next_sibling = {};
@@ -304,7 +310,26 @@ Tokenizer build_tokenizer(const PatternList& valid, const PatternList& recurrent
   return t;
 }
 
+namespace {
+
+// Moves the counts kept in the table to pop_count.
+void fold_table_counts(Tokenizer& t) {
+  t.unfolded_rounds = 0;
+  if (t.line_start_row == 0) return;
+  const std::size_t width = std::size_t{1} << t.row_shift;
+  const std::size_t rows = t.table.size() >> t.row_shift;
+  for (std::size_t v = 0; v < rows; ++v) {
+    std::uint32_t* counts = &t.table[(v << t.row_shift) + width - stream_count];
+    for (std::size_t k = 0; k < stream_count; ++k) {
+      t.pop_count[v * stream_count + k] += std::exchange(counts[k], 0);
+    }
+  }
+}
+
+}  // namespace
+
 std::vector<std::pair<std::string, std::uint64_t>> take_token_counts(Tokenizer& t) {
+  fold_table_counts(t);
   // Fold the streams' counters, stored row by row, into the first rows.
   const std::size_t rows = t.parent.size() + t.line_start_depth.size();
   const std::size_t streams = t.pop_count.size() / rows;
@@ -673,6 +698,10 @@ void walk_side_by_side(Tokenizer& t, const StartMatcher& start, const std::array
   if constexpr (N > 3) streams[3]->row = static_cast<std::uint32_t>(row3), streams[3]->next_byte = next3;
 }
 
+// The table's counters are folded into pop_count at least this often, in
+// rounds of the side-by-side walk.
+constexpr std::size_t fold_every = std::size_t{1} << 30;
+
 // The walk of walk_side_by_side when the table walks the line ends: no line
 // needs a guard, so the walks go on until one of them reaches the end of its
 // part, which none passes while each takes one byte a round; after a step
@@ -681,15 +710,14 @@ void walk_side_by_side(Tokenizer& t, const StartMatcher& start, const std::array
 template <unsigned Shift, std::size_t N>
 void walk_lines_side_by_side(Tokenizer& t, const StartMatcher& start,
                              const std::array<Stream*, N>& streams) {
-  static_assert(stream_count == 4 && N >= 1 && N <= stream_count && Shift >= 2);
-  const std::uint32_t* const table = t.table.data();
+  static_assert(stream_count == 4 && N >= 1 && N <= stream_count);
+  std::uint32_t* const table = t.table.data();
   const std::uint8_t* const byte_class = t.byte_class.data();
-  std::uint64_t* const pops = t.pop_count.data();
-  constexpr unsigned to_counter = Shift - 2;  // row >> to_counter == row index * stream_count
+  constexpr std::size_t counters_at = (std::size_t{1} << Shift) - stream_count;
   auto step_one = [&](std::size_t i, std::size_t& row, const unsigned char*& next)
                       __attribute__((always_inline)) {
     const std::uint32_t entry = table[row + byte_class[*next++]];
-    pops[(row >> to_counter) + i] += entry >> 31;
+    table[row + counters_at + i] += entry >> 31;
     if ((entry & slow_bit) == 0) [[likely]] {
       row = entry & row_mask;
       return true;
@@ -715,6 +743,11 @@ void walk_lines_side_by_side(Tokenizer& t, const StartMatcher& start,
     if constexpr (N > 2) rounds = std::min(rounds, static_cast<std::size_t>(end_of(2) - next2));
     if constexpr (N > 3) rounds = std::min(rounds, static_cast<std::size_t>(end_of(3) - next3));
     if (rounds == 0) break;
+    // No counter in the table may pass 2^32 - 1: each walk adds at most one
+    // a round.
+    rounds = std::min(rounds, fold_every);
+    if (t.unfolded_rounds + rounds > fold_every) fold_table_counts(t);
+    t.unfolded_rounds += rounds;
     bool stepped = true;
     for (; rounds != 0 && stepped; --rounds) {
       stepped = step_one(0, row0, next0);

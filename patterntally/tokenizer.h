@@ -71,8 +71,14 @@ struct Tokenizer {
   // may still begin with a start pattern, or when what it has read is a path
   // of the trie; in every other case the step is slow and the line's start is
   // read again by the general code.
+  //
+  // The walk with line ends counts the single pops of its fast steps in the
+  // table itself, in the last `stream_count` entries of each row, which no
+  // byte class reaches: 32 bits each, moved to pop_count before they could
+  // overflow (see `fold_table_counts`).
   std::uint32_t line_start_row = 0;
   std::vector<std::uint32_t> line_start_depth;  // of row line_start_row + (i << row_shift)
+  std::uint64_t unfolded_rounds = 0;            // bytes walked by each walk since the last fold
 };
 
 inline constexpr std::uint32_t fail_bit = 0x80000000;
