@@ -233,6 +233,40 @@ TEST(Tokenizer, AgreesWithReferenceOnWholeBlocks) {
   }
 }
 
+// More messages than a part holds back while the parts before it are walked:
+// the part stops and is finished once its first line number is known.
+TEST(Tokenizer, KeepsMessagesInOrderWhenTheyAreMany) {
+  const Definitions sets[] = {
+      validated({chars("abw."), {"ab", "ww", "b.a"}, {"www.", "a"}}),
+      validated({chars("abw. "), {"ab", "a b"}, {"www."}}),
+  };
+  for (const Definitions& d : sets) {
+    Engines e = build(d);
+    std::mt19937 rng(99);
+    std::string block;
+    std::pair<Counts, std::string> expected;
+    const std::uint64_t first = (std::uint64_t{1} << 32) - 5;
+    const int lines = 40000;
+    for (int i = 0; i < lines; ++i) {
+      std::string line;
+      for (std::size_t k = rng() % 8; k > 0; --k) line += "abw.#\r"[rng() % 6];
+      if (i % 7 == 0) line = "www." + line + "\r";
+      block += line + '\n';
+      auto [counts, messages] = slow_tokenize(d, line, first + static_cast<std::uint64_t>(i));
+      for (auto& [token, count] : counts) expected.first[token] += count;
+      expected.second += messages;
+    }
+    for (std::size_t w = 0; w < 3; ++w) {
+      Output messages = memory_output();
+      EXPECT_EQ(static_cast<std::uint64_t>(lines), count_block(e.walks[w], e.start, block, first, messages));
+      Counts counts;
+      for (auto& [token, count] : take_token_counts(e.walks[w])) counts[token] += count;
+      EXPECT_EQ(expected.first, counts) << walk_names[w];
+      EXPECT_TRUE(expected.second == messages.buffer) << walk_names[w];
+    }
+  }
+}
+
 TEST(Tokenizer, StaysLinearOnLongPartialMatches) {
   // "a" and "a...ab" for every length up to 64, on a line of 100,000 'a'.
   Definitions d{chars("ab"), {"a"}, {}};
