@@ -143,17 +143,19 @@ std::uint32_t path_of(const Tokenizer& t, std::string_view text) {
   return node;
 }
 
-// The prefixes of the start patterns, up to the first byte of each that has
-// no class of its own and at most `line_start_depth_limit` long: the
-// line-start rows, the empty text first, then in byte order. Deeper prefixes
-// are left to the slow step. Empty when there would be more than `max_rows`.
+// What a line-start row has read of its line.
 struct StartPrefix {
   std::string text;
   std::size_t kept_from = 0;  // the length of the longest start pattern it begins with
 };
 
+// Line-start rows stand for prefixes up to this long; a line that goes on
+// along a longer start pattern takes the slow step there.
 constexpr std::size_t line_start_depth_limit = 64;
 
+// The proper prefixes of the start patterns up to the first byte of each that
+// has no class: the line-start rows, the empty text first, then in byte
+// order. Empty when there would be more than `max_rows`.
 std::vector<StartPrefix> start_prefixes(const Tokenizer& t, const StartMatcher& start, std::size_t max_rows) {
   std::set<std::string> texts{""};
   for (const std::string& pattern : start.sorted) {
@@ -385,7 +387,6 @@ struct Stream {
   const char* part_end = nullptr;
   bool done = false;                         // no line left
   bool guarded = false;                      // an invalid byte stands at text_end
-  bool open_ended = false;                   // lines end where the walk meets their end
   bool in_table = false;                     // the table walks the line ends
   const char* line_start = nullptr;          // the current line, leading blanks skipped
   std::string_view trimmed_line;             // the current line, once its end is known
@@ -503,12 +504,6 @@ void end_line(const Tokenizer& t, Stream& s) {
 // when the part is done. The line is `guarded` when the byte after it is not
 // valid, as a line feed never is: its step then takes the slow way, which
 // ends the line, so the side-by-side walk needs no bounds check.
-//
-// In an open-ended part, no blank is valid and no start pattern holds one, so
-// the line's end need not be looked for: the walk meets it as an invalid byte,
-// a line feed or a blank followed by blanks up to one (see at_open_line_end).
-// Start patterns can then be matched against the rest of the part, as no match
-// reaches past the line's last non-blank byte.
 bool begin_line(const Tokenizer& t, const StartMatcher& start, Stream& s) {
   if (s.next_line == s.part_end) {
     s.done = true;
@@ -516,17 +511,7 @@ bool begin_line(const Tokenizer& t, const StartMatcher& start, Stream& s) {
   }
   ++s.lines;
   s.row = 0;
-  const char* p = s.next_line;
-  if (s.open_ended) {
-    while (p != s.part_end && is_trimmed_blank(*p)) ++p;  // a blank line stops at its line feed
-    s.line_start = p;
-    s.text_end = nullptr;
-    s.guarded = true;
-    s.next_byte = reinterpret_cast<const unsigned char*>(p) +
-                  start_pattern_length(start, std::string_view(p, static_cast<std::size_t>(s.part_end - p)));
-    return true;
-  }
-  s.line_start = p;
+  s.line_start = s.next_line;
   find_line_end(s);
   s.next_byte = reinterpret_cast<const unsigned char*>(s.trimmed_line.data()) +
                 start_pattern_length(start, s.trimmed_line);
@@ -535,9 +520,10 @@ bool begin_line(const Tokenizer& t, const StartMatcher& start, Stream& s) {
   return true;
 }
 
-// Whether the walk of an open-ended part, meeting an invalid byte at `at`, has
-// met the end of its line; if so, notes where the next line starts.
-bool at_open_line_end(Stream& s, const unsigned char* at) {
+// Whether a walk with line ends in the table, meeting an invalid byte at
+// `at`, has met the end of its line: only blanks follow up to the line feed
+// or the end of the part. If so, notes where the next line starts.
+bool meets_line_end(Stream& s, const unsigned char* at) {
   const char* p = reinterpret_cast<const char*>(at);
   while (p != s.part_end && is_trimmed_blank(*p)) ++p;
   if (p != s.part_end && *p != '\n') return false;
@@ -560,8 +546,6 @@ void step(const Tokenizer& t, Stream& s) {
 
 // Walks the rest of stream `s` alone, within the bounds of each line.
 void finish_stream(const Tokenizer& t, const StartMatcher& start, Stream& s) {
-  s.open_ended = false;
-  if (!s.done && s.text_end == nullptr) find_line_end(s);
   while (!s.done) {
     while (s.next_byte != s.text_end) step(t, s);
     end_line(t, s);
@@ -603,7 +587,7 @@ bool step_in_table_slowly(const Tokenizer& t, const StartMatcher& start, Stream&
     s.row = t.line_start_row;
     return true;
   }
-  if (t.byte_class[byte] == 0 && at_open_line_end(s, at)) {
+  if (t.byte_class[byte] == 0 && meets_line_end(s, at)) {
     ++s.ends[node * s.stride];
     s.row = t.line_start_row;
     s.next_byte = reinterpret_cast<const unsigned char*>(s.next_line);
@@ -667,7 +651,7 @@ void walk_side_by_side(Tokenizer& t, const StartMatcher& start, const std::array
     const unsigned char byte = next[-1];
     bool going = true;
     s.row = static_cast<std::uint32_t>(row);
-    if (s.open_ended ? at_open_line_end(s, next - 1) : next - 1 == s.text_end) {
+    if (next - 1 == s.text_end) {
       s.next_byte = next - 1;
       end_line(t, s);
       going = begin_line(t, start, s) && s.guarded;
@@ -823,8 +807,6 @@ std::uint64_t count_block(Tokenizer& t, const StartMatcher& start, std::string_v
   // 1. Cut the block after line feeds into parts of about equal size, and
   //    begin the first line of each.
   std::array<Stream, stream_count> parts;
-  const bool open_ended = !t.table.empty() && !start.holds_blank && t.byte_class[' '] == 0 &&
-                          t.byte_class['\t'] == 0 && t.byte_class['\r'] == 0;
   const char* cut = block.data();
   const char* const block_end = block.data() + block.size();
   for (std::size_t k = 0; k < streams; ++k) {
@@ -853,7 +835,6 @@ std::uint64_t count_block(Tokenizer& t, const StartMatcher& start, std::string_v
       s.lines = 1;
       continue;
     }
-    s.open_ended = open_ended && s.next_line != s.part_end && s.part_end[-1] == '\n';
     begin_line(t, start, s);
   }
   // 2. Side by side, through the dense table.
