@@ -186,7 +186,7 @@ std::vector<StartPrefix> start_prefixes(const Tokenizer& t, const StartMatcher& 
 // longest start pattern the line begins with is a path of the trie, the walk
 // goes on at its node. Every other step is slow.
 void add_line_start_rows(Tokenizer& t, const StartMatcher& start, const std::vector<StartPrefix>& prefixes,
-                         unsigned classes, unsigned newline_class) {
+                         unsigned first_class, unsigned classes, unsigned newline_class) {
   const unsigned shift = t.row_shift;
   const std::size_t first = t.parent.size();
   std::array<char, 256> byte_of{};
@@ -201,8 +201,7 @@ void add_line_start_rows(Tokenizer& t, const StartMatcher& start, const std::vec
     std::uint32_t* row = &rows[(first + i) << shift];
     if (p.kept_from == p.text.size()) row[newline_class] = t.line_start_row;
     const std::uint32_t kept = path_of(t, std::string_view(p.text).substr(p.kept_from));
-    for (unsigned c = 1; c < classes; ++c) {
-      if (c == newline_class) continue;
+    for (unsigned c = first_class; c < classes; ++c) {
       const std::string longer = p.text + byte_of[c];
       const auto at = std::lower_bound(prefixes.begin() + 1, prefixes.end(), longer,
                                        [](const StartPrefix& q, const std::string& s) { return q.text < s; });
@@ -226,16 +225,27 @@ void add_line_start_rows(Tokenizer& t, const StartMatcher& start, const std::vec
 // Rows are filled breadth first, so the row of fail[v] is final when read.
 // With line ends, the line feed leaves the root for the start of a line, and
 // a token node with one pop.
+//
+// The columns of a row: invalid bytes first; with line ends, the counters and
+// the line feed; then the valid bytes, those on the most edges of the trie
+// first. The patterns are the frequent fragments of the text, so the entries
+// read most often share the row's first cache line.
 bool build_dense_table(Tokenizer& t, const StartMatcher& start, bool with_line_ends) {
-  t.byte_class = {};
-  unsigned classes = 1;
-  for (std::size_t b = 0; b < 256; ++b) {
-    if (t.root_child[b] != no_node) t.byte_class[b] = static_cast<std::uint8_t>(classes++);
-  }
-  const unsigned newline_class = with_line_ends ? classes++ : 0;
   const unsigned counters = with_line_ends ? stream_count : 0;
+  const unsigned newline_class = with_line_ends ? table_counters_at + counters : 0;
+  const unsigned first_class = with_line_ends ? newline_class + 1 : 1;
+  std::array<std::size_t, 256> edges{};
+  for (std::size_t v = 1; v < t.parent.size(); ++v) ++edges[t.edge[v]];
+  std::vector<unsigned char> valid;
+  for (std::size_t b = 0; b < 256; ++b) {
+    if (t.root_child[b] != no_node) valid.push_back(static_cast<unsigned char>(b));
+  }
+  std::stable_sort(valid.begin(), valid.end(), [&](unsigned char x, unsigned char y) { return edges[x] > edges[y]; });
+  t.byte_class = {};
+  unsigned classes = first_class;
+  for (unsigned char b : valid) t.byte_class[b] = static_cast<std::uint8_t>(classes++);
   unsigned shift = 6;  // rows of at least 64 entries: see walk_side_by_side
-  while ((1u << shift) < classes + counters) ++shift;
+  while ((1u << shift) < classes) ++shift;
   const std::size_t n = t.parent.size();
   const std::size_t width = std::size_t{1} << shift;
   if (n * width > dense_table_limit) return false;
@@ -261,14 +271,14 @@ bool build_dense_table(Tokenizer& t, const StartMatcher& start, bool with_line_e
   for (std::size_t v = 1; v < n; ++v) {
     std::uint32_t* row = &t.table[v << shift];
     const std::uint32_t* fail_row = &t.table[std::size_t{t.fail[v]} << shift];
-    for (std::size_t c = 1; c < classes; ++c) {
+    for (std::size_t c = with_line_ends ? newline_class : 1; c < classes; ++c) {
       if (row[c] != slow_bit) continue;
       if ((fail_row[c] & (fail_bit | slow_bit)) == 0) row[c] = fail_bit | fail_row[c];
     }
   }
   if (with_line_ends) {
-    add_line_start_rows(t, start, prefixes, classes, newline_class);
-    for (std::size_t at = width - counters; at < t.table.size(); at += width) {
+    add_line_start_rows(t, start, prefixes, first_class, classes, newline_class);
+    for (std::size_t at = table_counters_at; at < t.table.size(); at += width) {
       std::fill_n(t.table.begin() + static_cast<std::ptrdiff_t>(at), counters, 0);
     }
   }
@@ -318,10 +328,9 @@ namespace {
 void fold_table_counts(Tokenizer& t) {
   t.unfolded_rounds = 0;
   if (t.line_start_row == 0) return;
-  const std::size_t width = std::size_t{1} << t.row_shift;
   const std::size_t rows = t.table.size() >> t.row_shift;
   for (std::size_t v = 0; v < rows; ++v) {
-    std::uint32_t* counts = &t.table[(v << t.row_shift) + width - stream_count];
+    std::uint32_t* counts = &t.table[(v << t.row_shift) + table_counters_at];
     for (std::size_t k = 0; k < stream_count; ++k) {
       t.pop_count[v * stream_count + k] += std::exchange(counts[k], 0);
     }
@@ -697,11 +706,10 @@ void walk_lines_side_by_side(Tokenizer& t, const StartMatcher& start,
   static_assert(stream_count == 4 && N >= 1 && N <= stream_count);
   std::uint32_t* const table = t.table.data();
   const std::uint8_t* const byte_class = t.byte_class.data();
-  constexpr std::size_t counters_at = (std::size_t{1} << Shift) - stream_count;
   auto step_one = [&](std::size_t i, std::size_t& row, const unsigned char*& next)
                       __attribute__((always_inline)) {
     const std::uint32_t entry = table[row + byte_class[*next++]];
-    table[row + counters_at + i] += entry >> 31;
+    table[row + table_counters_at + i] += entry >> 31;
     if ((entry & slow_bit) == 0) [[likely]] {
       row = entry & row_mask;
       return true;

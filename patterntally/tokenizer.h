@@ -73,14 +73,15 @@ struct Tokenizer {
   // read again by the general code.
   //
   // The walk with line ends counts the single pops of its fast steps in the
-  // table itself, in the last `stream_count` entries of each row, which no
-  // byte class reaches: 32 bits each, moved to pop_count before they could
-  // overflow (see `fold_table_counts`).
+  // table itself, in `stream_count` entries of each row from
+  // `table_counters_at`, which no byte class reaches: 32 bits each, moved to
+  // pop_count before they could overflow (see `fold_table_counts`).
   std::uint32_t line_start_row = 0;
   std::vector<std::uint32_t> line_start_depth;  // of row line_start_row + (i << row_shift)
   std::uint64_t unfolded_rounds = 0;            // bytes walked by each walk since the last fold
 };
 
+inline constexpr std::size_t table_counters_at = 1;
 inline constexpr std::uint32_t fail_bit = 0x80000000;
 inline constexpr std::uint32_t slow_bit = 0x40000000;
 inline constexpr std::uint32_t row_mask = 0x3FFFFFFF;
