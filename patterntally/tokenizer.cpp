@@ -231,7 +231,7 @@ void add_line_start_rows(Tokenizer& t, const StartMatcher& start, const std::vec
 // first. The patterns are the frequent fragments of the text, so the entries
 // read most often share the row's first cache line.
 bool build_dense_table(Tokenizer& t, const StartMatcher& start, bool with_line_ends) {
-  const unsigned counters = with_line_ends ? stream_count : 0;
+  const unsigned counters = with_line_ends ? line_stream_count : 0;
   const unsigned newline_class = with_line_ends ? table_counters_at + counters : 0;
   const unsigned first_class = with_line_ends ? newline_class + 1 : 1;
   std::array<std::size_t, 256> edges{};
@@ -315,7 +315,7 @@ Tokenizer build_tokenizer(const PatternList& valid, const PatternList& recurrent
   const bool built = walk == TokenizerWalk::lines_in_table && line_ends_can_be_walked(t, start) &&
                      build_dense_table(t, start, true);
   if (!built && walk != TokenizerWalk::sparse) build_dense_table(t, start, false);
-  const std::size_t streams = t.table.empty() ? 1 : stream_count;
+  const std::size_t streams = t.table.empty() ? 1 : t.line_start_row != 0 ? line_stream_count : stream_count;
   const std::size_t rows = t.parent.size() + t.line_start_depth.size();
   t.pop_count.assign(streams * rows, 0);
   t.end_count.assign(streams * rows, 0);
@@ -331,8 +331,8 @@ void fold_table_counts(Tokenizer& t) {
   const std::size_t rows = t.table.size() >> t.row_shift;
   for (std::size_t v = 0; v < rows; ++v) {
     std::uint32_t* counts = &t.table[(v << t.row_shift) + table_counters_at];
-    for (std::size_t k = 0; k < stream_count; ++k) {
-      t.pop_count[v * stream_count + k] += std::exchange(counts[k], 0);
+    for (std::size_t k = 0; k < line_stream_count; ++k) {
+      t.pop_count[v * line_stream_count + k] += std::exchange(counts[k], 0);
     }
   }
 }
@@ -700,79 +700,82 @@ constexpr std::size_t fold_every = std::size_t{1} << 30;
 // part, which none passes while each takes one byte a round; after a step
 // that moves otherwise, the rounds left are counted again. A walk that holds
 // back too many messages stops them all.
-template <unsigned Shift, std::size_t N>
+template <std::size_t N>
 void walk_lines_side_by_side(Tokenizer& t, const StartMatcher& start,
                              const std::array<Stream*, N>& streams) {
-  static_assert(stream_count == 4 && N >= 1 && N <= stream_count);
+  static_assert(N >= 1 && N <= line_stream_count);
   std::uint32_t* const table = t.table.data();
   const std::uint8_t* const byte_class = t.byte_class.data();
-  auto step_one = [&](std::size_t i, std::size_t& row, const unsigned char*& next)
-                      __attribute__((always_inline)) {
-    const std::uint32_t entry = table[row + byte_class[*next++]];
-    table[row + table_counters_at + i] += entry >> 31;
+  std::array<std::size_t, N> row;
+  std::array<const unsigned char*, N> next;
+  for (std::size_t i = 0; i < N; ++i) row[i] = streams[i]->row, next[i] = streams[i]->next_byte;
+  // One step of walk i on the byte at `at`; false when the walk moved
+  // otherwise than to the next byte, to s.next_byte.
+  auto step_one = [&](std::size_t i, const unsigned char* at) __attribute__((always_inline)) {
+    const std::uint32_t entry = table[row[i] + byte_class[*at]];
+    table[row[i] + table_counters_at + i] += entry >> 31;
     if ((entry & slow_bit) == 0) [[likely]] {
-      row = entry & row_mask;
+      row[i] = entry & row_mask;
       return true;
     }
     Stream& s = *streams[i];
-    s.row = static_cast<std::uint32_t>(row);
-    s.next_byte = next;
+    s.row = static_cast<std::uint32_t>(row[i]);
+    s.next_byte = at + 1;
     const bool one_byte = step_in_table_slowly(t, start, s);
-    row = s.row;
-    next = s.next_byte;
+    row[i] = s.row;
     return one_byte;
   };
-  auto end_of = [&](std::size_t i) { return reinterpret_cast<const unsigned char*>(streams[i]->part_end); };
-  std::size_t row0 = streams[0]->row, row1 = 0, row2 = 0, row3 = 0;
-  const unsigned char* next0 = streams[0]->next_byte;
-  const unsigned char *next1 = nullptr, *next2 = nullptr, *next3 = nullptr;
-  if constexpr (N > 1) row1 = streams[1]->row, next1 = streams[1]->next_byte;
-  if constexpr (N > 2) row2 = streams[2]->row, next2 = streams[2]->next_byte;
-  if constexpr (N > 3) row3 = streams[3]->row, next3 = streams[3]->next_byte;
   for (;;) {
-    auto rounds = static_cast<std::size_t>(end_of(0) - next0);
-    if constexpr (N > 1) rounds = std::min(rounds, static_cast<std::size_t>(end_of(1) - next1));
-    if constexpr (N > 2) rounds = std::min(rounds, static_cast<std::size_t>(end_of(2) - next2));
-    if constexpr (N > 3) rounds = std::min(rounds, static_cast<std::size_t>(end_of(3) - next3));
+    std::size_t rounds = fold_every;
+    for (std::size_t i = 0; i < N; ++i) {
+      rounds = std::min(rounds, static_cast<std::size_t>(streams[i]->part_end - reinterpret_cast<const char*>(next[i])));
+    }
     if (rounds == 0) break;
     // No counter in the table may pass 2^32 - 1: each walk adds at most one
     // a round.
-    rounds = std::min(rounds, fold_every);
     if (t.unfolded_rounds + rounds > fold_every) fold_table_counts(t);
     t.unfolded_rounds += rounds;
-    bool stepped = true;
-    for (; rounds != 0 && stepped; --rounds) {
-      stepped = step_one(0, row0, next0);
-      if constexpr (N > 1) stepped = stepped && step_one(1, row1, next1);
-      if constexpr (N > 2) stepped = stepped && step_one(2, row2, next2);
-      if constexpr (N > 3) stepped = stepped && step_one(3, row3, next3);
+    // Round k reads byte k of each walk from where the rounds began.
+    unsigned moved = 0;  // bit i: walk i moved otherwise
+    std::size_t k = 0;
+    while (k != rounds) {
+#pragma GCC unroll 8
+      for (std::size_t i = 0; i < N; ++i) {
+        if (!step_one(i, next[i] + k)) moved |= 1u << i;
+      }
+      ++k;
+      if (moved != 0) break;
     }
-    if (!stepped && std::any_of(streams.begin(), streams.end(),
-                                [](const Stream* s) { return s->held.size() >= held_message_limit; })) {
+    for (std::size_t i = 0; i < N; ++i) next[i] = (moved >> i & 1) != 0 ? streams[i]->next_byte : next[i] + k;
+    if (moved != 0 && std::any_of(streams.begin(), streams.end(),
+                                  [](const Stream* s) { return s->held.size() >= held_message_limit; })) {
       break;
     }
   }
-  streams[0]->row = static_cast<std::uint32_t>(row0), streams[0]->next_byte = next0;
-  if constexpr (N > 1) streams[1]->row = static_cast<std::uint32_t>(row1), streams[1]->next_byte = next1;
-  if constexpr (N > 2) streams[2]->row = static_cast<std::uint32_t>(row2), streams[2]->next_byte = next2;
-  if constexpr (N > 3) streams[3]->row = static_cast<std::uint32_t>(row3), streams[3]->next_byte = next3;
+  for (std::size_t i = 0; i < N; ++i) {
+    streams[i]->row = static_cast<std::uint32_t>(row[i]);
+    streams[i]->next_byte = next[i];
+  }
+}
+
+// walk_lines_side_by_side for the first `count` (1 to N) of `active`.
+template <std::size_t N>
+void walk_lines_of_first(Tokenizer& t, const StartMatcher& start,
+                         const std::array<Stream*, line_stream_count>& active, std::size_t count) {
+  if constexpr (N > 1) {
+    if (count < N) return walk_lines_of_first<N - 1>(t, start, active, count);
+  }
+  std::array<Stream*, N> first;
+  std::copy_n(active.begin(), N, first.begin());
+  walk_lines_side_by_side<N>(t, start, first);
 }
 
 // walk_side_by_side for the first `count` (1 to 4) of `active`.
 template <unsigned Shift>
-void walk_any(Tokenizer& t, const StartMatcher& start, const std::array<Stream*, stream_count>& a,
+void walk_any(Tokenizer& t, const StartMatcher& start, const std::array<Stream*, line_stream_count>& a,
               std::size_t count) {
-  if (a[0]->in_table) {
-    switch (count) {
-      case 4: walk_lines_side_by_side<Shift, 4>(t, start, a); break;
-      case 3: walk_lines_side_by_side<Shift, 3>(t, start, {a[0], a[1], a[2]}); break;
-      case 2: walk_lines_side_by_side<Shift, 2>(t, start, {a[0], a[1]}); break;
-      default: walk_lines_side_by_side<Shift, 1>(t, start, {a[0]}); break;
-    }
-    return;
-  }
   switch (count) {
-    case 4: walk_side_by_side<Shift, 4>(t, start, a); break;
+    case 4: walk_side_by_side<Shift, 4>(t, start, {a[0], a[1], a[2], a[3]}); break;
     case 3: walk_side_by_side<Shift, 3>(t, start, {a[0], a[1], a[2]}); break;
     case 2: walk_side_by_side<Shift, 2>(t, start, {a[0], a[1]}); break;
     default: walk_side_by_side<Shift, 1>(t, start, {a[0]}); break;
@@ -781,19 +784,22 @@ void walk_any(Tokenizer& t, const StartMatcher& start, const std::array<Stream*,
 
 // Walks the parts side by side, fewer as they stop, until all have stopped.
 // A part that stopped for any reason but being done is finished alone later.
-void walk_parts(Tokenizer& t, const StartMatcher& start, std::array<Stream, stream_count>& parts) {
-  std::array<Stream*, stream_count> active{};
+void walk_parts(Tokenizer& t, const StartMatcher& start, std::array<Stream, line_stream_count>& parts,
+                std::size_t streams) {
+  std::array<Stream*, line_stream_count> active{};
   std::size_t count = 0;
   auto can_go_on = [](const Stream& s) {
     const bool going = s.in_table ? reinterpret_cast<const char*>(s.next_byte) != s.part_end
                                   : !s.done && s.guarded;
     return going && s.held.size() < held_message_limit;
   };
-  for (Stream& s : parts) {
-    if (can_go_on(s)) active[count++] = &s;
+  for (std::size_t k = 0; k < streams; ++k) {
+    if (can_go_on(parts[k])) active[count++] = &parts[k];
   }
   while (count != 0) {
-    switch (t.row_shift) {
+    if (t.line_start_row != 0) {
+      walk_lines_of_first<line_stream_count>(t, start, active, count);
+    } else switch (t.row_shift) {
       case 6: walk_any<6>(t, start, active, count); break;
       case 7: walk_any<7>(t, start, active, count); break;
       default: walk_any<8>(t, start, active, count); break;
@@ -814,7 +820,7 @@ std::uint64_t count_block(Tokenizer& t, const StartMatcher& start, std::string_v
   const std::size_t streams = t.pop_count.size() / rows;
   // 1. Cut the block after line feeds into parts of about equal size, and
   //    begin the first line of each.
-  std::array<Stream, stream_count> parts;
+  std::array<Stream, line_stream_count> parts;
   const char* cut = block.data();
   const char* const block_end = block.data() + block.size();
   for (std::size_t k = 0; k < streams; ++k) {
@@ -846,7 +852,7 @@ std::uint64_t count_block(Tokenizer& t, const StartMatcher& start, std::string_v
     begin_line(t, start, s);
   }
   // 2. Side by side, through the dense table.
-  if (!t.table.empty()) walk_parts(t, start, parts);
+  if (!t.table.empty()) walk_parts(t, start, parts, streams);
   // 3. Finish the parts in order; each part's first line number is known
   //    once the parts before it are done.
   std::uint64_t lines = 0;

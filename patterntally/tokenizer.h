@@ -94,6 +94,7 @@ inline constexpr std::size_t dense_table_limit = std::size_t{2} << 20;
 // How many parts of a block are walked side by side; the walk is written out
 // for four.
 inline constexpr std::size_t stream_count = 4;
+inline constexpr std::size_t line_stream_count = 8;
 
 // Which of the walks build_tokenizer prepares. They count the same; the first
 // that applies is the fastest.
