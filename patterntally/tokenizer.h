@@ -73,7 +73,7 @@ struct Tokenizer {
   // read again by the general code.
   //
   // The walk with line ends counts the single pops of its fast steps in the
-  // table itself, in `stream_count` entries of each row from
+  // table itself, in `line_stream_count` entries of each row from
   // `table_counters_at`, which no byte class reaches: 32 bits each, moved to
   // pop_count before they could overflow (see `fold_table_counts`).
   std::uint32_t line_start_row = 0;
@@ -91,8 +91,9 @@ inline constexpr std::uint32_t row_mask = 0x3FFFFFFF;
 // recurrent patterns, while memory stays a few MiB above the definitions.
 inline constexpr std::size_t dense_table_limit = std::size_t{2} << 20;
 
-// How many parts of a block are walked side by side; the walk is written out
-// for four.
+// How many parts of a block are walked side by side: by the walk that cuts
+// lines first (written out for four), and by the walk with line ends in the
+// table, which keeps less per part.
 inline constexpr std::size_t stream_count = 4;
 inline constexpr std::size_t line_stream_count = 8;
 
@@ -119,9 +120,10 @@ Tokenizer build_tokenizer(const PatternList& valid, const PatternList& recurrent
 // reported to `messages`, in line order, numbered from `first_line_number`.
 // Returns the number of lines.
 //
-// With the dense table, the block is cut at line ends into `stream_count`
-// parts that are walked side by side, one byte of each in turn: the walks do
-// not depend on each other, so the processor overlaps their table lookups.
+// With the dense table, the block is cut at line ends into `stream_count` or
+// `line_stream_count` parts that are walked side by side, one byte of each in
+// turn: the walks do not depend on each other, so the processor overlaps
+// their table lookups.
 // `start` is the matcher the tokeniser was built with.
 std::uint64_t count_block(Tokenizer& t, const StartMatcher& start, std::string_view block,
                           std::uint64_t first_line_number, Output& messages);
