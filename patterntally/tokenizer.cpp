@@ -11,6 +11,7 @@ namespace {
 
 // The child of `node` on `byte`, or no_node.
 std::uint32_t child_of(const Tokenizer& t, std::uint32_t node, unsigned char byte) {
+  if (t.root_child[byte] == no_node) return no_node;  // not valid: the table's line ends are no children
   if (!t.table.empty()) {
     const std::uint32_t entry = t.table[(std::size_t{node} << t.row_shift) + t.byte_class[byte]];
     return (entry & (fail_bit | slow_bit)) != 0 ? no_node : entry >> t.row_shift;
@@ -191,9 +192,11 @@ void add_line_start_rows(Tokenizer& t, const StartMatcher& start, const std::vec
   const std::size_t first = t.parent.size();
   std::array<char, 256> byte_of{};
   for (std::size_t b = 0; b < 256; ++b) byte_of[t.byte_class[b]] = static_cast<char>(b);
-  std::vector<std::uint32_t> rows((first + prefixes.size()) << shift, slow_bit);
+  std::vector<std::uint32_t> rows((first + prefixes.size() + 1) << shift, slow_bit);
   std::copy(t.table.begin(), t.table.end(), rows.begin());
   t.line_start_row = static_cast<std::uint32_t>(first << shift);
+  t.carriage_return_row = static_cast<std::uint32_t>((first + prefixes.size()) << shift);
+  rows[t.carriage_return_row + newline_class] = t.line_start_row;
   t.line_start_depth.clear();
   for (std::size_t i = 0; i < prefixes.size(); ++i) {
     const StartPrefix& p = prefixes[i];
@@ -217,6 +220,7 @@ void add_line_start_rows(Tokenizer& t, const StartMatcher& start, const std::vec
       if (node != no_node) row[c] = node << shift;
     }
   }
+  t.line_start_depth.push_back(0);  // the carriage-return row
   t.table = std::move(rows);
 }
 
@@ -224,16 +228,17 @@ void add_line_start_rows(Tokenizer& t, const StartMatcher& start, const std::vec
 // through fail[v] when that node has the child (one pop), else the slow loop.
 // Rows are filled breadth first, so the row of fail[v] is final when read.
 // With line ends, the line feed leaves the root for the start of a line, and
-// a token node with one pop.
+// a token node with one pop; so does a carriage return, for the row that
+// waits for the line feed (see `carriage_return_row`).
 //
-// The columns of a row: invalid bytes first; with line ends, the counters and
-// the line feed; then the valid bytes, those on the most edges of the trie
-// first. The patterns are the frequent fragments of the text, so the entries
-// read most often share the row's first cache line.
+// The columns of a row: invalid bytes first; with line ends, the counters, the
+// line feed and the carriage return; then the valid bytes, those on the most
+// edges of the trie first. The patterns are the frequent fragments of the
+// text, so the entries read most often share the row's first cache line.
 bool build_dense_table(Tokenizer& t, const StartMatcher& start, bool with_line_ends) {
   const unsigned counters = with_line_ends ? line_stream_count : 0;
   const unsigned newline_class = with_line_ends ? table_counters_at + counters : 0;
-  const unsigned first_class = with_line_ends ? newline_class + 1 : 1;
+  const unsigned first_class = with_line_ends ? newline_class + 2 : 1;
   std::array<std::size_t, 256> edges{};
   for (std::size_t v = 1; v < t.parent.size(); ++v) ++edges[t.edge[v]];
   std::vector<unsigned char> valid;
@@ -251,7 +256,7 @@ bool build_dense_table(Tokenizer& t, const StartMatcher& start, bool with_line_e
   if (n * width > dense_table_limit) return false;
   std::vector<StartPrefix> prefixes;
   if (with_line_ends) {
-    prefixes = start_prefixes(t, start, dense_table_limit / width - n);
+    prefixes = start_prefixes(t, start, dense_table_limit / width - n - 1);
     if (prefixes.empty()) return false;
   }
   t.row_shift = shift;
@@ -262,10 +267,15 @@ bool build_dense_table(Tokenizer& t, const StartMatcher& start, bool with_line_e
   }
   if (with_line_ends) {
     t.byte_class['\n'] = static_cast<std::uint8_t>(newline_class);
+    t.byte_class['\r'] = static_cast<std::uint8_t>(newline_class + 1);
     const auto line_start = static_cast<std::uint32_t>(n << shift);
+    const auto carriage_return = static_cast<std::uint32_t>((n + prefixes.size()) << shift);
     t.table[newline_class] = line_start;
+    t.table[newline_class + 1] = carriage_return;
     for (std::size_t v = 1; v < n; ++v) {
-      if (t.is_token[v]) t.table[(v << shift) + newline_class] = fail_bit | line_start;
+      if (!t.is_token[v]) continue;
+      t.table[(v << shift) + newline_class] = fail_bit | line_start;
+      t.table[(v << shift) + newline_class + 1] = fail_bit | carriage_return;
     }
   }
   for (std::size_t v = 1; v < n; ++v) {
@@ -587,6 +597,19 @@ bool step_in_table_slowly(const Tokenizer& t, const StartMatcher& start, Stream&
   const unsigned char* at = s.next_byte - 1;
   const unsigned char byte = *at;
   const std::uint32_t node = s.row >> t.row_shift;
+  if (s.row == t.carriage_return_row) {
+    // The carriage return before `at` ended the line unless other bytes
+    // follow it; then it was an invalid byte at the root.
+    if (meets_line_end(s, at - 1)) {
+      s.row = t.line_start_row;
+      s.next_byte = reinterpret_cast<const unsigned char*>(s.next_line);
+      return false;
+    }
+    s.next_byte = at;
+    report_invalid_byte(s, '\r');
+    s.row = 0;
+    return false;  // `at` is read again, from the root
+  }
   if (s.row >= t.line_start_row) {
     restart_line(t, start, s, at - t.line_start_depth[node - t.parent.size()]);
     return false;
@@ -596,7 +619,7 @@ bool step_in_table_slowly(const Tokenizer& t, const StartMatcher& start, Stream&
     s.row = t.line_start_row;
     return true;
   }
-  if (t.byte_class[byte] == 0 && meets_line_end(s, at)) {
+  if (t.root_child[byte] == no_node && meets_line_end(s, at)) {
     ++s.ends[node * s.stride];
     s.row = t.line_start_row;
     s.next_byte = reinterpret_cast<const unsigned char*>(s.next_line);

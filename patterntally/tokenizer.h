@@ -78,6 +78,10 @@ struct Tokenizer {
   // pop_count before they could overflow (see `fold_table_counts`).
   std::uint32_t line_start_row = 0;
   std::vector<std::uint32_t> line_start_depth;  // of row line_start_row + (i << row_shift)
+  // After the line-start rows, the row of a carriage return met where the
+  // line could end, once what came before it is popped: a line feed then
+  // starts the next line, and any other byte makes the step slow.
+  std::uint32_t carriage_return_row = 0;
   std::uint64_t unfolded_rounds = 0;            // bytes walked by each walk since the last fold
 };
 
