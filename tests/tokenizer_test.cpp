@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <map>
 #include <random>
 
@@ -268,6 +269,90 @@ TEST(Tokenizer, KeepsMessagesInOrderWhenTheyAreMany) {
       for (auto& [token, count] : take_token_counts(e.walks[w])) counts[token] += count;
       EXPECT_EQ(expected.first, counts) << walk_names[w];
       EXPECT_TRUE(expected.second == messages.buffer) << walk_names[w];
+    }
+  }
+}
+
+// The definition sets the tool is measured with, on lines of the shipped
+// example: its own definitions; 2,000 patterns, the most frequent fragments of
+// its lines, as the benchmark makes them; the adversarial set. Lines are
+// taken as they are and with odd bytes, blanks and carriage returns mixed in.
+TEST(Tokenizer, AgreesWithReferenceOnTheMeasuredSets) {
+  const std::string dir = EXAMPLES_DIR;
+  Output ignored = memory_output();
+  Definitions example;
+  example.valid = read_strings_from_file(dir + "/patterns_valid_chars.txt", {}, ignored);
+  example.recurrent = read_strings_from_file(dir + "/patterns_recurrent.txt", example.valid, ignored);
+  example.start = read_strings_from_file(dir + "/patterns_start.txt", example.valid, ignored);
+  ASSERT_EQ(72u, example.recurrent.size());
+  std::vector<std::string> sample;
+  {
+    std::ifstream in(dir + "/websites.txt", std::ios::binary);
+    for (std::string line; std::getline(in, line);) sample.push_back(line);
+  }
+  ASSERT_EQ(2000u, sample.size());
+
+  Definitions large = example;
+  {
+    std::map<std::string, std::size_t> fragments;
+    for (const std::string& line : sample) {
+      for (std::size_t from = 0; from < line.size(); ++from) {
+        for (std::size_t length = 2; length <= 10 && from + length <= line.size(); ++length) {
+          const std::string fragment = line.substr(from, length);
+          if (!check_string(fragment, example.valid)) break;
+          ++fragments[fragment];
+        }
+      }
+    }
+    std::vector<std::pair<std::size_t, std::string>> by_count;
+    for (auto& [fragment, count] : fragments) by_count.emplace_back(count, fragment);
+    std::sort(by_count.begin(), by_count.end(), [](const auto& x, const auto& y) { return x.first > y.first; });
+    large.recurrent.clear();
+    for (std::size_t i = 0; i < 2000; ++i) large.recurrent.push_back(by_count[i].second);
+  }
+  Definitions adversarial{chars("ab"), {"a"}, {}};
+  for (int k = 1; k <= 64; ++k) adversarial.recurrent.push_back(std::string(static_cast<std::size_t>(k), 'a') + "b");
+
+  std::mt19937 rng(2026);
+  auto mixed = [&](std::string line) {
+    const std::string odd[] = {"A", "?", " ", "\t", "\r", "%", "\xc3\xa9"};
+    for (int k = static_cast<int>(rng() % 3); k > 0; --k) {
+      line.insert(rng() % (line.size() + 1), odd[rng() % std::size(odd)]);
+    }
+    if (rng() % 4 == 0) line += "\r";
+    if (rng() % 8 == 0) line = " " + line;
+    return line;
+  };
+  std::vector<std::string> web_lines = sample;
+  for (const std::string& line : sample) web_lines.push_back(mixed(line));
+  web_lines.push_back("");
+  std::vector<std::string> a_lines;
+  for (int i = 0; i < 40; ++i) {
+    std::string line(1000 + rng() % 3000, 'a');
+    for (int k = static_cast<int>(rng() % 4); k > 0; --k) line[rng() % line.size()] = 'b';
+    a_lines.push_back(i % 2 == 0 ? line : mixed(line));
+  }
+
+  const std::pair<const Definitions*, const std::vector<std::string>*> cases[] = {
+      {&example, &web_lines}, {&large, &web_lines}, {&adversarial, &a_lines}};
+  for (const auto& [d, lines] : cases) {
+    Engines e = build(*d);
+    EXPECT_NE(0u, e.walks[0].line_start_row) << "the fastest walk applies";
+    std::string block;
+    std::pair<Counts, std::string> expected;
+    for (std::size_t i = 0; i < lines->size(); ++i) {
+      block += (*lines)[i] + '\n';
+      auto [counts, messages] = slow_tokenize(*d, (*lines)[i], i + 1);
+      for (auto& [token, count] : counts) expected.first[token] += count;
+      expected.second += messages;
+    }
+    for (std::size_t w = 0; w < 3; ++w) {
+      Output messages = memory_output();
+      EXPECT_EQ(lines->size(), count_block(e.walks[w], e.start, block, 1, messages));
+      Counts counts;
+      for (auto& [token, count] : take_token_counts(e.walks[w])) counts[token] += count;
+      EXPECT_EQ(expected.first, counts) << walk_names[w] << ", " << d->recurrent.size() << " patterns";
+      EXPECT_TRUE(expected.second == messages.buffer) << walk_names[w] << ", " << d->recurrent.size() << " patterns";
     }
   }
 }
