@@ -822,10 +822,12 @@ void walk_parts(Tokenizer& t, const StartMatcher& start, std::array<Stream, line
   while (count != 0) {
     if (t.line_start_row != 0) {
       walk_lines_of_first<line_stream_count>(t, start, active, count);
-    } else switch (t.row_shift) {
-      case 6: walk_any<6>(t, start, active, count); break;
-      case 7: walk_any<7>(t, start, active, count); break;
-      default: walk_any<8>(t, start, active, count); break;
+    } else {
+      switch (t.row_shift) {
+        case 6: walk_any<6>(t, start, active, count); break;
+        case 7: walk_any<7>(t, start, active, count); break;
+        default: walk_any<8>(t, start, active, count); break;
+      }
     }
     std::size_t kept = 0;
     for (std::size_t i = 0; i < count; ++i) {
