@@ -72,6 +72,28 @@ void expect_agreement(const Definitions& d, Engines& e, const std::string& raw, 
   }
 }
 
+using Expected = std::pair<Counts, std::string>;
+
+// Adds what the reference makes of `line`, numbered `n`, to `expected`.
+void add_reference(Expected& expected, const Definitions& d, const std::string& line, std::uint64_t n) {
+  auto [counts, messages] = slow_tokenize(d, line, n);
+  for (auto& [token, count] : counts) expected.first[token] += count;
+  expected.second += messages;
+}
+
+// Counts `block`, `lines` lines numbered from `first`, with every walk.
+void expect_block(Engines& e, const std::string& block, std::uint64_t lines, std::uint64_t first,
+                  const Expected& expected, const std::string& what) {
+  for (std::size_t w = 0; w < 3; ++w) {
+    Output messages = memory_output();
+    EXPECT_EQ(lines, count_block(e.walks[w], e.start, block, first, messages)) << walk_names[w] << ", " << what;
+    Counts counts;
+    for (auto& [token, count] : take_token_counts(e.walks[w])) counts[token] += count;
+    EXPECT_EQ(expected.first, counts) << walk_names[w] << ", " << what;
+    EXPECT_TRUE(expected.second == messages.buffer) << walk_names[w] << ", " << what << ": messages differ";
+  }
+}
+
 PatternList chars(const std::string& bytes) {
   PatternList list;
   for (char c : bytes) list.emplace_back(1, c);
@@ -210,7 +232,7 @@ TEST(Tokenizer, AgreesWithReferenceOnWholeBlocks) {
     Engines e = build(d);
     EXPECT_EQ(&d != &sets[1], e.walks[0].line_start_row != 0) << "which walk applies";
     std::string block;
-    std::pair<Counts, std::string> expected;
+    Expected expected;
     const std::uint64_t first = 1 + rng() % 1000;
     const int lines = static_cast<int>(rng() % 400);
     for (int i = 0; i < lines; ++i) {
@@ -224,17 +246,9 @@ TEST(Tokenizer, AgreesWithReferenceOnWholeBlocks) {
       }
       block += line;
       if (i + 1 < lines || line.empty() || rng() % 2 == 0) block += '\n';
-      auto [counts, messages] = slow_tokenize(d, line, first + static_cast<std::uint64_t>(i));
-      for (auto& [token, count] : counts) expected.first[token] += count;
-      expected.second += messages;
+      add_reference(expected, d, line, first + static_cast<std::uint64_t>(i));
     }
-    for (std::size_t w = 0; w < 3; ++w) {
-      Output messages = memory_output();
-      EXPECT_EQ(static_cast<std::uint64_t>(lines), count_block(e.walks[w], e.start, block, first, messages));
-      Counts counts;
-      for (auto& [token, count] : take_token_counts(e.walks[w])) counts[token] += count;
-      EXPECT_EQ(expected, std::make_pair(counts, messages.buffer)) << walk_names[w] << ", round " << round;
-    }
+    expect_block(e, block, static_cast<std::uint64_t>(lines), first, expected, "round " + std::to_string(round));
     if (::testing::Test::HasFailure()) return;
   }
 }
@@ -250,7 +264,7 @@ TEST(Tokenizer, KeepsMessagesInOrderWhenTheyAreMany) {
     Engines e = build(d);
     std::mt19937 rng(99);
     std::string block;
-    std::pair<Counts, std::string> expected;
+    Expected expected;
     const std::uint64_t first = (std::uint64_t{1} << 32) - 5;
     const int lines = 40000;
     for (int i = 0; i < lines; ++i) {
@@ -258,18 +272,9 @@ TEST(Tokenizer, KeepsMessagesInOrderWhenTheyAreMany) {
       for (std::size_t k = rng() % 8; k > 0; --k) line += "abw.#\r"[rng() % 6];
       if (i % 7 == 0) line = "www." + line + "\r";
       block += line + '\n';
-      auto [counts, messages] = slow_tokenize(d, line, first + static_cast<std::uint64_t>(i));
-      for (auto& [token, count] : counts) expected.first[token] += count;
-      expected.second += messages;
+      add_reference(expected, d, line, first + static_cast<std::uint64_t>(i));
     }
-    for (std::size_t w = 0; w < 3; ++w) {
-      Output messages = memory_output();
-      EXPECT_EQ(static_cast<std::uint64_t>(lines), count_block(e.walks[w], e.start, block, first, messages));
-      Counts counts;
-      for (auto& [token, count] : take_token_counts(e.walks[w])) counts[token] += count;
-      EXPECT_EQ(expected.first, counts) << walk_names[w];
-      EXPECT_TRUE(expected.second == messages.buffer) << walk_names[w];
-    }
+    expect_block(e, block, static_cast<std::uint64_t>(lines), first, expected, "many messages");
   }
 }
 
@@ -339,21 +344,12 @@ TEST(Tokenizer, AgreesWithReferenceOnTheMeasuredSets) {
     Engines e = build(*d);
     EXPECT_NE(0u, e.walks[0].line_start_row) << "the fastest walk applies";
     std::string block;
-    std::pair<Counts, std::string> expected;
+    Expected expected;
     for (std::size_t i = 0; i < lines->size(); ++i) {
       block += (*lines)[i] + '\n';
-      auto [counts, messages] = slow_tokenize(*d, (*lines)[i], i + 1);
-      for (auto& [token, count] : counts) expected.first[token] += count;
-      expected.second += messages;
+      add_reference(expected, *d, (*lines)[i], i + 1);
     }
-    for (std::size_t w = 0; w < 3; ++w) {
-      Output messages = memory_output();
-      EXPECT_EQ(lines->size(), count_block(e.walks[w], e.start, block, 1, messages));
-      Counts counts;
-      for (auto& [token, count] : take_token_counts(e.walks[w])) counts[token] += count;
-      EXPECT_EQ(expected.first, counts) << walk_names[w] << ", " << d->recurrent.size() << " patterns";
-      EXPECT_TRUE(expected.second == messages.buffer) << walk_names[w] << ", " << d->recurrent.size() << " patterns";
-    }
+    expect_block(e, block, lines->size(), 1, expected, std::to_string(d->recurrent.size()) + " patterns");
   }
 }
 
