@@ -733,7 +733,8 @@ void walk_lines_side_by_side(Tokenizer& t, const StartMatcher& start,
   std::array<const unsigned char*, N> next;
   for (std::size_t i = 0; i < N; ++i) row[i] = streams[i]->row, next[i] = streams[i]->next_byte;
   // One step of walk i on the byte at `at`; false when the walk moved
-  // otherwise than to the next byte, to s.next_byte.
+  // otherwise than to the next byte, to s.next_byte, or holds back as many
+  // messages as it may.
   auto step_one = [&](std::size_t i, const unsigned char* at) __attribute__((always_inline)) {
     const std::uint32_t entry = table[row[i] + byte_class[*at]];
     table[row[i] + table_counters_at + i] += entry >> 31;
@@ -746,7 +747,7 @@ void walk_lines_side_by_side(Tokenizer& t, const StartMatcher& start,
     s.next_byte = at + 1;
     const bool one_byte = step_in_table_slowly(t, start, s);
     row[i] = s.row;
-    return one_byte;
+    return one_byte && s.held.size() < held_message_limit;
   };
   for (;;) {
     std::size_t rounds = fold_every;
@@ -759,7 +760,7 @@ void walk_lines_side_by_side(Tokenizer& t, const StartMatcher& start,
     if (t.unfolded_rounds + rounds > fold_every) fold_table_counts(t);
     t.unfolded_rounds += rounds;
     // Round k reads byte k of each walk from where the rounds began.
-    unsigned moved = 0;  // bit i: walk i moved otherwise
+    unsigned moved = 0;  // bit i: walk i is at s.next_byte
     std::size_t k = 0;
     while (k != rounds) {
 #pragma GCC unroll 8
