@@ -150,8 +150,9 @@ struct StartPrefix {
   std::size_t kept_from = 0;  // the length of the longest start pattern it begins with
 };
 
-// Line-start rows stand for prefixes up to this long; a line that goes on
-// along a longer start pattern takes the slow step there.
+// Line-start rows stand for prefixes up to this long. As a longer start
+// pattern may still match, the row of a prefix this long takes the slow step
+// on every byte but a line feed.
 constexpr std::size_t line_start_depth_limit = 64;
 
 // The proper prefixes of the start patterns up to the first byte of each that
@@ -181,11 +182,12 @@ std::vector<StartPrefix> start_prefixes(const Tokenizer& t, const StartMatcher& 
   return prefixes;
 }
 
-// The line-start rows, after the rows of the trie. From a prefix, a byte that
-// extends it to another leads there; a line feed right after a start pattern
-// leads to the start of the next line; otherwise, when what follows the
-// longest start pattern the line begins with is a path of the trie, the walk
-// goes on at its node. Every other step is slow.
+// The line-start rows, after the rows of the trie, then the carriage-return
+// row. From a prefix, a byte that extends it to another leads there; a line
+// feed right after a start pattern leads to the start of the next line;
+// otherwise, below the depth limit, when what follows the longest start
+// pattern the line begins with is a path of the trie, the walk goes on at its
+// node. Every other step is slow.
 void add_line_start_rows(Tokenizer& t, const StartMatcher& start, const std::vector<StartPrefix>& prefixes,
                          unsigned first_class, unsigned classes, unsigned newline_class) {
   const unsigned shift = t.row_shift;
@@ -203,6 +205,8 @@ void add_line_start_rows(Tokenizer& t, const StartMatcher& start, const std::vec
     t.line_start_depth.push_back(static_cast<std::uint32_t>(p.text.size()));
     std::uint32_t* row = &rows[(first + i) << shift];
     if (p.kept_from == p.text.size()) row[newline_class] = t.line_start_row;
+    // At the depth limit a longer start pattern may still match: slow.
+    if (p.text.size() == line_start_depth_limit) continue;
     const std::uint32_t kept = path_of(t, std::string_view(p.text).substr(p.kept_from));
     for (unsigned c = first_class; c < classes; ++c) {
       const std::string longer = p.text + byte_of[c];
@@ -246,6 +250,7 @@ bool build_dense_table(Tokenizer& t, const StartMatcher& start, bool with_line_e
     if (t.root_child[b] != no_node) valid.push_back(static_cast<unsigned char>(b));
   }
   std::stable_sort(valid.begin(), valid.end(), [&](unsigned char x, unsigned char y) { return edges[x] > edges[y]; });
+  if (first_class + valid.size() > 256) return false;  // a class is a byte
   t.byte_class = {};
   unsigned classes = first_class;
   for (unsigned char b : valid) t.byte_class[b] = static_cast<std::uint8_t>(classes++);
@@ -253,7 +258,10 @@ bool build_dense_table(Tokenizer& t, const StartMatcher& start, bool with_line_e
   while ((1u << shift) < classes) ++shift;
   const std::size_t n = t.parent.size();
   const std::size_t width = std::size_t{1} << shift;
-  if (n * width > dense_table_limit) return false;
+  // With line ends, at least the start of a line and the carriage-return row
+  // come after the trie's rows.
+  const std::size_t rows_after = with_line_ends ? 2 : 0;
+  if ((n + rows_after) * width > dense_table_limit) return false;
   std::vector<StartPrefix> prefixes;
   if (with_line_ends) {
     prefixes = start_prefixes(t, start, dense_table_limit / width - n - 1);
@@ -298,6 +306,9 @@ bool build_dense_table(Tokenizer& t, const StartMatcher& start, bool with_line_e
   return true;
 }
 
+// Rows of counters: the trie's nodes, then the line-start rows.
+std::size_t counted_rows(const Tokenizer& t) { return t.parent.size() + t.line_start_depth.size(); }
+
 std::string text_of(const Tokenizer& t, std::uint32_t node) {
   std::string text;
   for (; node != 0; node = t.parent[node]) text += static_cast<char>(t.edge[node]);
@@ -326,7 +337,7 @@ Tokenizer build_tokenizer(const PatternList& valid, const PatternList& recurrent
                      build_dense_table(t, start, true);
   if (!built && walk != TokenizerWalk::sparse) build_dense_table(t, start, false);
   const std::size_t streams = t.table.empty() ? 1 : t.line_start_row != 0 ? line_stream_count : stream_count;
-  const std::size_t rows = t.parent.size() + t.line_start_depth.size();
+  const std::size_t rows = counted_rows(t);
   t.pop_count.assign(streams * rows, 0);
   t.end_count.assign(streams * rows, 0);
   return t;
@@ -352,7 +363,7 @@ void fold_table_counts(Tokenizer& t) {
 std::vector<std::pair<std::string, std::uint64_t>> take_token_counts(Tokenizer& t) {
   fold_table_counts(t);
   // Fold the streams' counters, stored row by row, into the first rows.
-  const std::size_t rows = t.parent.size() + t.line_start_depth.size();
+  const std::size_t rows = counted_rows(t);
   const std::size_t streams = t.pop_count.size() / rows;
   for (std::size_t v = 0; v < rows; ++v) {
     std::uint64_t pops = 0;
@@ -397,20 +408,23 @@ struct HeldMessage {
   std::string_view trimmed_line;
 };
 
-// One part of a block, walked line by line.
+// One part of a block, walked line by line: by the walk that cuts lines
+// first, which knows each line's end before it walks it (`text_end`, `guarded`,
+// `done`), or by the walk with line ends in the table (`in_table`), which
+// finds a line's bounds only to report an invalid byte in it (`line_end`).
 struct Stream {
-  const unsigned char* next_byte = nullptr;  // the current line's tokens still to read
-  const unsigned char* text_end = nullptr;   // null while the line's end is not known
+  const unsigned char* next_byte = nullptr;  // the bytes still to read
+  const unsigned char* text_end = nullptr;   // the end of the current line's trimmed text
   std::uint32_t row = 0;                     // the walk's node, as a row offset
-  const char* next_line = nullptr;           // the lines of the part still to start
+  const char* next_line = nullptr;           // where the next line starts
   const char* part_end = nullptr;
   bool done = false;                         // no line left
   bool guarded = false;                      // an invalid byte stands at text_end
   bool in_table = false;                     // the table walks the line ends
-  const char* line_start = nullptr;          // the current line, leading blanks skipped
-  std::string_view trimmed_line;             // the current line, once its end is known
-  const char* line_end = nullptr;            // in the table: where the line found last ends
-  std::uint64_t lines = 0;                   // lines started so far
+  const char* line_start = nullptr;          // the current line (the one found last)
+  std::string_view trimmed_line;             // the current line, trimmed
+  const char* line_end = nullptr;            // the end of the line found last
+  std::uint64_t lines = 0;                   // lines up to the current one; at the end, all
   std::uint64_t first_line_number = 0;       // of the part; 0 while not known
   std::uint64_t* pops = nullptr;             // this stream's counters: row v at [v * stride]
   std::uint64_t* ends = nullptr;
@@ -487,11 +501,7 @@ void find_line_of(Stream& s, const char* at) {
 }
 
 void report_invalid_byte(Stream& s, unsigned char byte) {
-  if (s.in_table) {
-    find_line_of(s, reinterpret_cast<const char*>(s.next_byte - 1));
-  } else if (s.text_end == nullptr) {
-    find_line_end(s);
-  }
+  if (s.in_table) find_line_of(s, reinterpret_cast<const char*>(s.next_byte - 1));
   if (s.first_line_number == 0) {
     s.held.push_back({s.lines, byte, s.trimmed_line});
   } else {
@@ -550,6 +560,13 @@ bool meets_line_end(Stream& s, const unsigned char* at) {
   return true;
 }
 
+// With line ends in the table: the walk goes on at the start of the line at
+// s.next_line.
+void go_to_next_line(const Tokenizer& t, Stream& s) {
+  s.row = t.line_start_row;
+  s.next_byte = reinterpret_cast<const unsigned char*>(s.next_line);
+}
+
 // One byte of stream `s`, with the bounds of the line checked by the caller.
 void step(const Tokenizer& t, Stream& s) {
   const unsigned char byte = *s.next_byte++;
@@ -576,13 +593,9 @@ void finish_stream(const Tokenizer& t, const StartMatcher& start, Stream& s) {
 // general code, its leading blanks skipped and its start pattern removed, or
 // ended when it is blank.
 void restart_line(const Tokenizer& t, const StartMatcher& start, Stream& s, const unsigned char* at) {
+  if (meets_line_end(s, at)) return go_to_next_line(t, s);
   const char* p = reinterpret_cast<const char*>(at);
-  while (p != s.part_end && is_trimmed_blank(*p)) ++p;
-  if (p == s.part_end || *p == '\n') {
-    s.next_byte = reinterpret_cast<const unsigned char*>(p == s.part_end ? p : p + 1);
-    s.row = t.line_start_row;
-    return;
-  }
+  while (is_trimmed_blank(*p)) ++p;  // up to a byte that is not blank
   const std::string_view rest(p, static_cast<std::size_t>(s.part_end - p));
   s.next_byte = reinterpret_cast<const unsigned char*>(p) + start_pattern_length(start, rest);
   s.row = 0;
@@ -601,8 +614,7 @@ bool step_in_table_slowly(const Tokenizer& t, const StartMatcher& start, Stream&
     // The carriage return before `at` ended the line unless other bytes
     // follow it; then it was an invalid byte at the root.
     if (meets_line_end(s, at - 1)) {
-      s.row = t.line_start_row;
-      s.next_byte = reinterpret_cast<const unsigned char*>(s.next_line);
+      go_to_next_line(t, s);
       return false;
     }
     s.next_byte = at;
@@ -621,8 +633,7 @@ bool step_in_table_slowly(const Tokenizer& t, const StartMatcher& start, Stream&
   }
   if (t.root_child[byte] == no_node && meets_line_end(s, at)) {
     ++s.ends[node * s.stride];
-    s.row = t.line_start_row;
-    s.next_byte = reinterpret_cast<const unsigned char*>(s.next_line);
+    go_to_next_line(t, s);
     return false;
   }
   s.row = step_slowly(t, s, node, byte) << t.row_shift;
@@ -842,7 +853,7 @@ void walk_parts(Tokenizer& t, const StartMatcher& start, std::array<Stream, line
 
 std::uint64_t count_block(Tokenizer& t, const StartMatcher& start, std::string_view block,
                           std::uint64_t first_line_number, Output& messages) {
-  const std::size_t rows = t.parent.size() + t.line_start_depth.size();
+  const std::size_t rows = counted_rows(t);
   const std::size_t streams = t.pop_count.size() / rows;
   // 1. Cut the block after line feeds into parts of about equal size, and
   //    begin the first line of each.

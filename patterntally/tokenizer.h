@@ -68,21 +68,22 @@ struct Tokenizer {
   // come the line-start rows: first the start of a line, then one row for
   // each proper prefix of a start pattern read so far, holding its length in
   // `line_start_depth`. A start row goes on without a branch while the line
-  // may still begin with a start pattern, or when what it has read is a path
-  // of the trie; in every other case the step is slow and the line's start is
-  // read again by the general code.
+  // may still begin with a start pattern (up to a depth of 64 bytes), or when
+  // what it has read is a path of the trie; in every other case the step is
+  // slow and the line's start is read again by the general code.
   //
   // The walk with line ends counts the single pops of its fast steps in the
   // table itself, in `line_stream_count` entries of each row from
   // `table_counters_at`, which no byte class reaches: 32 bits each, moved to
   // pop_count before they could overflow (see `fold_table_counts`).
   std::uint32_t line_start_row = 0;
-  std::vector<std::uint32_t> line_start_depth;  // of row line_start_row + (i << row_shift)
   // After the line-start rows, the row of a carriage return met where the
   // line could end, once what came before it is popped: a line feed then
-  // starts the next line, and any other byte makes the step slow.
+  // starts the next line, and any other byte makes the step slow. It stands
+  // last in `line_start_depth`, with depth 0.
   std::uint32_t carriage_return_row = 0;
-  std::uint64_t unfolded_rounds = 0;            // bytes walked by each walk since the last fold
+  std::vector<std::uint32_t> line_start_depth;  // of row line_start_row + (i << row_shift)
+  std::uint64_t unfolded_rounds = 0;  // at least the bytes any walk took since the last fold
 };
 
 inline constexpr std::size_t table_counters_at = 1;

@@ -142,6 +142,21 @@ TEST(Tokenizer, WorkedExamples) {
        {{std::string("a\0b", 3), 1}, {"a", 1}, {std::string(1, '\0'), 1}},
        invalid('c', std::string("a\0ba\0c", 6))},
       {{chars("a"), {"a", "aaab"}, {}}, "aaaa", {{"a", 4}}, ""},
+      // Start patterns longer than the line-start rows reach.
+      {{chars("ab"), {}, {std::string(65, 'a'), std::string(66, 'a')}}, std::string(66, 'a') + "b", {{"b", 1}}, ""},
+      {{chars("ab"), {std::string(70, 'a')}, {std::string(70, 'a')}}, std::string(70, 'a') + "b", {{"b", 1}}, ""},
+      // Every byte valid but blanks and the line feed.
+      {{[] {
+          PatternList all;
+          for (int b = 0; b < 256; ++b) {
+            if (std::string(" \t\r\n").find(static_cast<char>(b)) == std::string::npos) all.emplace_back(1, static_cast<char>(b));
+          }
+          return all;
+        }(),
+        {}, {}},
+       "a\xf9\xfa\xff",
+       {{"a", 1}, {"\xf9", 1}, {"\xfa", 1}, {"\xff", 1}},
+       ""},
       {{chars("ab"), {"a", "aaab"}, {}}, "aaaaab", {{"a", 2}, {"aaab", 1}}, ""},
   };
   for (const Row& row : rows) {
@@ -351,6 +366,29 @@ TEST(Tokenizer, AgreesWithReferenceOnTheMeasuredSets) {
     }
     expect_block(e, block, lines->size(), 1, expected, std::to_string(d->recurrent.size()) + " patterns");
   }
+}
+
+// So many start patterns that their prefixes overflow the table with line
+// ends: the walk that cuts lines first takes over.
+TEST(Tokenizer, CutsLinesFirstWhenLineStartsDoNotFit) {
+  std::mt19937 rng(5);
+  Definitions d{chars("abcdefghijklmnopqrstuvwxyz."), {"ab", "abc", ".c"}, {}};
+  auto word = [&](std::size_t length) {
+    std::string w;
+    for (std::size_t i = 0; i < length; ++i) w += static_cast<char>('a' + rng() % 26);
+    return w;
+  };
+  for (int i = 0; i < 20000; ++i) d.start.push_back(word(6));
+  Engines e = build(d);
+  EXPECT_EQ(0u, e.walks[0].line_start_row);
+  std::string block;
+  Expected expected;
+  for (std::size_t i = 0; i < 40; ++i) {
+    const std::string line = (i % 2 == 0 ? d.start[i] : word(3)) + ".abc" + (i % 3 == 0 ? "#" : "");
+    block += line + '\n';
+    add_reference(expected, d, line, i + 1);
+  }
+  expect_block(e, block, 40, 1, expected, "20,000 start patterns");
 }
 
 TEST(Tokenizer, StaysLinearOnLongPartialMatches) {
