@@ -213,14 +213,16 @@ void add_line_start_rows(Tokenizer& t, const StartMatcher& start, const std::vec
       const auto at = std::lower_bound(prefixes.begin() + 1, prefixes.end(), longer,
                                        [](const StartPrefix& q, const std::string& s) { return q.text < s; });
       if (at != prefixes.end() && at->text == longer) {
-        row[c] = static_cast<std::uint32_t>((first + static_cast<std::size_t>(at - prefixes.begin())) << shift);
+        row[c] =
+            static_cast<std::uint32_t>((first + static_cast<std::size_t>(at - prefixes.begin())) << shift);
         continue;
       }
       if (std::binary_search(start.sorted.begin(), start.sorted.end(), longer)) {
         row[c] = 0;  // the line begins with this start pattern and no longer one
         continue;
       }
-      const std::uint32_t node = kept == no_node ? no_node : child_of(t, kept, static_cast<unsigned char>(byte_of[c]));
+      const std::uint32_t node =
+          kept == no_node ? no_node : child_of(t, kept, static_cast<unsigned char>(byte_of[c]));
       if (node != no_node) row[c] = node << shift;
     }
   }
@@ -249,12 +251,13 @@ bool build_dense_table(Tokenizer& t, const StartMatcher& start, bool with_line_e
   for (std::size_t b = 0; b < 256; ++b) {
     if (t.root_child[b] != no_node) valid.push_back(static_cast<unsigned char>(b));
   }
-  std::stable_sort(valid.begin(), valid.end(), [&](unsigned char x, unsigned char y) { return edges[x] > edges[y]; });
+  std::stable_sort(valid.begin(), valid.end(),
+                   [&](unsigned char x, unsigned char y) { return edges[x] > edges[y]; });
   if (first_class + valid.size() > 256) return false;  // a class is a byte
   t.byte_class = {};
   unsigned classes = first_class;
   for (unsigned char b : valid) t.byte_class[b] = static_cast<std::uint8_t>(classes++);
-  unsigned shift = 6;  // rows of at least 64 entries: see walk_side_by_side
+  unsigned shift = 6;  // rows of at least 64 entries: walk_side_by_side is made for 6 to 8
   while ((1u << shift) < classes) ++shift;
   const std::size_t n = t.parent.size();
   const std::size_t width = std::size_t{1} << shift;
@@ -456,7 +459,8 @@ void find_line_end(Stream& s) {
   const auto rest = static_cast<std::size_t>(s.part_end - s.line_start);
   const char* lf = static_cast<const char*>(std::memchr(s.line_start, '\n', rest));
   const char* line_end = lf != nullptr ? lf : s.part_end;
-  s.trimmed_line = trim_view(std::string_view(s.line_start, static_cast<std::size_t>(line_end - s.line_start)));
+  s.trimmed_line =
+      trim_view(std::string_view(s.line_start, static_cast<std::size_t>(line_end - s.line_start)));
   s.text_end = reinterpret_cast<const unsigned char*>(s.trimmed_line.data() + s.trimmed_line.size());
   s.next_line = lf != nullptr ? lf + 1 : s.part_end;
 }
@@ -497,7 +501,8 @@ void find_line_of(Stream& s, const char* at) {
   const auto rest = static_cast<std::size_t>(s.part_end - at);
   const char* lf = static_cast<const char*>(std::memchr(at, '\n', rest));
   s.line_end = lf != nullptr ? lf : s.part_end;
-  s.trimmed_line = trim_view(std::string_view(s.line_start, static_cast<std::size_t>(s.line_end - s.line_start)));
+  s.trimmed_line =
+      trim_view(std::string_view(s.line_start, static_cast<std::size_t>(s.line_end - s.line_start)));
 }
 
 void report_invalid_byte(Stream& s, unsigned char byte) {
@@ -763,7 +768,8 @@ void walk_lines_side_by_side(Tokenizer& t, const StartMatcher& start,
   for (;;) {
     std::size_t rounds = fold_every;
     for (std::size_t i = 0; i < N; ++i) {
-      rounds = std::min(rounds, static_cast<std::size_t>(streams[i]->part_end - reinterpret_cast<const char*>(next[i])));
+      rounds = std::min(
+          rounds, static_cast<std::size_t>(streams[i]->part_end - reinterpret_cast<const char*>(next[i])));
     }
     if (rounds == 0) break;
     // No counter in the table may pass 2^32 - 1: each walk adds at most one

@@ -68,7 +68,8 @@ std::pair<Counts, std::string> slow_tokenize(const Definitions& d, const std::st
 void expect_agreement(const Definitions& d, Engines& e, const std::string& raw, std::uint64_t n) {
   const auto expected = slow_tokenize(d, raw, n);
   for (std::size_t i = 0; i < 3; ++i) {
-    EXPECT_EQ(expected, fast_tokenize(e.walks[i], e.start, raw, n)) << walk_names[i] << ", line \"" << raw << "\"";
+    EXPECT_EQ(expected, fast_tokenize(e.walks[i], e.start, raw, n))
+        << walk_names[i] << ", line \"" << raw << "\"";
   }
 }
 
@@ -86,7 +87,8 @@ void expect_block(Engines& e, const std::string& block, std::uint64_t lines, std
                   const Expected& expected, const std::string& what) {
   for (std::size_t w = 0; w < 3; ++w) {
     Output messages = memory_output();
-    EXPECT_EQ(lines, count_block(e.walks[w], e.start, block, first, messages)) << walk_names[w] << ", " << what;
+    EXPECT_EQ(lines, count_block(e.walks[w], e.start, block, first, messages))
+        << walk_names[w] << ", " << what;
     Counts counts;
     for (auto& [token, count] : take_token_counts(e.walks[w])) counts[token] += count;
     EXPECT_EQ(expected.first, counts) << walk_names[w] << ", " << what;
@@ -143,13 +145,16 @@ TEST(Tokenizer, WorkedExamples) {
        invalid('c', std::string("a\0ba\0c", 6))},
       {{chars("a"), {"a", "aaab"}, {}}, "aaaa", {{"a", 4}}, ""},
       // Start patterns longer than the line-start rows reach.
-      {{chars("ab"), {}, {std::string(65, 'a'), std::string(66, 'a')}}, std::string(66, 'a') + "b", {{"b", 1}}, ""},
-      {{chars("ab"), {std::string(70, 'a')}, {std::string(70, 'a')}}, std::string(70, 'a') + "b", {{"b", 1}}, ""},
+      {{chars("ab"), {}, {std::string(65, 'a'), std::string(66, 'a')}}, std::string(66, 'a') + "b",
+       {{"b", 1}}, ""},
+      {{chars("ab"), {std::string(70, 'a')}, {std::string(70, 'a')}}, std::string(70, 'a') + "b",
+       {{"b", 1}}, ""},
       // Every byte valid but blanks and the line feed.
       {{[] {
           PatternList all;
           for (int b = 0; b < 256; ++b) {
-            if (std::string(" \t\r\n").find(static_cast<char>(b)) == std::string::npos) all.emplace_back(1, static_cast<char>(b));
+            const auto byte = static_cast<char>(b);
+            if (std::string(" \t\r\n").find(byte) == std::string::npos) all.emplace_back(1, byte);
           }
           return all;
         }(),
@@ -232,8 +237,9 @@ TEST(Tokenizer, AgreesWithReferenceOnRandomInput) {
 TEST(Tokenizer, AgreesWithReferenceOnWholeBlocks) {
   std::mt19937 rng(777);
   // With blanks valid (the second set), a line's trailing blanks are valid
-  // bytes too, which the walk must not read past. The third set has start patterns that share prefixes, as web addresses
-  // do: lines made of their pieces stop the line-start rows at every point.
+  // bytes too, which the walk must not read past. The third set has start
+  // patterns that share prefixes, as web addresses do: lines made of their
+  // pieces stop the line-start rows at every point.
   const Definitions sets[] = {
       validated({chars("abc:/."), {"ab", "abc", "ca", "bca", "a.b", "::"}, {"ab:", "a"}}),
       validated({chars("abc:/. \t\r"), {"ab", "a b", "c\t", "bca", "a.b", "::"}, {"ab:", "a "}}),
@@ -263,7 +269,8 @@ TEST(Tokenizer, AgreesWithReferenceOnWholeBlocks) {
       if (i + 1 < lines || line.empty() || rng() % 2 == 0) block += '\n';
       add_reference(expected, d, line, first + static_cast<std::uint64_t>(i));
     }
-    expect_block(e, block, static_cast<std::uint64_t>(lines), first, expected, "round " + std::to_string(round));
+    expect_block(e, block, static_cast<std::uint64_t>(lines), first, expected,
+                 "round " + std::to_string(round));
     if (::testing::Test::HasFailure()) return;
   }
 }
@@ -326,12 +333,14 @@ TEST(Tokenizer, AgreesWithReferenceOnTheMeasuredSets) {
     }
     std::vector<std::pair<std::size_t, std::string>> by_count;
     for (auto& [fragment, count] : fragments) by_count.emplace_back(count, fragment);
-    std::sort(by_count.begin(), by_count.end(), [](const auto& x, const auto& y) { return x.first > y.first; });
+    std::sort(by_count.begin(), by_count.end(), [](const auto& x, const auto& y) {
+      return x.first != y.first ? x.first > y.first : x.second < y.second;
+    });
     large.recurrent.clear();
     for (std::size_t i = 0; i < 2000; ++i) large.recurrent.push_back(by_count[i].second);
   }
   Definitions adversarial{chars("ab"), {"a"}, {}};
-  for (int k = 1; k <= 64; ++k) adversarial.recurrent.push_back(std::string(static_cast<std::size_t>(k), 'a') + "b");
+  for (std::size_t k = 1; k <= 64; ++k) adversarial.recurrent.push_back(std::string(k, 'a') + "b");
 
   std::mt19937 rng(2026);
   auto mixed = [&](std::string line) {
