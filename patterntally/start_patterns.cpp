@@ -4,6 +4,8 @@
 #include <cstring>
 #include <span>
 
+#include "trim.h"
+
 namespace {
 
 constexpr std::uint32_t none = 0xFFFFFFFF;
@@ -76,7 +78,7 @@ StartMatcher build_start_matcher(const PatternList& start_patterns) {
     if (p.size() > 8) c.tail = load8(p.data() + p.size() - 8);
     c.size = p.size();
     c.pattern = static_cast<std::uint32_t>(m.longest_first.size());
-    if (p.find_first_of(" \t\r\n") != std::string::npos) m.holds_blank = true;
+    if (p.find_first_of(blank_bytes) != std::string::npos) m.holds_blank = true;
     m.longest_first.push_back(c);
   }
   for (std::size_t b = 0; b < 256; ++b) {

@@ -452,7 +452,8 @@ void write_invalid_byte_message(Output& messages, unsigned char byte, std::uint6
   write_output(messages, message);
 }
 
-bool is_trimmed_blank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+// A byte that trimming removes, other than the line feed that ends the line.
+bool is_trimmed_blank(char c) { return c != '\n' && blank_bytes.find(c) != std::string_view::npos; }
 
 // Finds the end of the current line, from the next line feed.
 void find_line_end(Stream& s) {
