@@ -452,3 +452,45 @@ TEST(StartPatterns, AgreesWithBruteForce) {
     }
   }
 }
+
+// Chains of nested patterns, some longer than 64 bytes, with branches off
+// them, over bytes that include NUL and bytes from 0x80; lines are patterns
+// cut short, extended or with one byte changed. Most rounds put more than
+// eight patterns on a first byte, which takes the trie; every third keeps a
+// few, which are scanned.
+TEST(StartPatterns, AgreesWithBruteForceOnNestedPatterns) {
+  std::mt19937 rng(7);
+  const std::string alphabet("a\0\x80\xff", 4);
+  auto random_bytes = [&](std::size_t n) {
+    std::string s(n, 'a');
+    for (char& c : s) c = alphabet[rng() % alphabet.size()];
+    return s;
+  };
+  for (int round = 0; round < 60; ++round) {
+    PatternList patterns;
+    for (int chain = 0; chain <= round % 6; ++chain) {
+      const std::string base = random_bytes(1 + rng() % 150);
+      for (std::size_t k = 1; k <= base.size(); ++k) {
+        if (rng() % 3 == 0 || k == base.size()) patterns.push_back(base.substr(0, k));
+      }
+      for (int branch = 0; branch < 3; ++branch) {
+        patterns.push_back(base.substr(0, rng() % base.size()) + random_bytes(1 + rng() % 80));
+      }
+    }
+    if (round % 3 == 0) {
+      std::shuffle(patterns.begin(), patterns.end(), rng);
+      patterns.resize(1 + rng() % 8);
+    }
+    const StartMatcher m = build_start_matcher(patterns);
+    for (int i = 0; i < 300; ++i) {
+      const std::string& p = patterns[rng() % patterns.size()];
+      std::string line = p.substr(0, rng() % (p.size() + 1)) + random_bytes(rng() % 4);
+      if (!line.empty() && rng() % 4 == 0) line[rng() % line.size()] = alphabet[rng() % alphabet.size()];
+      std::size_t expected = 0;
+      for (const std::string& q : patterns) {
+        if (line.starts_with(q)) expected = std::max(expected, q.size());
+      }
+      ASSERT_EQ(expected, start_pattern_length(m, line)) << "round " << round << ", line " << i;
+    }
+  }
+}
