@@ -1,6 +1,7 @@
 // Microbenchmarks of patterntally's hot loop: the tokeniser over lines held
 // in memory, for the example definitions, a large set of 5,000 patterns drawn
-// from corpus fragments and the adversarial set on runs of 'a'.
+// from corpus fragments and the adversarial set on runs of 'a', and the
+// start-pattern match alone and under 2,000 nested start patterns.
 //
 // The lines go through count_corpus from a LineReader on a memory stream, so
 // the run is the program's own path, block by block, without the kernel's
@@ -10,6 +11,7 @@
 // the lines as read. Bytes/s count the bytes of the lines handed in.
 #include <benchmark/benchmark.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -117,6 +119,26 @@ void start_pattern_bench(benchmark::State& state, const std::string& set_name) {
   state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * trimmed.lines.size()));
 }
 
+// 1,000,000 lines "ac" through count_corpus with state.range(0) nested start
+// patterns "ab", "abb", "abbb", ...: none of them matches, and all begin with
+// the line's first byte. With one or more, every line leaves the table for the
+// start-pattern match; from one to 2,000, the time should stay the same.
+void nested_start_bench(benchmark::State& state) {
+  static const LineBuffer text = [] {
+    LineBuffer lines;
+    constexpr std::size_t count = 1000000;
+    for (std::size_t i = 0; i < count; ++i) lines.bytes += "ac\n";
+    for (std::size_t i = 0; i < count; ++i) lines.lines.emplace_back(lines.bytes.data() + 3 * i, 2);
+    lines.line_bytes = 2 * count;
+    return lines;
+  }();
+  DefinitionSet set;
+  set.valid = {"a", "b", "c"};
+  std::string pattern = "a";
+  for (std::int64_t i = 0; i < state.range(0); ++i) set.start.push_back(pattern += 'b');
+  run_count_corpus(state, set, text, set.start, TokenizerWalk::lines_in_table);
+}
+
 void trim_bench(benchmark::State& state) {
   const LineBuffer& raw = corpus_lines();
   std::size_t kept = 0;
@@ -159,6 +181,7 @@ BENCHMARK_CAPTURE(lines_bench, example, std::string("example"))->Unit(ms);
 BENCHMARK_CAPTURE(lines_bench, large, std::string("large"))->Unit(ms);
 BENCHMARK(next_line_bench)->Unit(ms);
 BENCHMARK(trim_bench)->Unit(ms);
+BENCHMARK(nested_start_bench)->Arg(0)->Arg(1)->Arg(2000)->Unit(ms);
 BENCHMARK_CAPTURE(start_pattern_bench, example, std::string("example"))->Unit(ms);
 BENCHMARK_CAPTURE(build_tokenizer_bench, example, std::string("example"))
     ->Unit(benchmark::kMicrosecond);
