@@ -1,5 +1,7 @@
 #include "failure.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -8,13 +10,14 @@
 
 namespace {
 
-std::string program_name = "program";
+// A fixed array, so that fail_out_of_memory can use it without allocating.
+char name_bytes[64] = "program";
 int status = 0;
 
-void report(std::string_view verb, std::string_view file_name, int error) {
+void report(std::string_view verb, std::string_view file_name, std::string_view reason) {
   Output& out = standard_output();
   if (!out.failed) flush_output(out);  // keep the two streams in order
-  std::string line = program_name;
+  std::string line(program_name());
   line += ": cannot ";
   line += verb;
   if (file_name.empty()) {
@@ -25,23 +28,61 @@ void report(std::string_view verb, std::string_view file_name, int error) {
     line += '"';
   }
   line += ": ";
-  line += error != 0 ? std::strerror(error) : "unknown error";
+  line += reason;
   line += '\n';
   std::fwrite(line.data(), 1, line.size(), stderr);
   std::fflush(stderr);
   status = 1;
 }
 
+std::string_view reason_of(int error) { return error != 0 ? std::strerror(error) : "unknown error"; }
+
+void write_stderr(std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t written = ::write(2, bytes.data(), bytes.size());
+    if (written <= 0) return;
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+}
+
 }  // namespace
 
-void set_program_name(std::string_view name) { program_name = name; }
+void set_program_name(std::string_view name) {
+  const std::size_t size = std::min(name.size(), sizeof name_bytes - 1);
+  std::memcpy(name_bytes, name.data(), size);
+  name_bytes[size] = '\0';
+}
+
+std::string_view program_name() { return name_bytes; }
 
 void report_read_failure(std::string_view file_name, int error) {
-  report("read", file_name, error);
+  report("read", file_name, reason_of(error));
 }
 
 void report_write_failure(std::string_view file_name, int error) {
-  report("write", file_name, error);
+  report("write", file_name, reason_of(error));
+}
+
+void report_write_failure_reason(std::string_view file_name, std::string_view reason) {
+  report("write", file_name, reason);
+}
+
+void fail_out_of_memory() {
+  remove_temporary_outputs();
+  // What standard output holds so far goes first, as with any failure line.
+  Output& out = standard_output();
+  if (!out.failed && out.pending_error == 0 && out.fd >= 0) {
+    std::string_view held = out.buffer;
+    while (!held.empty()) {
+      const ssize_t written = ::write(out.fd, held.data(), held.size());
+      if (written <= 0) break;
+      held.remove_prefix(static_cast<std::size_t>(written));
+    }
+  }
+  std::fflush(stderr);
+  write_stderr(program_name());
+  write_stderr(": out of memory\n");
+  ::_exit(1);
 }
 
 int exit_status() { return status; }

@@ -1,7 +1,8 @@
 // Failures that the programs report on standard error: a file that opened but
 // could not be read, an output that could not be created or written. Each is
 // one line, "PROGRAM: cannot read \"NAME\": REASON" and the like, and turns
-// the exit status to 1; the run itself goes on.
+// the exit status to 1; the run itself goes on. Running out of memory and a
+// usage error end the run.
 #pragma once
 
 #include <string_view>
@@ -9,12 +10,22 @@
 // Names the program in failure lines; call once at start-up.
 void set_program_name(std::string_view name);
 
+// The name set by set_program_name.
+std::string_view program_name();
+
 // Reports that `file_name` could not be read; `error` is an errno value.
 void report_read_failure(std::string_view file_name, int error);
 
 // Reports that `file_name` could not be written; an empty name stands for
 // standard output. `error` is an errno value.
 void report_write_failure(std::string_view file_name, int error);
+
+// The same with the reason in words.
+void report_write_failure_reason(std::string_view file_name, std::string_view reason);
+
+// Writes "PROGRAM: out of memory" on standard error, removes the temporary
+// outputs and ends the program with status 1. Allocates nothing.
+[[noreturn]] void fail_out_of_memory();
 
 // 0 while nothing was reported, else 1.
 int exit_status();

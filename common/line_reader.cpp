@@ -1,5 +1,6 @@
 #include "line_reader.h"
 
+#include <algorithm>
 #include <cerrno>
 
 #include "failure.h"
@@ -25,12 +26,16 @@ bool refill_lines(LineReader& reader) {
   }
   reader.begin = 0;
   reader.end = kept;
-  if (reader.buffer.size() < kept + line_block_size) {
-    std::size_t size = reader.buffer.empty() ? line_block_size : reader.buffer.size();
-    while (size < kept + line_block_size) size *= 2;
-    reader.buffer.resize(size);
+  if (reader.buffer.size < kept + line_block_size) {
+    // An eighth more each time: a long line costs little more than itself.
+    const std::size_t size = std::max(kept + line_block_size, reader.buffer.size + reader.buffer.size / 8);
+    void* grown = std::realloc(reader.buffer.data(), size);
+    if (grown == nullptr) fail_out_of_memory();
+    static_cast<void>(reader.buffer.bytes.release());
+    reader.buffer.bytes.reset(static_cast<char*>(grown));
+    reader.buffer.size = size;
   }
-  const std::size_t wanted = reader.buffer.size() - kept;
+  const std::size_t wanted = reader.buffer.size - kept;
   errno = 0;
   const std::size_t got = std::fread(reader.buffer.data() + kept, 1, wanted, reader.file);
   reader.end += got;
@@ -43,13 +48,19 @@ bool refill_lines(LineReader& reader) {
 }
 
 bool next_block(LineReader& reader, std::string_view& block) {
+  std::size_t searched = 0;  // unread bytes known to hold no line feed
   for (;;) {
-    const std::string_view unread(reader.buffer.data() + reader.begin, reader.end - reader.begin);
-    const std::size_t last_lf = unread.rfind('\n');
-    if (last_lf != std::string_view::npos) {
-      block = unread.substr(0, last_lf + 1);
-      reader.begin += last_lf + 1;
-      return true;
+    const char* unread = reader.buffer.data() + reader.begin;
+    const std::size_t size = reader.end - reader.begin;
+    if (size > searched) {
+      const void* lf = ::memrchr(unread + searched, '\n', size - searched);
+      if (lf != nullptr) {
+        const auto length = static_cast<std::size_t>(static_cast<const char*>(lf) - unread) + 1;
+        block = std::string_view(unread, length);
+        reader.begin += length;
+        return true;
+      }
+      searched = size;  // a refill keeps these bytes first
     }
     if (!refill_lines(reader)) return take_rest(reader, block);
   }

@@ -2,19 +2,34 @@
 // which is not part of it; a last line without a line feed is a line too, and
 // the end of the file after a final line feed is not a further line. Bytes are
 // returned exactly as stored: a CR before the line feed stays in the line.
-// Memory is one block plus the longest line, whatever the size of the file.
+// Memory is one block plus the longest line, whatever the size of the file:
+// the buffer grows in place where the system can (a long line is not copied
+// into a buffer twice its size), and running out of memory ends the program
+// (see fail_out_of_memory).
 #pragma once
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
-#include <vector>
+
+// Bytes from malloc, so that growing them can keep them where they are.
+struct FreeBytes {
+  void operator()(char* bytes) const { std::free(bytes); }
+};
+
+struct ReadBuffer {
+  std::unique_ptr<char, FreeBytes> bytes;
+  std::size_t size = 0;
+  char* data() const { return bytes.get(); }
+};
 
 struct LineReader {
   std::FILE* file = nullptr;  // null: the file reads as empty
   std::string name;
-  std::vector<char> buffer;
+  ReadBuffer buffer;
   std::size_t begin = 0;  // the unread bytes are buffer[begin, end)
   std::size_t end = 0;
   bool at_end = false;  // nothing more will come from the file
@@ -43,17 +58,19 @@ inline bool take_rest(LineReader& reader, std::string_view& rest) {
 // Sets `line` to the next line and returns true, or returns false at the end
 // of the input. `line` stays valid until the next call.
 inline bool next_line(LineReader& reader, std::string_view& line) {
+  std::size_t searched = 0;  // unread bytes known to hold no line feed
   for (;;) {
     const char* data = reader.buffer.data();
     const std::size_t unread = reader.end - reader.begin;
-    if (unread != 0) {
-      const void* lf = std::memchr(data + reader.begin, '\n', unread);
+    if (unread > searched) {
+      const void* lf = std::memchr(data + reader.begin + searched, '\n', unread - searched);
       if (lf != nullptr) {
         const std::size_t lf_at = static_cast<std::size_t>(static_cast<const char*>(lf) - data);
         line = std::string_view(data + reader.begin, lf_at - reader.begin);
         reader.begin = lf_at + 1;
         return true;
       }
+      searched = unread;  // a refill keeps these bytes first
     }
     if (!refill_lines(reader)) return take_rest(reader, line);
   }

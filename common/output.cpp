@@ -1,28 +1,287 @@
 #include "output.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cctype>
 #include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
 
 #include "failure.h"
 
 namespace {
 
-void fail(Output& out, int error) {
+// Temporaries not yet renamed, for remove_temporary_outputs: plain arrays, so
+// that a signal handler can read them while the program is anywhere.
+constexpr std::size_t temporary_slots = 8;
+std::array<std::array<char, PATH_MAX>, temporary_slots> temporary_paths{};
+std::array<volatile std::sig_atomic_t, temporary_slots> temporary_in_use{};
+
+// The outputs created so far, for the check that no two are the same file.
+struct CreatedOutput {
+  std::string name;
+  std::string target;  // the path written, links followed
+  dev_t device = 0;
+  ino_t inode = 0;
+  bool exists = false;
+};
+std::vector<CreatedOutput> created_outputs;
+
+bool standard_output_was_closed = false;
+
+void forget_temporary(Output& out);
+
+// Drops what the output holds, and its temporary, for good.
+void drop(Output& out) {
   out.failed = true;
   out.buffer.clear();
+  out.buffer.shrink_to_fit();
+  if (!out.temporary.empty()) {
+    ::unlink(out.temporary.c_str());
+    forget_temporary(out);
+    out.temporary.clear();  // the descriptor is only closed now
+  }
+}
+
+void fail(Output& out, int error) {
+  drop(out);
   report_write_failure(out.name, error);
+}
+
+void fail_as_same_file(Output& out, const std::string& other) {
+  drop(out);
+  report_write_failure_reason(out.name, "it is the same file as \"" + other + "\"");
+}
+
+std::string directory_of(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+std::string base_of(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// `name` with its symbolic links followed, as far as they lead; the last
+// component may not exist. Stops after as many links as the system allows
+// in a path, leaving the name for creating to fail on.
+std::string follow_links(const std::string& name) {
+  std::string path = name;
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+    std::string link(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : PATH_MAX) + 1, '\0');
+    const ssize_t size = ::readlink(path.c_str(), link.data(), link.size());
+    if (size < 0 || static_cast<std::size_t>(size) >= link.size()) return path;
+    link.resize(static_cast<std::size_t>(size));
+    path = link.starts_with('/') || path.find('/') == std::string::npos
+               ? link
+               : directory_of(path) + "/" + link;
+  }
+  return path;
+}
+
+// The target as an absolute path of its directory and its name, for telling
+// two names of one file that does not exist yet apart.
+std::string canonical_target(const std::string& target) {
+  char* dir = ::realpath(directory_of(target).c_str(), nullptr);
+  if (dir == nullptr) return target;
+  std::string path = dir;
+  std::free(dir);
+  return path + "/" + base_of(target);
+}
+
+std::uint32_t register_temporary(const std::string& path) {
+  for (std::uint32_t slot = 0; slot < temporary_slots; ++slot) {
+    if (temporary_in_use[slot] != 0 || path.size() >= PATH_MAX) continue;
+    std::memcpy(temporary_paths[slot].data(), path.c_str(), path.size() + 1);
+    temporary_in_use[slot] = 1;
+    return slot;
+  }
+  return temporary_slots;
+}
+
+void forget_temporary(Output& out) {
+  if (out.temporary_slot >= 0) temporary_in_use[static_cast<std::size_t>(out.temporary_slot)] = 0;
+  out.temporary_slot = -1;
+}
+
+bool is_temporary_suffix(std::string_view rest) {
+  if (rest.size() != 6) return false;
+  for (char c : rest) {
+    if (!std::isalnum(static_cast<unsigned char>(c))) return false;
+  }
+  return true;
+}
+
+// Removes the temporaries of `target` that a run killed outright left behind.
+// A live run holds a lock on its temporary, so only those that can be locked
+// are gone for good.
+void remove_stale_temporaries(const std::string& target) {
+  const std::string dir = directory_of(target);
+  const std::string prefix = std::string(temporary_prefix) + base_of(target) + ".tmp-";
+  DIR* d = ::opendir(dir.c_str());
+  if (d == nullptr) return;
+  while (const dirent* entry = ::readdir(d)) {
+    const std::string_view entry_name = entry->d_name;
+    if (!entry_name.starts_with(prefix) || !is_temporary_suffix(entry_name.substr(prefix.size()))) {
+      continue;
+    }
+    const std::string path = dir + "/" + std::string(entry_name);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat held {};
+    struct stat named {};
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &held) == 0 && S_ISREG(held.st_mode) &&
+        held.st_uid == ::geteuid() && ::lstat(path.c_str(), &named) == 0 &&
+        named.st_ino == held.st_ino && named.st_dev == held.st_dev) {
+      ::unlink(path.c_str());
+    }
+    ::close(fd);
+  }
+  ::closedir(d);
+}
+
+mode_t new_file_mode() {
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return 0666 & ~mask;
+}
+
+// Creates the temporary beside `out.target`, locked, with `mode`; the errno
+// value on failure.
+int create_temporary(Output& out, mode_t mode) {
+  const std::string pattern = directory_of(out.target) + "/" + std::string(temporary_prefix) +
+                              base_of(out.target) + ".tmp-XXXXXX";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string path = pattern;
+    const int fd = ::mkstemp(path.data());
+    if (fd < 0) return errno;
+    const std::uint32_t slot = register_temporary(path);
+    // A run cleaning up may have taken the new file for a stale one before it
+    // was locked; then it is gone, and another is made.
+    struct stat held {};
+    struct stat named {};
+    const int locked = ::flock(fd, LOCK_EX | LOCK_NB) == 0 ? 0 : errno;
+    if (locked != EWOULDBLOCK && ::fstat(fd, &held) == 0 && ::lstat(path.c_str(), &named) == 0 &&
+        held.st_ino == named.st_ino && held.st_dev == named.st_dev) {
+      out.fd = fd;
+      out.temporary = std::move(path);
+      out.temporary_slot = slot < temporary_slots ? static_cast<int>(slot) : -1;
+      ::fchmod(fd, mode);
+      return 0;
+    }
+    if (slot < temporary_slots) temporary_in_use[slot] = 0;
+    ::close(fd);
+  }
+  return EEXIST;
+}
+
+void write_all(Output& out, const char* data, std::size_t size) {
+  if (out.pending_error != 0) {
+    fail(out, out.pending_error);
+    return;
+  }
+  while (size != 0) {
+    const ssize_t written = ::write(out.fd, data, size);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      fail(out, errno);
+      return;
+    }
+    data += written;
+    size -= static_cast<std::size_t>(written);
+  }
 }
 
 }  // namespace
 
-Output create_output(const std::string& name) {
+void protect_standard_descriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    const int opened = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    if (opened >= 0 && opened != fd) {
+      ::dup2(opened, fd);
+      ::close(opened);
+    }
+    if (fd == 1) standard_output_was_closed = true;
+  }
+}
+
+void remove_temporary_outputs() {
+  for (std::size_t slot = 0; slot < temporary_slots; ++slot) {
+    if (temporary_in_use[slot] != 0) ::unlink(temporary_paths[slot].data());
+  }
+}
+
+Output create_output(const std::string& name, const std::vector<std::string>& inputs) {
   Output out;
   out.name = name;
-  errno = 0;
-  out.file = std::fopen(name.c_str(), "wb");
-  if (out.file == nullptr) {
-    fail(out, errno);
+  out.target = follow_links(name);
+  struct stat st {};
+  const bool exists = ::stat(out.target.c_str(), &st) == 0;
+  // 1. Never over an input or another output. Devices such as /dev/null may
+  // stand for several.
+  if (exists && S_ISCHR(st.st_mode)) {
+    // nothing to compare
+  } else if (exists) {
+    for (const std::string& input : inputs) {
+      struct stat in {};
+      if (::stat(input.c_str(), &in) == 0 && in.st_dev == st.st_dev && in.st_ino == st.st_ino) {
+        fail_as_same_file(out, input);
+        return out;
+      }
+    }
+  }
+  const std::string canonical = canonical_target(out.target);
+  for (const CreatedOutput& other : created_outputs) {
+    if (exists && S_ISCHR(st.st_mode)) break;
+    if ((exists && other.exists && other.device == st.st_dev && other.inode == st.st_ino) ||
+        other.target == canonical) {
+      fail_as_same_file(out, other.name);
+      return out;
+    }
+  }
+  // 2. A device or a FIFO is written in place; a regular file is replaced.
+  if (exists && !S_ISREG(st.st_mode)) {
+    out.fd = ::open(out.target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (out.fd < 0) {
+      fail(out, errno);
+      return out;
+    }
   } else {
-    std::setvbuf(out.file, nullptr, _IONBF, 0);  // the buffer is ours
+    if (exists && ::faccessat(AT_FDCWD, out.target.c_str(), W_OK, AT_EACCESS) != 0) {
+      fail(out, errno);  // a file its owner made read-only stays as it is
+      return out;
+    }
+    remove_stale_temporaries(out.target);
+    const int error = create_temporary(out, exists ? (st.st_mode & 07777) : new_file_mode());
+    if (error != 0) {
+      fail(out, error);
+      return out;
+    }
+    if (exists && (st.st_uid != ::geteuid() || st.st_gid != ::getegid())) {
+      [[maybe_unused]] const int kept = ::fchown(out.fd, st.st_uid, st.st_gid);  // root only
+    }
+  }
+  created_outputs.push_back({name, canonical, st.st_dev, st.st_ino, exists});
+  if (!exists && !out.temporary.empty()) {
+    // A new file: its identity is the temporary's until it is renamed.
+    struct stat made {};
+    if (::fstat(out.fd, &made) == 0) {
+      created_outputs.back().device = made.st_dev;
+      created_outputs.back().inode = made.st_ino;
+    }
   }
   return out;
 }
@@ -32,37 +291,43 @@ Output memory_output() { return Output{}; }
 Output& standard_output() {
   static Output out = [] {
     Output o;
-    o.file = stdout;
-    std::setvbuf(stdout, nullptr, _IONBF, 0);
+    o.fd = 1;
+    if (standard_output_was_closed) o.pending_error = EBADF;
     return o;
   }();
   return out;
 }
 
 void flush_output(Output& out) {
-  if (out.file == nullptr || out.failed) {
-    if (out.failed) out.buffer.clear();
-    return;
-  }
-  if (out.buffer.empty()) return;
-  errno = 0;
-  std::size_t written = std::fwrite(out.buffer.data(), 1, out.buffer.size(), out.file);
-  if (written != out.buffer.size()) {
-    fail(out, errno);
-    return;
-  }
+  if (out.fd < 0 || out.failed || out.buffer.empty()) return;
+  write_all(out, out.buffer.data(), out.buffer.size());
   out.buffer.clear();
+}
+
+void write_through(Output& out, std::string_view bytes) {
+  flush_output(out);
+  if (!out.failed) write_all(out, bytes.data(), bytes.size());
 }
 
 void close_output(Output& out) {
   flush_output(out);
-  if (out.file == nullptr) return;
-  if (out.file == stdout) {
-    errno = 0;
-    if (std::fflush(stdout) != 0 && !out.failed) fail(out, errno);
+  if (out.fd < 0 || out.fd == 1) return;  // standard output stays open
+  if (out.temporary.empty()) {
+    if (::close(out.fd) != 0 && !out.failed) fail(out, errno);
+    out.fd = -1;
     return;
   }
-  errno = 0;
-  if (std::fclose(out.file) != 0 && !out.failed) fail(out, errno);
-  out.file = nullptr;
+  // The temporary takes the name only when all of it is on disk.
+  if (!out.failed && ::fsync(out.fd) != 0 && errno != EINVAL) fail(out, errno);
+  if (!out.failed && ::rename(out.temporary.c_str(), out.target.c_str()) != 0) fail(out, errno);
+  if (!out.failed) {
+    const int dir = ::open(directory_of(out.target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+      ::fsync(dir);  // the rename itself
+      ::close(dir);
+    }
+  }
+  forget_temporary(out);
+  ::close(out.fd);  // after the rename: the lock keeps the temporary from being taken for stale
+  out.fd = -1;
 }

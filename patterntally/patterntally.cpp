@@ -22,8 +22,9 @@ int run_patterntally() {
   Output& messages = standard_output();
   // 1. The corpus is opened and both outputs emptied before anything is read.
   LineReader corpus = open_lines(corpus_file);
-  Output count_report = create_output(count_report_file);
-  Output ranked = create_output(ranked_file);
+  const std::vector<std::string> inputs = {corpus_file, valid_chars_file, recurrent_file, start_file};
+  Output count_report = create_output(count_report_file, inputs);
+  Output ranked = create_output(ranked_file, inputs);
   // 2. Definitions: valid characters first, as the others are checked against them.
   const PatternList valid = read_strings_from_file(valid_chars_file, {}, messages);
   const PatternList recurrent = read_strings_from_file(recurrent_file, valid, messages);

@@ -442,14 +442,15 @@ constexpr std::size_t held_message_limit = 4096;
 
 void write_invalid_byte_message(Output& messages, unsigned char byte, std::uint64_t line_number,
                                 std::string_view trimmed_line) {
-  std::string message = "- Invalid character \"";
-  message += static_cast<char>(byte);
-  message += "\" in line ";
-  message += std::to_string(line_number);
-  message += " (\"";
-  message += trimmed_line;
-  message += "\") in file \"websites.txt\": IGNORING CHARACTER\n";
-  write_output(messages, message);
+  // In pieces: the line may be long, and is not copied.
+  std::string head = "- Invalid character \"";
+  head += static_cast<char>(byte);
+  head += "\" in line ";
+  head += std::to_string(line_number);
+  head += " (\"";
+  write_output(messages, head);
+  write_output(messages, trimmed_line);
+  write_output(messages, "\") in file \"websites.txt\": IGNORING CHARACTER\n");
 }
 
 // A byte that trimming removes, other than the line feed that ends the line.
