@@ -1,22 +1,125 @@
 #include "program.h"
 
+#include <getopt.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <csignal>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
 
 #include "failure.h"
 #include "output.h"
 
-void start_program(std::string_view name) {
-#ifdef SIGPIPE
-  std::signal(SIGPIPE, SIG_IGN);
+const std::string_view copyright_lines =
+    "Copyright (C) 2026 The patternladder authors.\n"
+    "License MIT: <https://opensource.org/license/mit>. This is free software: you are free\n"
+    "to change and redistribute it. There is NO WARRANTY, to the extent permitted by law.\n";
+
+namespace {
+
+// Signals that end a program by default. The faults are left to the
+// sanitizers in a sanitized build, which report them.
+constexpr int ending_signals[] = {
+    SIGHUP,  SIGINT,  SIGQUIT,   SIGTERM, SIGALRM, SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF, SIGXCPU,
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_UNDEFINED__)
+    SIGSEGV, SIGBUS,  SIGFPE,    SIGILL,  SIGABRT,
 #endif
-  set_program_name(name);
+};
+
+extern "C" void end_on_signal(int signal_number) {
+  remove_temporary_outputs();
+  std::signal(signal_number, SIG_DFL);
+  std::raise(signal_number);  // delivered when the handler returns
 }
 
-bool answer_help_or_version(int argc, char** argv, std::string_view usage,
-                            std::string_view version) {
-  const std::string_view option = argc == 2 ? argv[1] : "";
-  if (option != "--help" && option != "-h" && option != "--version") return false;
-  write_output(standard_output(), option == "--version" ? version : usage);
-  close_output(standard_output());
-  return true;
+int usage_error(const std::string& what) {
+  const std::string name(program_name());
+  const std::string lines = name + ": " + what + "\nTry '" + name + " --help'.\n";
+  std::fwrite(lines.data(), 1, lines.size(), stderr);
+  std::fflush(stderr);
+  return 2;
+}
+
+// How an option that went wrong is quoted: a long one whole, as given; a short
+// one alone, also from a bundle such as "-hx".
+std::string option_text(std::string_view argument, int short_option) {
+  if (argument.starts_with("--") || short_option == 0) return std::string(argument);
+  std::string text = "-";
+  text += static_cast<char>(short_option);
+  return text;
+}
+
+int print_and_end(std::string_view text) {
+  Output& out = standard_output();
+  write_output(out, text);
+  close_output(out);
+  return exit_status();
+}
+
+}  // namespace
+
+void start_program(std::string_view name) {
+  protect_standard_descriptors();
+  set_program_name(name);
+  std::signal(SIGPIPE, SIG_IGN);  // a closed pipe fails the write, which is reported
+  std::signal(SIGXFSZ, SIG_IGN);  // so does a file past the size limit
+  for (const int signal_number : ending_signals) {
+    struct sigaction now {};
+    // A signal that the program was started ignoring stays ignored.
+    if (::sigaction(signal_number, nullptr, &now) == 0 && now.sa_handler == SIG_IGN) continue;
+    struct sigaction action {};
+    action.sa_handler = end_on_signal;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(signal_number, &action, nullptr);
+  }
+  std::set_new_handler([] { fail_out_of_memory(); });
+}
+
+int read_command_line(int argc, char** argv, std::string_view usage, std::string_view version) {
+  static const option long_options[] = {
+      {"help", no_argument, nullptr, 'h'},
+      {"version", no_argument, nullptr, 'V'},
+      {"directory", required_argument, nullptr, 'C'},
+      {nullptr, 0, nullptr, 0},
+  };
+  bool help = false;
+  bool show_version = false;
+  std::vector<std::string> directories;
+  opterr = 0;  // the messages are ours
+  for (;;) {
+    // The argument being read: options stop at the first that is not one.
+    const std::string_view current = optind < argc ? argv[optind] : "";
+    const int option = getopt_long(argc, argv, "+:hC:", long_options, nullptr);
+    if (option == -1) break;
+    switch (option) {
+      case 'h':
+        help = true;
+        break;
+      case 'V':
+        show_version = true;
+        break;
+      case 'C':
+        directories.emplace_back(optarg);
+        break;
+      case ':':
+        return usage_error("option \"" + option_text(current, optopt) + "\" needs an argument");
+      default:
+        return usage_error("unrecognized option \"" + option_text(current, optopt) + "\"");
+    }
+  }
+  if (optind < argc) return usage_error("unexpected argument \"" + std::string(argv[optind]) + "\"");
+  if (help) return print_and_end(usage);
+  if (show_version) return print_and_end(std::string(version) + std::string(copyright_lines));
+  for (const std::string& dir : directories) {
+    if (::chdir(dir.c_str()) != 0) {
+      const std::string line = std::string(program_name()) + ": cannot change to directory \"" + dir +
+                               "\": " + std::strerror(errno) + "\n";
+      std::fwrite(line.data(), 1, line.size(), stderr);
+      return 2;
+    }
+  }
+  return -1;
 }

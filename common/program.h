@@ -1,16 +1,23 @@
-// What both programs do before their run: name themselves in failure lines,
-// report a closed pipe as a failed write rather than die of it, and answer a
-// lone "--help", "-h" or "--version" without touching any file.
+// What every program does before its run: make sure descriptors 0, 1 and 2
+// are open, remove its temporary outputs when a signal ends it, end with one
+// line when memory runs out, report a closed pipe as a failed write rather than
+// die of it, and read the command line.
 #pragma once
 
 #include <string_view>
 
-// Names the program (see failure.h) and ignores SIGPIPE, so that writing to a
-// closed pipe fails like any other write and is reported.
+// Names the program (see failure.h), opens /dev/null on a closed standard
+// descriptor, and sets up the handling of signals and of running out of
+// memory. Call first, before any file is opened.
 void start_program(std::string_view name);
 
-// When the only argument is "--help" or "-h", prints `usage`; when it is
-// "--version", prints `version`. Returns true when it printed, and the program
-// then ends with exit_status(); any other arguments are ignored.
-bool answer_help_or_version(int argc, char** argv, std::string_view usage,
-                            std::string_view version);
+// The copyright and licence lines that follow the version line of --version.
+extern const std::string_view copyright_lines;
+
+// Reads the command line: "-h" or "--help" prints `usage`, "--version" prints
+// `version` and the copyright lines; "-C DIR" (or "--directory=DIR") makes
+// the program work in DIR. Anything else is a usage error, reported on
+// standard error before any file is touched. Returns -1 when the run is to go
+// on, else the exit status to end with: 0 after help or version (1 when
+// standard output failed), 2 after a usage error.
+int read_command_line(int argc, char** argv, std::string_view usage, std::string_view version);

@@ -39,6 +39,7 @@ constexpr std::string_view version = "patterntally " PATTERNLADDER_VERSION "\n";
 
 int main(int argc, char** argv) {
   start_program("patterntally");
-  if (answer_help_or_version(argc, argv, usage, version)) return exit_status();
+  const int ended = read_command_line(argc, argv, usage, version);
+  if (ended >= 0) return ended;
   return run_patterntally();
 }
