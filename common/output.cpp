@@ -24,7 +24,7 @@ constexpr std::size_t temporary_slots = 8;
 std::array<std::array<char, PATH_MAX>, temporary_slots> temporary_paths{};
 std::array<volatile std::sig_atomic_t, temporary_slots> temporary_in_use{};
 
-// The outputs created so far, for the check that no two are the same file.
+// The outputs open now, for the check that no two are the same file.
 struct CreatedOutput {
   std::string name;
   std::string target;  // the path written, links followed
@@ -310,6 +310,7 @@ void write_through(Output& out, std::string_view bytes) {
 }
 
 void close_output(Output& out) {
+  std::erase_if(created_outputs, [&](const CreatedOutput& o) { return o.name == out.name; });
   flush_output(out);
   if (out.fd < 0 || out.fd == 1) return;  // standard output stays open
   if (out.temporary.empty()) {
