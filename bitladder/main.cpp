@@ -1,6 +1,5 @@
 // bitladder: gives each ranked pattern a code word, shortest to the first.
-// Arguments are ignored, except that a lone "--help", "-h" or "--version"
-// prints a text and ends the run before any file is opened.
+// The options are read before any file is opened (see read_command_line).
 #include <string_view>
 
 #include "bitladder.h"
@@ -14,18 +13,25 @@
 namespace {
 
 constexpr std::string_view usage =
-    "Usage: bitladder\n"
+    "Usage: bitladder [-C DIR]\n"
     "Gives each pattern of patterns_ordered_by_frequency.txt, in order, the next\n"
     "code word of 1, 11, 101, 111, 1011, ... (shortest first), writes the pairs to\n"
     "map_varicodes.txt and prints how many codes it gave and the longest length.\n"
-    "Run it in the directory that holds its files; it takes no arguments.\n"
+    "Works in the directory that holds its files.\n"
     "\n"
     "Reads:   patterns_ordered_by_frequency.txt  one <pattern> a line (patterntally)\n"
     "Creates: map_varicodes.txt                  code, space, <pattern>\n"
     "Empty and repeated lines are reported on standard output and skipped.\n"
     "\n"
-    "  -h, --help  print this text and exit\n"
-    "  --version   print the version and exit\n"
+    "The code map replaces its file only once it is complete and on disk: a run\n"
+    "that fails to write it, or is interrupted, leaves the previous one as it was.\n"
+    "\n"
+    "  -C, --directory=DIR  work in DIR instead of the current directory\n"
+    "  -h, --help           print this text and exit\n"
+    "      --version        print the version and exit\n"
+    "\n"
+    "Exit status: 0 when the run completed, 1 when a file could not be read or\n"
+    "written or memory ran out (reported on standard error), 2 for a usage error.\n"
     "\n"
     "The manual: man bitladder\n";
 

@@ -1,6 +1,5 @@
 // patterntally: counts the patterns of the websites in "websites.txt".
-// Arguments are ignored, except that a lone "--help", "-h" or "--version"
-// prints a text and ends the run before any file is opened.
+// The options are read before any file is opened (see read_command_line).
 #include <string_view>
 
 #include "failure.h"
@@ -14,10 +13,9 @@
 namespace {
 
 constexpr std::string_view usage =
-    "Usage: patterntally\n"
+    "Usage: patterntally [-C DIR]\n"
     "Counts the patterns of the websites listed in websites.txt and ranks them,\n"
-    "most frequent first. Run it in the directory that holds its files; it takes\n"
-    "no arguments.\n"
+    "most frequent first. Works in the directory that holds its files.\n"
     "\n"
     "Reads:   websites.txt                       the corpus, one website a line\n"
     "         patterns_valid_chars.txt           valid characters, one <c> a line\n"
@@ -28,8 +26,15 @@ constexpr std::string_view usage =
     "Unusable definition lines and invalid corpus characters are reported on\n"
     "standard output and skipped.\n"
     "\n"
-    "  -h, --help  print this text and exit\n"
-    "  --version   print the version and exit\n"
+    "Each output replaces its file only once it is complete and on disk: a run\n"
+    "that fails to write it, or is interrupted, leaves the previous one as it was.\n"
+    "\n"
+    "  -C, --directory=DIR  work in DIR instead of the current directory\n"
+    "  -h, --help           print this text and exit\n"
+    "      --version        print the version and exit\n"
+    "\n"
+    "Exit status: 0 when the run completed, 1 when a file could not be read or\n"
+    "written or memory ran out (reported on standard error), 2 for a usage error.\n"
     "\n"
     "The manual: man patterntally\n";
 
