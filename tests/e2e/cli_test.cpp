@@ -68,7 +68,10 @@ TEST(Cli, HelpAndVersionTouchNoFile) {
       EXPECT_EQ(0, r.status);
       EXPECT_EQ("", r.err);
       if (option.starts_with("--v")) {
-        EXPECT_EQ(name + " " PATTERNLADDER_VERSION "\n", r.out.substr(0, r.out.find('\n') + 1));
+        EXPECT_EQ(name + " " PATTERNLADDER_VERSION "\nCopyright (C) 2026 The patternladder authors.\n"
+                  "License MIT: <https://opensource.org/license/mit>. This is free software: you are free\n"
+                  "to change and redistribute it. There is NO WARRANTY, to the extent permitted by law.\n",
+                  r.out);
       } else {
         const std::string first = r.out.substr(0, r.out.find('\n') + 1);  // options may follow
         EXPECT_TRUE(first == "Usage: " + name + "\n" || first.starts_with("Usage: " + name + " ")) << first;
@@ -119,5 +122,37 @@ TEST(Cli, OtherArgumentsAreUsageErrors) {
       EXPECT_EQ(before, list_files(s));
       for (const auto& [file, bytes] : seeded_files) EXPECT_EQ(bytes, get_file(s, file)) << file;
     }
+  }
+}
+
+// -C DIR runs in DIR exactly as a run started there; a DIR that cannot be
+// entered is a usage error that touches nothing.
+TEST(Cli, WorksInTheDirectoryOfDashC) {
+  for (const std::string& program : {patterntally, bitladder}) {
+    Scratch here;
+    make_scratch(here, "cli-here");
+    seed(here);
+    const RunResult expected = run_in(here, program);
+    for (const std::string args : {"-C sub", "-Csub", "--directory=sub", "-C . -C sub"}) {
+      SCOPED_TRACE(program + " " + args);
+      Scratch parent;
+      make_scratch(parent, "cli-parent");
+      std::filesystem::create_directory(parent.dir / "sub");
+      for (const auto& [name, bytes] : seeded_files) put_file(parent, "sub/" + name, bytes);
+      const RunResult r = run_with_args(parent, program, args);
+      EXPECT_EQ(expected.status, r.status);
+      EXPECT_EQ(expected.out, r.out);
+      EXPECT_EQ(expected.err, r.err);
+      EXPECT_EQ("sub\n", list_files(parent));
+      for (const auto& [name, bytes] : seeded_files) EXPECT_EQ(get_file(here, name), get_file(parent, "sub/" + name));
+    }
+    Scratch s;
+    make_scratch(s, "cli-nodir");
+    seed(s);
+    const RunResult r = run_with_args(s, program, "-C missing");
+    const std::string name = std::filesystem::path(program).filename().string();
+    EXPECT_EQ(2, r.status);
+    EXPECT_EQ(name + ": cannot change to directory \"missing\": No such file or directory\n", r.err);
+    for (const auto& [file, bytes] : seeded_files) EXPECT_EQ(bytes, get_file(s, file)) << file;
   }
 }
