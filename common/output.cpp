@@ -13,6 +13,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "failure.h"
 
@@ -84,9 +85,10 @@ std::string follow_links(const std::string& name) {
     const ssize_t size = ::readlink(path.c_str(), link.data(), link.size());
     if (size < 0 || static_cast<std::size_t>(size) >= link.size()) return path;
     link.resize(static_cast<std::size_t>(size));
-    path = link.starts_with('/') || path.find('/') == std::string::npos
-               ? link
-               : directory_of(path) + "/" + link;
+    if (!link.starts_with('/') && path.find('/') != std::string::npos) {
+      link.insert(0, directory_of(path) + "/");  // relative to the link's directory
+    }
+    path = std::move(link);
   }
   return path;
 }

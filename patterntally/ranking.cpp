@@ -19,6 +19,7 @@ void write_ranked_reports(const FrequencyTable& table, Output& count_report,
     line += pattern;
     line += ">\n";
     write_output(count_report, line);
-    write_output(ranked_patterns, std::string_view(line).substr(line.find('\t') + 1));
+    const std::string_view written = line;
+    write_output(ranked_patterns, written.substr(written.find('\t') + 1));
   }
 }

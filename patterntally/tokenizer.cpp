@@ -207,7 +207,8 @@ void add_line_start_rows(Tokenizer& t, const StartMatcher& start, const std::vec
     if (p.kept_from == p.text.size()) row[newline_class] = t.line_start_row;
     // At the depth limit a longer start pattern may still match: slow.
     if (p.text.size() == line_start_depth_limit) continue;
-    const std::uint32_t kept = path_of(t, std::string_view(p.text).substr(p.kept_from));
+    const std::string_view text = p.text;
+    const std::uint32_t kept = path_of(t, text.substr(p.kept_from));
     for (unsigned c = first_class; c < classes; ++c) {
       const std::string longer = p.text + byte_of[c];
       const auto at = std::lower_bound(prefixes.begin() + 1, prefixes.end(), longer,
