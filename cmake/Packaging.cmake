@@ -1,17 +1,73 @@
 # Installing and packaging: both programs and their manual pages, under the
 # usual GNU directories relative to the install prefix, and CPack packages
 # (.tar.gz and .deb) versioned by the project version. The same version is
-# what `patterntally --version` and `bitladder --version` print.
+# what `patterntally --version` and `bitladder --version` print. The .deb is
+# laid out as Debian packages are: gzipped manual pages, the licences in
+# /usr/share/doc/patternladder/copyright, a changelog, stripped and hardened
+# programs.
 include(GNUInstallDirs)
+include(CheckPIESupported)
+
+set(PATTERNLADDER_MAINTAINER "patternladder maintainers <maintainers@patternladder.example.org>"
+    CACHE STRING "Maintainer named in the .deb package and its changelog")
+option(PATTERNLADDER_HARDENING
+       "Harden the programs in Release and RelWithDebInfo builds as Debian builds its packages" ON)
+
+# Hardening: fortified libc calls, stack protector, full RELRO with immediate
+# binding, position-independent executables. Not with the sanitizers, whose
+# checks the fortified libc calls would go past. -U first, for compilers that
+# already define _FORTIFY_SOURCE.
+if(PATTERNLADDER_HARDENING AND NOT PATTERNLADDER_SANITIZE AND NOT PATTERNLADDER_FUZZERS)
+  set(PATTERNLADDER_HARDENED "$<CONFIG:Release,RelWithDebInfo>")
+  check_pie_supported(LANGUAGES CXX)  # makes POSITION_INDEPENDENT_CODE link with -pie
+  foreach(target IN ITEMS common patterntally_lib bitladder_lib patterntally bitladder)
+    set_target_properties(${target} PROPERTIES POSITION_INDEPENDENT_CODE ON)
+    target_compile_options(${target} PRIVATE
+      "$<${PATTERNLADDER_HARDENED}:-U_FORTIFY_SOURCE;-D_FORTIFY_SOURCE=3;-fstack-protector-strong>")
+  endforeach()
+  target_link_options(patterntally PRIVATE "$<${PATTERNLADDER_HARDENED}:LINKER:-z,relro,-z,now>")
+  target_link_options(bitladder PRIVATE "$<${PATTERNLADDER_HARDENED}:LINKER:-z,relro,-z,now>")
+else()
+  set(PATTERNLADDER_HARDENED 0)
+endif()
+
+# Manual pages and the changelog are installed gzipped with `gzip -9n`, which
+# leaves no name or time stamp in the file, so the packages are reproducible.
+find_program(PATTERNLADDER_GZIP gzip REQUIRED)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/changelog.in ${PROJECT_BINARY_DIR}/doc/changelog @ONLY)
+set(gzipped_files)
+foreach(source IN ITEMS ${PROJECT_SOURCE_DIR}/man/patterntally.1 ${PROJECT_SOURCE_DIR}/man/bitladder.1
+                        ${PROJECT_BINARY_DIR}/doc/changelog)
+  get_filename_component(name ${source} NAME)
+  set(gzipped ${PROJECT_BINARY_DIR}/gzipped/${name}.gz)
+  add_custom_command(OUTPUT ${gzipped}
+    COMMAND ${CMAKE_COMMAND} -E copy ${source} ${PROJECT_BINARY_DIR}/gzipped/${name}
+    COMMAND ${PATTERNLADDER_GZIP} -9nf ${PROJECT_BINARY_DIR}/gzipped/${name}
+    DEPENDS ${source} VERBATIM)
+  list(APPEND gzipped_files ${gzipped})
+endforeach()
+add_custom_target(gzipped_docs ALL DEPENDS ${gzipped_files})
 
 foreach(program IN ITEMS patterntally bitladder)
   target_compile_definitions(${program} PRIVATE PATTERNLADDER_VERSION="${PROJECT_VERSION}")
   install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  install(FILES ${PROJECT_SOURCE_DIR}/man/${program}.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  # A stripped install (`cmake --install --strip`, and the packages) also
+  # drops the compiler's .comment section, as Debian's dh_strip does.
+  if(CMAKE_STRIP)
+    install(CODE "if(CMAKE_INSTALL_DO_STRIP)
+      execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment --remove-section=.note
+        \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/$<TARGET_FILE_NAME:${program}>\"
+        COMMAND_ERROR_IS_FATAL ANY)
+    endif()")
+  endif()
+  install(FILES ${PROJECT_BINARY_DIR}/gzipped/${program}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endforeach()
-
-set(PATTERNLADDER_MAINTAINER "patternladder maintainers <maintainers@patternladder.invalid>"
-    CACHE STRING "Maintainer named in the .deb package")
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/copyright ${PROJECT_BINARY_DIR}/gzipped/changelog.gz
+        DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# Only in the .deb (see debian/cpack_options.cmake), never by `cmake --install`.
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/lintian-overrides
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME ${PROJECT_NAME}
+        COMPONENT deb EXCLUDE_FROM_ALL)
 
 set(CPACK_PACKAGE_NAME ${PROJECT_NAME})
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -29,6 +85,7 @@ find_program(PATTERNLADDER_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(PATTERNLADDER_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)  # Depends: from the linked libraries
 endif()
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/debian/cpack_options.cmake)
 set(CPACK_SOURCE_GENERATOR TGZ)
 set(CPACK_SOURCE_IGNORE_FILES "/\\\\.git/" "/build/")
 include(CPack)

@@ -2,20 +2,33 @@
 # Checks what users get. "install": `cmake --install` into a scratch prefix,
 # then the whole pipeline on the shipped example, run by the installed
 # programs alone in a scratch copy. "package": CPack's .tar.gz and .deb hold
-# both programs and both manual pages, with the project version.
-# Usage: install_test.sh install|package BUILD_DIR EXAMPLES_DIR VERSION BINDIR MANDIR
+# both programs and both manual pages, with the project version; the .deb is
+# one Debian would take: copyright and changelog, gzipped pages, stripped
+# programs, hardened when HARDENED is 1, and nothing lintian (if installed)
+# calls an error or a warning.
+# Usage: install_test.sh install|package BUILD_DIR EXAMPLES_DIR VERSION BINDIR MANDIR HARDENED
 set -euo pipefail
 mode=$1 build=$(realpath "$2") examples=$(realpath "$3") version=$4 bindir=$5 mandir=$6
+hardened=${7:-0}
 work=$(mktemp -d); trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 expect_eq() { [[ $1 == "$2" ]] || fail "$3: got '$1', expected '$2'"; }
+# As `gzip -9n` leaves it: valid, and no file name or time stamp in the header.
+gzipped() {
+  gzip -t "$1" 2>/dev/null || fail "$1 is not gzipped"
+  expect_eq "$(od -An -tx1 -j3 -N5 "$1" | xargs)" "00 00 00 00 00" "name and time stamp of $1"
+}
+stripped() {
+  ! grep -Eq '\] \.(symtab|comment) ' <<<"$(readelf -SW "$1")" || fail "$1 is not stripped"
+}
 
 if [[ $mode == install ]]; then
   prefix=$work/prefix
-  cmake --install "$build" --prefix "$prefix" >/dev/null
+  cmake --install "$build" --prefix "$prefix" --strip >/dev/null
   for program in patterntally bitladder; do
     [[ -x $prefix/$bindir/$program ]] || fail "$program is not installed in $bindir"
-    [[ -f $prefix/$mandir/man1/$program.1 ]] || fail "$program.1 is not installed in $mandir/man1"
+    stripped "$prefix/$bindir/$program"
+    gzipped "$prefix/$mandir/man1/$program.1.gz"
     expect_eq "$("$prefix/$bindir/$program" --version)" "$program $version" "$program --version"
   done
   mkdir "$work/run" && cd "$work/run"
@@ -36,8 +49,8 @@ else
   cpack --config "$build/CPackConfig.cmake" -B "$work" >/dev/null
   tgz=$(ls "$work"/*.tar.gz) || fail "no .tar.gz"
   listing=$(tar -tzf "$tgz")
-  for file in "$bindir/patterntally" "$bindir/bitladder" "$mandir/man1/patterntally.1" \
-              "$mandir/man1/bitladder.1"; do
+  for file in "$bindir/patterntally" "$bindir/bitladder" "$mandir/man1/patterntally.1.gz" \
+              "$mandir/man1/bitladder.1.gz"; do
     grep -qx "[^/]*/$file" <<<"$listing" || fail ".tar.gz lacks $file"
   done
   if command -v dpkg-deb >/dev/null; then
@@ -46,10 +59,29 @@ else
     [[ -n $(dpkg-deb -f "$deb" Maintainer) && -n $(dpkg-deb -f "$deb" Description) ]] ||
       fail ".deb lacks a maintainer or description"
     dpkg-deb -x "$deb" "$work/deb"
+    doc=$work/deb/usr/share/doc/patternladder
+    expect_eq "$(sed -n 1p "$doc/copyright")" \
+              "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/" \
+              ".deb copyright header"
+    gzipped "$doc/changelog.gz"
+    [[ $(gzip -dc "$doc/changelog.gz" | sed -n 1p) == "patternladder ($version) "* ]] ||
+      fail ".deb changelog has no entry for $version on top"
     for program in patterntally bitladder; do
-      expect_eq "$("$work/deb/usr/$bindir/$program" --version)" "$program $version" ".deb $program"
-      [[ -f $work/deb/usr/$mandir/man1/$program.1 ]] || fail ".deb lacks $program.1"
+      binary=$work/deb/usr/$bindir/$program
+      expect_eq "$("$binary" --version)" "$program $version" ".deb $program"
+      gzipped "$work/deb/usr/$mandir/man1/$program.1.gz"
+      stripped "$binary"
+      ((hardened)) || continue
+      elf=$(readelf -hldW --dyn-syms "$binary")
+      grep -Eq 'Type: +DYN' <<<"$elf" || fail "$program is not PIE"
+      grep -q GNU_RELRO <<<"$elf" || fail "$program has no RELRO"
+      grep -Eq 'BIND_NOW|FLAGS_1.* NOW' <<<"$elf" || fail "$program binds lazily"
+      grep -q __stack_chk_fail <<<"$elf" || fail "$program has no stack protector"
     done
+    if command -v lintian >/dev/null; then
+      lintian --pedantic "$deb" >"$work/lintian.txt" 2>&1 || true
+      ! grep '^[EW]: ' "$work/lintian.txt" || fail "lintian reports errors or warnings"
+    fi
   fi
 fi
 echo "PASS: $mode"
