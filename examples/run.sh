@@ -4,6 +4,17 @@
 # tree is never written to; the scratch directory is printed at the end.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
+
+# What the build needs, named by the Debian and Ubuntu packages that bring it.
+missing=()
+if [[ -n ${CXX:-} ]]; then command -v "$CXX"; else command -v c++ || command -v g++ || command -v clang++
+fi >/dev/null || missing+=(g++)
+command -v cmake >/dev/null || missing+=(cmake)
+[[ -n ${CMAKE_GENERATOR:-} ]] || command -v make >/dev/null || missing+=(make)
+if ((${#missing[@]})); then
+  for package in "${missing[@]}"; do echo "missing: $package (apt-get install $package)" >&2; done
+  exit 1
+fi
 (cd "$root" && cmake --preset release >/dev/null && cmake --build --preset release -j >/dev/null)
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/patternladder-example.XXXXXX")"
