@@ -29,7 +29,8 @@ if [[ $mode == install ]]; then
     [[ -x $prefix/$bindir/$program ]] || fail "$program is not installed in $bindir"
     stripped "$prefix/$bindir/$program"
     gzipped "$prefix/$mandir/man1/$program.1.gz"
-    expect_eq "$("$prefix/$bindir/$program" --version)" "$program $version" "$program --version"
+    expect_eq "$("$prefix/$bindir/$program" --version | sed -n 1p)" "$program $version" \
+              "$program --version"
   done
   mkdir "$work/run" && cd "$work/run"
   cp "$examples"/websites.txt "$examples"/patterns_{valid_chars,recurrent,start}.txt .
@@ -68,7 +69,7 @@ else
       fail ".deb changelog has no entry for $version on top"
     for program in patterntally bitladder; do
       binary=$work/deb/usr/$bindir/$program
-      expect_eq "$("$binary" --version)" "$program $version" ".deb $program"
+      expect_eq "$("$binary" --version | sed -n 1p)" "$program $version" ".deb $program"
       gzipped "$work/deb/usr/$mandir/man1/$program.1.gz"
       stripped "$binary"
       ((hardened)) || continue
