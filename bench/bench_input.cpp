@@ -71,8 +71,7 @@ const DefinitionSet& definition_set(const std::string& name) {
   }
   set.recurrent = read_set_file(dir + "patterns_recurrent.txt", set.valid);
   set.start = read_set_file(dir + "patterns_start.txt", set.valid);
-  for (const char* file :
-       {"patterns_valid_chars.txt", "patterns_recurrent.txt", "patterns_start.txt"}) {
+  for (const char* file : {"patterns_valid_chars.txt", "patterns_recurrent.txt", "patterns_start.txt"}) {
     set.file_bytes += file_size(dir + file);
   }
   return set;

@@ -60,8 +60,8 @@ int main(int argc, char** argv) {
   }
   const double wall = now() - started;
   const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  std::fprintf(result, "%.6f %.6f %.6f %ld %d\n", wall, seconds(usage.ru_utime),
-               seconds(usage.ru_stime), usage.ru_maxrss, code);
+  std::fprintf(result, "%.6f %.6f %.6f %ld %d\n", wall, seconds(usage.ru_utime), seconds(usage.ru_stime),
+               usage.ru_maxrss, code);
   std::fclose(result);
   return code;
 }

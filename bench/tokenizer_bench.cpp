@@ -183,6 +183,5 @@ BENCHMARK(next_line_bench)->Unit(ms);
 BENCHMARK(trim_bench)->Unit(ms);
 BENCHMARK(nested_start_bench)->Arg(0)->Arg(1)->Arg(2000)->Unit(ms);
 BENCHMARK_CAPTURE(start_pattern_bench, example, std::string("example"))->Unit(ms);
-BENCHMARK_CAPTURE(build_tokenizer_bench, example, std::string("example"))
-    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(build_tokenizer_bench, example, std::string("example"))->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(build_tokenizer_bench, large, std::string("large"))->Unit(ms);

@@ -1,8 +1,8 @@
 #include "bitladder.h"
 
 #include <algorithm>
-#include <bit>
 #include <array>
+#include <bit>
 #include <cstring>
 #include <functional>
 

@@ -145,8 +145,8 @@ void remove_stale_temporaries(const std::string& target) {
     struct stat held {};
     struct stat named {};
     if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &held) == 0 && S_ISREG(held.st_mode) &&
-        held.st_uid == ::geteuid() && ::lstat(path.c_str(), &named) == 0 &&
-        named.st_ino == held.st_ino && named.st_dev == held.st_dev) {
+        held.st_uid == ::geteuid() && ::lstat(path.c_str(), &named) == 0 && named.st_ino == held.st_ino &&
+        named.st_dev == held.st_dev) {
       ::unlink(path.c_str());
     }
     ::close(fd);
@@ -163,8 +163,8 @@ mode_t new_file_mode() {
 // Creates the temporary beside `out.target`, locked, with `mode`; the errno
 // value on failure.
 int create_temporary(Output& out, mode_t mode) {
-  const std::string pattern = directory_of(out.target) + "/" + std::string(temporary_prefix) +
-                              base_of(out.target) + ".tmp-XXXXXX";
+  const std::string pattern =
+      directory_of(out.target) + "/" + std::string(temporary_prefix) + base_of(out.target) + ".tmp-XXXXXX";
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string path = pattern;
     const int fd = ::mkstemp(path.data());

@@ -23,11 +23,11 @@ struct Output {
   int fd = -1;       // -1: the bytes only collect in `buffer` (unless `failed`)
   std::string name;  // as the program names it; empty for standard output
   std::string buffer;
-  bool failed = false;     // a failure was reported; later bytes are dropped
-  int pending_error = 0;   // the first write fails with this errno (see standard_output)
-  std::string temporary;   // the temporary file written, or "" when written in place
-  std::string target;      // what the temporary replaces: `name` with its links followed
-  int temporary_slot = -1; // where the temporary is registered for removal on a signal
+  bool failed = false;      // a failure was reported; later bytes are dropped
+  int pending_error = 0;    // the first write fails with this errno (see standard_output)
+  std::string temporary;    // the temporary file written, or "" when written in place
+  std::string target;       // what the temporary replaces: `name` with its links followed
+  int temporary_slot = -1;  // where the temporary is registered for removal on a signal
 };
 
 // A file that a run reads, for the check that no output overwrites it.

@@ -23,9 +23,9 @@ namespace {
 // Signals that end a program by default. The faults are left to the
 // sanitizers in a sanitized build, which report them.
 constexpr int ending_signals[] = {
-    SIGHUP,  SIGINT,  SIGQUIT,   SIGTERM, SIGALRM, SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF, SIGXCPU,
+    SIGHUP,  SIGINT, SIGQUIT, SIGTERM, SIGALRM, SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF, SIGXCPU,
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_UNDEFINED__)
-    SIGSEGV, SIGBUS,  SIGFPE,    SIGILL,  SIGABRT,
+    SIGSEGV, SIGBUS, SIGFPE,  SIGILL,  SIGABRT,
 #endif
 };
 

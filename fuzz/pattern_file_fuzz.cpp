@@ -47,8 +47,7 @@ void store(const TempFile& f, std::string_view bytes) {
   if (::ftruncate(f.fd, 0) != 0) std::abort();
   std::size_t done = 0;
   while (done < bytes.size()) {
-    const ssize_t n = ::pwrite(f.fd, bytes.data() + done, bytes.size() - done,
-                               static_cast<off_t>(done));
+    const ssize_t n = ::pwrite(f.fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
     if (n <= 0) std::abort();
     done += static_cast<std::size_t>(n);
   }
@@ -63,8 +62,8 @@ Reading reference_read(std::string_view bytes, const std::string& name, const Pa
   Reading r;
   std::uint64_t n = 0;
   auto message = [&](const char* what, std::string_view quoted) {
-    r.messages += std::string("- ") + what + " in line " + std::to_string(n) + " (\"" +
-                  std::string(quoted) + "\") in file \"" + name + "\": IGNORING LINE\n";
+    r.messages += std::string("- ") + what + " in line " + std::to_string(n) + " (\"" + std::string(quoted) +
+                  "\") in file \"" + name + "\": IGNORING LINE\n";
   };
   std::size_t at = 0;
   while (at < bytes.size()) {

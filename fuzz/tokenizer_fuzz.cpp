@@ -39,9 +39,7 @@ void add_unique(PatternList& list, std::string entry) {
   }
 }
 
-void longest_first(PatternList& list) {
-  std::stable_sort(list.begin(), list.end(), compare_string_length);
-}
+void longest_first(PatternList& list) { std::stable_sort(list.begin(), list.end(), compare_string_length); }
 
 struct Way {
   TokenizerWalk walk;

@@ -3,8 +3,8 @@
 #include <string_view>
 
 #include "failure.h"
-#include "program.h"
 #include "patterntally.h"
+#include "program.h"
 
 #ifndef PATTERNLADDER_VERSION
 #error "the build passes PATTERNLADDER_VERSION, the project version"

@@ -44,12 +44,9 @@ bool check_string(std::string_view text, const PatternList& valid) {
   return check_string(text, valid_byte_set(valid));
 }
 
-bool compare_string_length(const std::string& a, const std::string& b) {
-  return a.size() > b.size();
-}
+bool compare_string_length(const std::string& a, const std::string& b) { return a.size() > b.size(); }
 
-PatternList read_strings_from_file(const std::string& file_name, const PatternList& valid,
-                                   Output& messages) {
+PatternList read_strings_from_file(const std::string& file_name, const PatternList& valid, Output& messages) {
   const bool validate = !valid.empty();
   const ByteSet valid_bytes = valid_byte_set(valid);
   PatternList result;

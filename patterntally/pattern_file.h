@@ -34,5 +34,4 @@ bool compare_string_length(const std::string& a, const std::string& b);
 // bracketed text that is not valid; such lines are skipped. Empty and
 // repeated patterns are dropped silently. A file that cannot be opened gives
 // an empty list and no message.
-PatternList read_strings_from_file(const std::string& file_name, const PatternList& valid,
-                                   Output& messages);
+PatternList read_strings_from_file(const std::string& file_name, const PatternList& valid, Output& messages);

@@ -8,8 +8,7 @@ bool compare_frequency_word(const PatternCount& a, const PatternCount& b) {
   return a.first < b.first;  // byte-wise, bytes taken as unsigned
 }
 
-void write_ranked_reports(const FrequencyTable& table, Output& count_report,
-                          Output& ranked_patterns) {
+void write_ranked_reports(const FrequencyTable& table, Output& count_report, Output& ranked_patterns) {
   RankedList ranked(table.begin(), table.end());
   std::sort(ranked.begin(), ranked.end(), compare_frequency_word);
   std::string line;

@@ -24,5 +24,4 @@ bool compare_frequency_word(const PatternCount& a, const PatternCount& b);
 // Ranks every entry of `table` (counts of 0 included) and writes, for each in
 // ranked order, "COUNT\t<PATTERN>\n" to `count_report` and "<PATTERN>\n" to
 // `ranked_patterns`. Patterns are written unchanged, brackets and all.
-void write_ranked_reports(const FrequencyTable& table, Output& count_report,
-                          Output& ranked_patterns);
+void write_ranked_reports(const FrequencyTable& table, Output& count_report, Output& ranked_patterns);

@@ -38,8 +38,8 @@ std::size_t longest_candidate(const StartMatcher& m, std::span<const StartCandid
     const bool fits = c.size <= n;
     const bool long_pattern = c.size > 8;
     const std::size_t tail_at = fits && long_pattern ? c.size - 8 : 0;
-    bool match = fits & ((head & c.head_mask) == c.head) &
-                 (!long_pattern | (load8(line.data() + tail_at) == c.tail));
+    bool match =
+        fits & ((head & c.head_mask) == c.head) & (!long_pattern | (load8(line.data() + tail_at) == c.tail));
     if (c.size > 16 && match) match = line.starts_with(m.sorted[c.pattern]);
     best = std::max(best, match ? c.size : 0);
   }

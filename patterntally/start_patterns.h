@@ -28,7 +28,7 @@ struct StartCandidate {
   std::uint64_t head_mask = 0;  // which bytes of `head` belong to the pattern
   std::uint64_t tail = 0;       // the last 8 bytes, when there are more than 8
   std::size_t size = 0;
-  std::uint32_t pattern = 0;    // its index in StartMatcher::sorted
+  std::uint32_t pattern = 0;  // its index in StartMatcher::sorted
 };
 
 // A node of the trie: the prefix of `depth` bytes that its patterns share.
@@ -40,12 +40,13 @@ struct StartTrieNode {
   std::size_t label = 0;
   std::uint32_t first_child = 0;  // its children are nodes [first_child, first_child + child_count)
   std::uint32_t child_count = 0;
-  bool ends_pattern = false;      // the prefix is itself a start pattern
+  bool ends_pattern = false;  // the prefix is itself a start pattern
 };
 
 struct StartMatcher {
   std::vector<std::string> sorted;  // ascending byte order, unique
-  std::array<std::uint32_t, 257> first_byte_begin{};  // patterns beginning with byte b: [begin[b], begin[b+1])
+  std::array<std::uint32_t, 257>
+      first_byte_begin{};                     // patterns beginning with byte b: [begin[b], begin[b+1])
   std::vector<StartCandidate> longest_first;  // each first byte's patterns, longest first
   // For a first byte with more patterns than a scan tries: the trie node of
   // them, or none (0xFFFFFFFF).

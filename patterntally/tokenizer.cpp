@@ -322,8 +322,8 @@ std::string text_of(const Tokenizer& t, std::uint32_t node) {
 
 }  // namespace
 
-Tokenizer build_tokenizer(const PatternList& valid, const PatternList& recurrent,
-                          const StartMatcher& start, TokenizerWalk walk) {
+Tokenizer build_tokenizer(const PatternList& valid, const PatternList& recurrent, const StartMatcher& start,
+                          TokenizerWalk walk) {
   const ByteSet valid_bytes = valid_byte_set(valid);
   DraftTrie draft;
   for (std::size_t b = 0; b < 256; ++b) {
@@ -422,15 +422,15 @@ struct Stream {
   std::uint32_t row = 0;                     // the walk's node, as a row offset
   const char* next_line = nullptr;           // where the next line starts
   const char* part_end = nullptr;
-  bool done = false;                         // no line left
-  bool guarded = false;                      // an invalid byte stands at text_end
-  bool in_table = false;                     // the table walks the line ends
-  const char* line_start = nullptr;          // the current line (the one found last)
-  std::string_view trimmed_line;             // the current line, trimmed
-  const char* line_end = nullptr;            // the end of the line found last
-  std::uint64_t lines = 0;                   // lines up to the current one; at the end, all
-  std::uint64_t first_line_number = 0;       // of the part; 0 while not known
-  std::uint64_t* pops = nullptr;             // this stream's counters: row v at [v * stride]
+  bool done = false;                    // no line left
+  bool guarded = false;                 // an invalid byte stands at text_end
+  bool in_table = false;                // the table walks the line ends
+  const char* line_start = nullptr;     // the current line (the one found last)
+  std::string_view trimmed_line;        // the current line, trimmed
+  const char* line_end = nullptr;       // the end of the line found last
+  std::uint64_t lines = 0;              // lines up to the current one; at the end, all
+  std::uint64_t first_line_number = 0;  // of the part; 0 while not known
+  std::uint64_t* pops = nullptr;        // this stream's counters: row v at [v * stride]
   std::uint64_t* ends = nullptr;
   std::size_t stride = 1;
   Output* messages = nullptr;
@@ -533,9 +533,7 @@ std::uint32_t step_slowly(const Tokenizer& t, Stream& s, std::uint32_t node, uns
   }
 }
 
-void end_line(const Tokenizer& t, Stream& s) {
-  ++s.ends[(s.row >> t.row_shift) * s.stride];
-}
+void end_line(const Tokenizer& t, Stream& s) { ++s.ends[(s.row >> t.row_shift) * s.stride]; }
 
 // Starts the next line of the part: trimmed, its start pattern removed. False
 // when the part is done. The line is `guarded` when the byte after it is not
@@ -690,8 +688,8 @@ void walk_side_by_side(Tokenizer& t, const StartMatcher& start, const std::array
   constexpr unsigned to_counter = Shift - 2;  // row >> to_counter == node * stream_count
   // One step of walk i; false when the walks must stop. The walks' state is
   // passed as separate scalars, which the compiler keeps in registers.
-  auto step_one = [&](std::size_t i, std::size_t& row, const unsigned char*& next)
-                      __attribute__((always_inline)) {
+  auto step_one = [&](std::size_t i, std::size_t & row, const unsigned char*& next)
+      __attribute__((always_inline)) {
     const std::uint32_t entry = table[row + byte_class[*next++]];
     pops[(row >> to_counter) + i] += entry >> 31;
     if ((entry & slow_bit) == 0) [[likely]] {
@@ -723,9 +721,12 @@ void walk_side_by_side(Tokenizer& t, const StartMatcher& start, const std::array
   if constexpr (N > 3) row3 = streams[3]->row, next3 = streams[3]->next_byte;
   for (;;) {
     if (!step_one(0, row0, next0)) break;
-    if constexpr (N > 1) if (!step_one(1, row1, next1)) break;
-    if constexpr (N > 2) if (!step_one(2, row2, next2)) break;
-    if constexpr (N > 3) if (!step_one(3, row3, next3)) break;
+    if constexpr (N > 1)
+      if (!step_one(1, row1, next1)) break;
+    if constexpr (N > 2)
+      if (!step_one(2, row2, next2)) break;
+    if constexpr (N > 3)
+      if (!step_one(3, row3, next3)) break;
   }
   streams[0]->row = static_cast<std::uint32_t>(row0), streams[0]->next_byte = next0;
   if constexpr (N > 1) streams[1]->row = static_cast<std::uint32_t>(row1), streams[1]->next_byte = next1;
@@ -743,8 +744,7 @@ constexpr std::size_t fold_every = std::size_t{1} << 30;
 // that moves otherwise, the rounds left are counted again. A walk that holds
 // back too many messages stops them all.
 template <std::size_t N>
-void walk_lines_side_by_side(Tokenizer& t, const StartMatcher& start,
-                             const std::array<Stream*, N>& streams) {
+void walk_lines_side_by_side(Tokenizer& t, const StartMatcher& start, const std::array<Stream*, N>& streams) {
   static_assert(N >= 1 && N <= line_stream_count);
   std::uint32_t* const table = t.table.data();
   const std::uint8_t* const byte_class = t.byte_class.data();
@@ -819,10 +819,18 @@ template <unsigned Shift>
 void walk_any(Tokenizer& t, const StartMatcher& start, const std::array<Stream*, line_stream_count>& a,
               std::size_t count) {
   switch (count) {
-    case 4: walk_side_by_side<Shift, 4>(t, start, {a[0], a[1], a[2], a[3]}); break;
-    case 3: walk_side_by_side<Shift, 3>(t, start, {a[0], a[1], a[2]}); break;
-    case 2: walk_side_by_side<Shift, 2>(t, start, {a[0], a[1]}); break;
-    default: walk_side_by_side<Shift, 1>(t, start, {a[0]}); break;
+    case 4:
+      walk_side_by_side<Shift, 4>(t, start, {a[0], a[1], a[2], a[3]});
+      break;
+    case 3:
+      walk_side_by_side<Shift, 3>(t, start, {a[0], a[1], a[2]});
+      break;
+    case 2:
+      walk_side_by_side<Shift, 2>(t, start, {a[0], a[1]});
+      break;
+    default:
+      walk_side_by_side<Shift, 1>(t, start, {a[0]});
+      break;
   }
 }
 
@@ -833,8 +841,8 @@ void walk_parts(Tokenizer& t, const StartMatcher& start, std::array<Stream, line
   std::array<Stream*, line_stream_count> active{};
   std::size_t count = 0;
   auto can_go_on = [](const Stream& s) {
-    const bool going = s.in_table ? reinterpret_cast<const char*>(s.next_byte) != s.part_end
-                                  : !s.done && s.guarded;
+    const bool going =
+        s.in_table ? reinterpret_cast<const char*>(s.next_byte) != s.part_end : !s.done && s.guarded;
     return going && s.held.size() < held_message_limit;
   };
   for (std::size_t k = 0; k < streams; ++k) {
@@ -845,9 +853,15 @@ void walk_parts(Tokenizer& t, const StartMatcher& start, std::array<Stream, line
       walk_lines_of_first<line_stream_count>(t, start, active, count);
     } else {
       switch (t.row_shift) {
-        case 6: walk_any<6>(t, start, active, count); break;
-        case 7: walk_any<7>(t, start, active, count); break;
-        default: walk_any<8>(t, start, active, count); break;
+        case 6:
+          walk_any<6>(t, start, active, count);
+          break;
+        case 7:
+          walk_any<7>(t, start, active, count);
+          break;
+        default:
+          walk_any<8>(t, start, active, count);
+          break;
       }
     }
     std::size_t kept = 0;

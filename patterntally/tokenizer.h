@@ -83,7 +83,7 @@ struct Tokenizer {
   // last in `line_start_depth`, with depth 0.
   std::uint32_t carriage_return_row = 0;
   std::vector<std::uint32_t> line_start_depth;  // of row line_start_row + (i << row_shift)
-  std::uint64_t unfolded_rounds = 0;  // at least the bytes any walk took since the last fold
+  std::uint64_t unfolded_rounds = 0;            // at least the bytes any walk took since the last fold
 };
 
 inline constexpr std::size_t table_counters_at = 1;
@@ -115,8 +115,7 @@ enum class TokenizerWalk {
 // sure whenever there are valid bytes. With none, no pattern can ever match,
 // since the first byte of every token would be reported, and all are left out.
 // `start` must be the matcher that count_block is given.
-Tokenizer build_tokenizer(const PatternList& valid, const PatternList& recurrent,
-                          const StartMatcher& start,
+Tokenizer build_tokenizer(const PatternList& valid, const PatternList& recurrent, const StartMatcher& start,
                           TokenizerWalk walk = TokenizerWalk::lines_in_table);
 
 // Tokenises and counts every line of `block`: lines end at line feeds, and a

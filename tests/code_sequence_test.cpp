@@ -1,9 +1,9 @@
-#include "bitladder.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
+
+#include "bitladder.h"
 
 using namespace std::string_literals;
 
@@ -65,8 +65,8 @@ TEST(CodeSequence, MatchesBruteForceEnumeration) {
   for (std::size_t i = 0; i < expected.size(); ++i) {
     ASSERT_EQ(expected[i], got[i]) << "code " << i + 1;
   }
-  EXPECT_EQ((std::vector<std::string>{"1", "11", "101", "111", "1011", "1101", "1111", "10101",
-                                      "10111", "11011", "11101", "11111", "101011"}),
+  EXPECT_EQ((std::vector<std::string>{"1", "11", "101", "111", "1011", "1101", "1111", "10101", "10111",
+                                      "11011", "11101", "11111", "101011"}),
             first_codes(13));
 }
 
@@ -92,10 +92,9 @@ TEST(CodeSequence, MatchesGenerationsBuiltFromTheTwoBefore) {
 TEST(LineSet, InsertsEachLineOnce) {
   LineSet set;
   const std::vector<std::pair<std::string, bool>> steps = {
-      {"<a>", true},     {"<a>", false},   {"", true},       {"", false},
-      {"<a>\0"s, true},  {"\0<a>"s, true}, {"<a>\0"s, false}, {"<b>", true},
-      {"<abc>", true},   {"<abd>", true},  {"<ab\0>"s, true}, {"<abc>", false},
-      {"\xff", true},    {"\x7f", true},   {"\xff", false},
+      {"<a>", true},     {"<a>", false},    {"", true},     {"", false},     {"<a>\0"s, true},
+      {"\0<a>"s, true},  {"<a>\0"s, false}, {"<b>", true},  {"<abc>", true}, {"<abd>", true},
+      {"<ab\0>"s, true}, {"<abc>", false},  {"\xff", true}, {"\x7f", true},  {"\xff", false},
   };
   for (const auto& [line, inserted] : steps) {
     EXPECT_EQ(inserted, insert_line(set, line)) << "line \"" << line << "\"";

@@ -1,15 +1,14 @@
 #include "pattern_file.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <tuple>
 #include <string>
+#include <tuple>
 #include <vector>
-
-#include <unistd.h>
 
 namespace {
 
@@ -22,10 +21,9 @@ struct TempDir {
   ~TempDir() { fs::remove_all(dir); }
 };
 
-std::string message(const std::string& what, int n, const std::string& quoted,
-                    const std::string& file) {
-  return "- " + what + " in line " + std::to_string(n) + " (\"" + quoted + "\") in file \"" +
-         file + "\": IGNORING LINE\n";
+std::string message(const std::string& what, int n, const std::string& quoted, const std::string& file) {
+  return "- " + what + " in line " + std::to_string(n) + " (\"" + quoted + "\") in file \"" + file +
+         "\": IGNORING LINE\n";
 }
 
 // Patterns of one length may come in any order; compare in a fixed one.
@@ -65,8 +63,7 @@ TEST(PatternFile, ReadsPatternsAndReportsBadLines) {
       {"<a>\r\n<b\r\nc\r\n", {}, {"a"}, {{'B', 2, "<b\r"}, {'A', 3, "c\r"}}},
       {"<a\r>\n", ab, {}, {{'C', 1, "a\r"}}},
       // The last '>' before the first '<'.
-      {">x<\n><\n>a<b\n<a>b<\nx>y<z>\n", {}, {"a", "z"},
-       {{'B', 1, ">x<"}, {'B', 2, "><"}, {'B', 3, ">a<b"}}},
+      {">x<\n><\n>a<b\n<a>b<\nx>y<z>\n", {}, {"a", "z"}, {{'B', 1, ">x<"}, {'B', 2, "><"}, {'B', 3, ">a<b"}}},
       // Zero bytes are ordinary bytes.
       {"<a\0b>\n<a\0c>\n<a>\n<a\0b>\n<\0>\n"s, {}, {"a\0b"s, "a\0c"s, "a", "\0"s}, {}},
       {"<a\0b>\n"s, ab, {}, {{'C', 1, "a\0b"s}}},
@@ -107,10 +104,18 @@ TEST(PatternFile, MissingFileIsEmptyAndSilent) {
 
 TEST(PatternFile, CheckString) {
   const std::vector<std::tuple<std::string, PatternList, bool>> rows = {
-      {"", {}, true},           {"", {"a"}, true},         {"a", {}, false},
-      {"ab", {"a", "b"}, true}, {"abc", {"b", "a"}, false}, {"a", {"ab"}, false},
-      {"ba", {"ab", "a"}, false}, {"\0"s, {"\0"s}, true},  {"a\0"s, {"a"}, false},
-      {"\xff", {"\xff"}, true}, {"\xff", {"\x7f"}, false}, {"\x80", {"\0"s}, false},
+      {"", {}, true},
+      {"", {"a"}, true},
+      {"a", {}, false},
+      {"ab", {"a", "b"}, true},
+      {"abc", {"b", "a"}, false},
+      {"a", {"ab"}, false},
+      {"ba", {"ab", "a"}, false},
+      {"\0"s, {"\0"s}, true},
+      {"a\0"s, {"a"}, false},
+      {"\xff", {"\xff"}, true},
+      {"\xff", {"\x7f"}, false},
+      {"\x80", {"\0"s}, false},
   };
   for (const auto& [text, valid, expected] : rows) {
     EXPECT_EQ(expected, check_string(text, valid)) << "text \"" << text << "\"";

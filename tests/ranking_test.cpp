@@ -10,9 +10,21 @@ using namespace std::string_literals;
 // unsigned bytes (zero bytes included, whole strings compared).
 TEST(Ranking, CompareFrequencyWordIsTheRankedOrder) {
   const RankedList ranked = {
-      {"zzz", 5'000'000'000}, {"zz", 3},      {"a", 2},        {"\0"s, 1},    {"b", 1},
-      {"\x80", 1},            {"\xff", 1},    {"ab", 1},       {"a\0b"s, 1},  {"a\0c"s, 1},
-      {"ab\0"s, 1},           {"a\xff\xff", 1}, {"b\0\0"s, 1}, {"a", 0},      {"a\0"s, 0},
+      {"zzz", 5'000'000'000},
+      {"zz", 3},
+      {"a", 2},
+      {"\0"s, 1},
+      {"b", 1},
+      {"\x80", 1},
+      {"\xff", 1},
+      {"ab", 1},
+      {"a\0b"s, 1},
+      {"a\0c"s, 1},
+      {"ab\0"s, 1},
+      {"a\xff\xff", 1},
+      {"b\0\0"s, 1},
+      {"a", 0},
+      {"a\0"s, 0},
       {"x", -1},
   };
   for (std::size_t i = 0; i < ranked.size(); ++i) {
@@ -26,8 +38,10 @@ TEST(Ranking, CompareFrequencyWordIsTheRankedOrder) {
 
 TEST(Ranking, WritesBothReportsInRankedOrder) {
   const FrequencyTable table = {
-      {"b", 5},  {"a", 5},          {"ab", 5},        {"zz", 3},         {">", 0},
-      {"<", 0},  {"\xc3\xa9", 0},   {"a\0b"s, 12},    {"x", 5'000'000'000}, {"a\0a"s, 12},
+      {"b", 5},        {"a", 5},      {"ab", 5},
+      {"zz", 3},       {">", 0},      {"<", 0},
+      {"\xc3\xa9", 0}, {"a\0b"s, 12}, {"x", 5'000'000'000},
+      {"a\0a"s, 12},
   };
   Output report = memory_output();
   Output ranked = memory_output();

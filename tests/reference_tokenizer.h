@@ -19,9 +19,8 @@ inline bool reference_is_valid(char c, const std::vector<std::string>& valid) {
 
 // Tokenises one corpus line as read (before trimming), numbered `line_number`.
 inline ReferenceResult reference_tokenize(const std::vector<std::string>& valid,
-                                          std::vector<std::string> recurrent,
-                                          std::vector<std::string> start, const std::string& raw,
-                                          std::uint64_t line_number) {
+                                          std::vector<std::string> recurrent, std::vector<std::string> start,
+                                          const std::string& raw, std::uint64_t line_number) {
   auto longest_first = [](const std::string& a, const std::string& b) { return a.size() > b.size(); };
   std::stable_sort(recurrent.begin(), recurrent.end(), longest_first);
   std::stable_sort(start.begin(), start.end(), longest_first);
@@ -39,9 +38,8 @@ inline ReferenceResult reference_tokenize(const std::vector<std::string>& valid,
   while (!line.empty()) {
     std::string token(1, line[0]);
     if (!reference_is_valid(line[0], valid)) {
-      result.messages += "- Invalid character \"" + token + "\" in line " +
-                         std::to_string(line_number) + " (\"" + trimmed +
-                         "\") in file \"websites.txt\": IGNORING CHARACTER\n";
+      result.messages += "- Invalid character \"" + token + "\" in line " + std::to_string(line_number) +
+                         " (\"" + trimmed + "\") in file \"websites.txt\": IGNORING CHARACTER\n";
     } else {
       for (const std::string& r : recurrent) {
         if (line.size() >= r.size() && line.compare(0, r.size(), r) == 0) {

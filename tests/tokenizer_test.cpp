@@ -48,8 +48,8 @@ Engines build(const Definitions& d) {
 }
 
 // Counts and messages of one line, the way the program handles it.
-std::pair<Counts, std::string> fast_tokenize(Tokenizer& t, const StartMatcher& start,
-                                             const std::string& raw, std::uint64_t n) {
+std::pair<Counts, std::string> fast_tokenize(Tokenizer& t, const StartMatcher& start, const std::string& raw,
+                                             std::uint64_t n) {
   Output messages = memory_output();
   EXPECT_EQ(1u, count_block(t, start, raw + "\n", n, messages));
   Counts counts;
@@ -57,8 +57,7 @@ std::pair<Counts, std::string> fast_tokenize(Tokenizer& t, const StartMatcher& s
   return {counts, messages.buffer};
 }
 
-std::pair<Counts, std::string> slow_tokenize(const Definitions& d, const std::string& raw,
-                                             std::uint64_t n) {
+std::pair<Counts, std::string> slow_tokenize(const Definitions& d, const std::string& raw, std::uint64_t n) {
   ReferenceResult r = reference_tokenize(d.valid, d.recurrent, d.start, raw, n);
   Counts counts;
   for (const std::string& token : r.tokens) ++counts[token];
@@ -119,7 +118,9 @@ std::string invalid(char c, const std::string& trimmed) {
 TEST(Tokenizer, WorkedExamples) {
   const PatternList letters = chars("abcdex:");
   const std::vector<Row> rows = {
-      {{letters, {"cd", "cde"}, {"ab:"}}, "  ab:cdecdx#", {{"cde", 1}, {"cd", 1}, {"x", 1}},
+      {{letters, {"cd", "cde"}, {"ab:"}},
+       "  ab:cdecdx#",
+       {{"cde", 1}, {"cd", 1}, {"x", 1}},
        invalid('#', "ab:cdecdx#")},
       {{letters, {}, {}}, "", {}, ""},
       {{letters, {}, {}}, " \t\r ", {}, ""},
@@ -134,21 +135,30 @@ TEST(Tokenizer, WorkedExamples) {
       {{letters, {}, {}}, "a\vb", {{"a", 1}, {"b", 1}}, invalid('\v', "a\vb")},
       {{letters, {"cd"}, {}}, "cd\r\r", {{"cd", 1}}, ""},
       {{letters, {"cd"}, {}}, "c\rd\r", {{"c", 1}, {"d", 1}}, invalid('\r', "c\rd")},
-      {{letters, {"cde"}, {}}, "cd\r d", {{"c", 1}, {"d", 2}},
+      {{letters, {"cde"}, {}},
+       "cd\r d",
+       {{"c", 1}, {"d", 2}},
        invalid('\r', "cd\r d") + invalid(' ', "cd\r d")},
       {{letters, {}, {"ab:"}}, "ab:\r", {}, ""},
-      {{{"a", "\xc3\xa9"}, {}, {}}, "a\xc3\xa9", {{"a", 1}},
+      {{{"a", "\xc3\xa9"}, {}, {}},
+       "a\xc3\xa9",
+       {{"a", 1}},
        invalid('\xc3', "a\xc3\xa9") + invalid('\xa9', "a\xc3\xa9")},
       {{{"a", "ab"}, {}, {}}, "ab", {{"a", 1}}, invalid('b', "ab")},
-      {{chars(std::string("a\0b", 3)), {std::string("a\0b", 3)}, {}}, std::string("a\0ba\0c", 6),
+      {{chars(std::string("a\0b", 3)), {std::string("a\0b", 3)}, {}},
+       std::string("a\0ba\0c", 6),
        {{std::string("a\0b", 3), 1}, {"a", 1}, {std::string(1, '\0'), 1}},
        invalid('c', std::string("a\0ba\0c", 6))},
       {{chars("a"), {"a", "aaab"}, {}}, "aaaa", {{"a", 4}}, ""},
       // Start patterns longer than the line-start rows reach.
-      {{chars("ab"), {}, {std::string(65, 'a'), std::string(66, 'a')}}, std::string(66, 'a') + "b",
-       {{"b", 1}}, ""},
-      {{chars("ab"), {std::string(70, 'a')}, {std::string(70, 'a')}}, std::string(70, 'a') + "b",
-       {{"b", 1}}, ""},
+      {{chars("ab"), {}, {std::string(65, 'a'), std::string(66, 'a')}},
+       std::string(66, 'a') + "b",
+       {{"b", 1}},
+       ""},
+      {{chars("ab"), {std::string(70, 'a')}, {std::string(70, 'a')}},
+       std::string(70, 'a') + "b",
+       {{"b", 1}},
+       ""},
       // Every byte valid but blanks and the line feed.
       {{[] {
           PatternList all;
@@ -158,7 +168,8 @@ TEST(Tokenizer, WorkedExamples) {
           }
           return all;
         }(),
-        {}, {}},
+        {},
+        {}},
        "a\xf9\xfa\xff",
        {{"a", 1}, {"\xf9", 1}, {"\xfa", 1}, {"\xff", 1}},
        ""},
@@ -193,7 +204,8 @@ TEST(Tokenizer, AgreesWithReferenceOnAllShortLines) {
       for (std::size_t i = 0; i < length; ++i) total *= alphabet.size();
       for (std::size_t k = 0; k < total; ++k) {
         line.clear();
-        for (std::size_t i = 0, x = k; i < length; ++i, x /= alphabet.size()) line += alphabet[x % alphabet.size()];
+        for (std::size_t i = 0, x = k; i < length; ++i, x /= alphabet.size())
+          line += alphabet[x % alphabet.size()];
         expect_agreement(d, e, line, k + 1);
         if (::testing::Test::HasFailure()) return;
       }
@@ -243,11 +255,12 @@ TEST(Tokenizer, AgreesWithReferenceOnWholeBlocks) {
   const Definitions sets[] = {
       validated({chars("abc:/."), {"ab", "abc", "ca", "bca", "a.b", "::"}, {"ab:", "a"}}),
       validated({chars("abc:/. \t\r"), {"ab", "a b", "c\t", "bca", "a.b", "::"}, {"ab:", "a "}}),
-      validated({chars("abchtpsw:/."), {"ww", "w.a", "ht", "http", "tp:", "s:", "/a", "c"},
+      validated({chars("abchtpsw:/."),
+                 {"ww", "w.a", "ht", "http", "tp:", "s:", "/a", "c"},
                  {"www.", "http://", "http://www.", "https://", "h", "wa"}}),
   };
-  const std::vector<std::string> pieces = {"www.", "http://", "https://", "h", "w", "ww", "a", "b",
-                                           "c", ".", "/", ":", "s", "t", "#", "\r", " ", "\t"};
+  const std::vector<std::string> pieces = {"www.", "http://", "https://", "h", "w", "ww", "a",  "b", "c",
+                                           ".",    "/",       ":",        "s", "t", "#",  "\r", " ", "\t"};
   for (int round = 0; round < 90; ++round) {
     const Definitions& d = sets[round % 3];
     Engines e = build(d);

@@ -30,4 +30,3 @@ TEST(Trim, FromEmptyOutward) {
     EXPECT_EQ(trimmed, trim(line)) << "line \"" << line << "\"";
   }
 }
-

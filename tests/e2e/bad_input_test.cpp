@@ -100,9 +100,9 @@ std::pair<std::string, std::string> coded(const std::vector<std::string>& lines)
   auto near = [at](const std::string& s) {
     return ::testing::PrintToString(s.substr(std::min(s.size(), at > 20 ? at - 20 : 0), 60));
   };
-  return ::testing::AssertionFailure() << expected.size() << " bytes expected, " << actual.size()
-                                       << " found; first difference at byte " << at << ": expected "
-                                       << near(expected) << ", found " << near(actual);
+  return ::testing::AssertionFailure()
+         << expected.size() << " bytes expected, " << actual.size() << " found; first difference at byte "
+         << at << ": expected " << near(expected) << ", found " << near(actual);
 }
 
 struct Expected {
@@ -163,38 +163,57 @@ TEST(BadInput, PatterntallyOddBytes) {
   }
   const std::vector<Expected> runs = {
       {"zero bytes are ordinary bytes",
-       {{valid_file, "<\0>\n<a>\n<b>\n<c>\n\0\n"s}, {recurrent_file, "<a\0c>\n<a\0b>\n<a\0#>\n"s},
-        {start_file, "<\0\0>\n"s}, {corpus_file, "\0\0a\0b\0c\na\0c\n"s}},
-       0, ignored(no_start, 5, "\0"s, valid_file) + ignored(bad_char, 3, "a\0#"s, recurrent_file), "",
+       {{valid_file, "<\0>\n<a>\n<b>\n<c>\n\0\n"s},
+        {recurrent_file, "<a\0c>\n<a\0b>\n<a\0#>\n"s},
+        {start_file, "<\0\0>\n"s},
+        {corpus_file, "\0\0a\0b\0c\na\0c\n"s}},
+       0,
+       ignored(no_start, 5, "\0"s, valid_file) + ignored(bad_char, 3, "a\0#"s, recurrent_file),
+       "",
        tally_outputs("1\t<\0>\n1\t<c>\n1\t<a\0b>\n1\t<a\0c>\n0\t<a>\n0\t<b>\n"s)},
       {"bytes 0x80 to 0xFF",
-       {{valid_file, high_valid + "\xff\xfe\n"}, {recurrent_file, "<\x80\x81>\n<\x80\xff>\n"},
-        {start_file, ""}, {corpus_file, high_line + "\n"}},
+       {{valid_file, high_valid + "\xff\xfe\n"},
+        {recurrent_file, "<\x80\x81>\n<\x80\xff>\n"},
+        {start_file, ""},
+        {corpus_file, high_line + "\n"}},
        0,
-       ignored(no_start, 128, "\xff\xfe", valid_file) +
-           ignored(bad_char, 2, "\x80\xff", recurrent_file) + invalid_char('\xff', 1, high_line),
-       "", tally_outputs(high_report + "1\t<\x80\x81>\n0\t<\x80>\n0\t<\x81>\n")},
+       ignored(no_start, 128, "\xff\xfe", valid_file) + ignored(bad_char, 2, "\x80\xff", recurrent_file) +
+           invalid_char('\xff', 1, high_line),
+       "",
+       tally_outputs(high_report + "1\t<\x80\x81>\n0\t<\x80>\n0\t<\x81>\n")},
       {"lone carriage returns",
-       {{valid_file, "<a>\r\n\r\n<\r>\n"}, {recurrent_file, "\r"}, {start_file, "<\ra>\n"},
+       {{valid_file, "<a>\r\n\r\n<\r>\n"},
+        {recurrent_file, "\r"},
+        {start_file, "<\ra>\n"},
         {corpus_file, "\r\n\r\r\na\rb\r\r\n\ra\n\r"}},
        0,
        ignored(no_start, 2, "\r", valid_file) + ignored(no_start, 1, "\r", recurrent_file) +
            invalid_char('b', 3, "a\rb"),
-       "", tally_outputs("2\t<a>\n1\t<\r>\n")},
+       "",
+       tally_outputs("2\t<a>\n1\t<\r>\n")},
       {"only line feeds",
        {{valid_file, "\n\n\n"}, {recurrent_file, "\n\n"}, {start_file, "\n"}, {corpus_file, "\n\n\n\n"}},
        0,
        ignored(no_start, 1, "", valid_file) + ignored(no_start, 2, "", valid_file) +
            ignored(no_start, 3, "", valid_file) + ignored(no_start, 1, "", recurrent_file) +
            ignored(no_start, 2, "", recurrent_file) + ignored(no_start, 1, "", start_file),
-       "", tally_outputs("")},
+       "",
+       tally_outputs("")},
       {"no final line feed anywhere",
-       {{valid_file, "<a>\n<b>\n<:>"}, {recurrent_file, "<ab>"}, {start_file, "<b:>"},
+       {{valid_file, "<a>\n<b>\n<:>"},
+        {recurrent_file, "<ab>"},
+        {start_file, "<b:>"},
         {corpus_file, "b:ab\nba"}},
-       0, "", "", tally_outputs("1\t<a>\n1\t<b>\n1\t<ab>\n0\t<:>\n")},
+       0,
+       "",
+       "",
+       tally_outputs("1\t<a>\n1\t<b>\n1\t<ab>\n0\t<:>\n")},
       {"every input empty",
        {{valid_file, ""}, {recurrent_file, ""}, {start_file, ""}, {corpus_file, ""}},
-       0, "", "", tally_outputs("")},
+       0,
+       "",
+       "",
+       tally_outputs("")},
       {"no input at all", {}, 0, "", "", tally_outputs("")},
   };
   for (const Expected& run : runs) check(patterntally, run);
@@ -209,17 +228,35 @@ TEST(BadInput, BitladderOddBytes) {
   }
   const auto [high_map, high_summary] = coded(high_lines);
   const std::vector<Expected> runs = {
-      {"zero bytes are ordinary bytes", {{ranked_file, "<\0>\n<\0\0>\n\0\n<\0>\n\0<a>\n<\0b>\n"s}}, 0,
-       repeat("<\0>"s) + summary(5, 4), "",
+      {"zero bytes are ordinary bytes",
+       {{ranked_file, "<\0>\n<\0\0>\n\0\n<\0>\n\0<a>\n<\0b>\n"s}},
+       0,
+       repeat("<\0>"s) + summary(5, 4),
+       "",
        {{map_file, "1 <\0>\n11 <\0\0>\n101 \0\n111 \0<a>\n1011 <\0b>\n"s}}},
-      {"bytes 0x80 to 0xFF", {{ranked_file, high_input + "\xff\n"}}, 0, repeat("\xff") + high_summary,
-       "", {{map_file, high_map}}},
-      {"lone carriage returns", {{ranked_file, "\r\n\r\r\n<a>\r\n\r<a>\na\rb\n\r"}}, 0,
-       repeat("") + repeat("") + repeat("<a>") + repeat("") + summary(2, 2), "",
+      {"bytes 0x80 to 0xFF",
+       {{ranked_file, high_input + "\xff\n"}},
+       0,
+       repeat("\xff") + high_summary,
+       "",
+       {{map_file, high_map}}},
+      {"lone carriage returns",
+       {{ranked_file, "\r\n\r\r\n<a>\r\n\r<a>\na\rb\n\r"}},
+       0,
+       repeat("") + repeat("") + repeat("<a>") + repeat("") + summary(2, 2),
+       "",
        {{map_file, "1 <a>\n11 a\rb\n"}}},
-      {"only line feeds", {{ranked_file, "\n\n\n"}}, 0,
-       repeat("") + repeat("") + repeat("") + summary(0, 0), "", {{map_file, ""}}},
-      {"no final line feed", {{ranked_file, "<a>\n<b>"}}, 0, summary(2, 2), "",
+      {"only line feeds",
+       {{ranked_file, "\n\n\n"}},
+       0,
+       repeat("") + repeat("") + repeat("") + summary(0, 0),
+       "",
+       {{map_file, ""}}},
+      {"no final line feed",
+       {{ranked_file, "<a>\n<b>"}},
+       0,
+       summary(2, 2),
+       "",
        {{map_file, "1 <a>\n11 <b>\n"}}},
       {"empty input", {{ranked_file, ""}}, 0, summary(0, 0), "", {{map_file, ""}}},
       {"no input", {}, 0, summary(0, 0), "", {{map_file, ""}}},
@@ -236,12 +273,17 @@ TEST(BadInput, LineOf64MiB) {
   for (std::size_t i = 0; i < 2 * half; ++i) line += i == half ? "#ab" : "ab";
   check(patterntally, {"64 MiB corpus line, no final line feed",
                        {{valid_file, "<a>\n<b>\n"}, {recurrent_file, "<ab>\n"}, {corpus_file, line}},
-                       0, invalid_char('#', 1, line), "",
+                       0,
+                       invalid_char('#', 1, line),
+                       "",
                        tally_outputs(std::to_string(2 * half) + "\t<ab>\n0\t<a>\n0\t<b>\n")});
   const std::string key = "<" + line + ">";
   check(bitladder, {"64 MiB line, then the same with blanks around it",
-                    {{ranked_file, key + "\n<b>\n \t" + key + "\r\n"}}, 0,
-                    repeat(key) + summary(2, 2), "", {{map_file, "1 " + key + "\n11 <b>\n"}}});
+                    {{ranked_file, key + "\n<b>\n \t" + key + "\r\n"}},
+                    0,
+                    repeat(key) + summary(2, 2),
+                    "",
+                    {{map_file, "1 " + key + "\n11 <b>\n"}}});
 }
 
 // Definition files and a ranked pattern file of 100,000 lines each.
@@ -286,10 +328,13 @@ TEST(BadInput, HundredThousandLineFiles) {
     }
     corpus += line + "\n";
   }
-  check(patterntally, {"100,000 lines in each definition file",
-                       {{valid_file, valid}, {recurrent_file, recurrent}, {start_file, start},
-                        {corpus_file, corpus}},
-                       0, out, "", tally_outputs(report_of(counts))});
+  check(patterntally,
+        {"100,000 lines in each definition file",
+         {{valid_file, valid}, {recurrent_file, recurrent}, {start_file, start}, {corpus_file, corpus}},
+         0,
+         out,
+         "",
+         tally_outputs(report_of(counts))});
 
   std::string ranked, messages;
   std::vector<std::string> distinct;
@@ -313,22 +358,25 @@ TEST(BadInput, PatternsOf1MiB) {
   const std::size_t mib = std::size_t{1} << 20;
   const std::string recurrent = std::string(mib - 1, 'a') + "b", start(mib, 's'), entry(mib, 'v');
   const std::string unclosed = "<" + std::string(mib, 'a'), near_start = std::string(mib - 1, 's') + "x";
-  check(patterntally,
-        {"1 MiB patterns",
-         {{valid_file, "<a>\n<b>\n<s>\n<" + entry + ">\n"},
-          {recurrent_file, unclosed + "\n<" + recurrent + ">\n"},
-          {start_file, "<" + start + ">\n"},
-          {corpus_file, recurrent + recurrent + std::string(mib - 1, 'a') + "\n" + start + "ab\n" +
-                            near_start + "\n"}},
-         0, ignored(no_end, 1, unclosed, recurrent_file) + invalid_char('x', 3, near_start), "",
-         tally_outputs(std::to_string(mib) + "\t<a>\n" + std::to_string(mib - 1) + "\t<s>\n2\t<" +
-                       recurrent + ">\n1\t<b>\n0\t<" + entry + ">\n")});
+  check(patterntally, {"1 MiB patterns",
+                       {{valid_file, "<a>\n<b>\n<s>\n<" + entry + ">\n"},
+                        {recurrent_file, unclosed + "\n<" + recurrent + ">\n"},
+                        {start_file, "<" + start + ">\n"},
+                        {corpus_file, recurrent + recurrent + std::string(mib - 1, 'a') + "\n" + start +
+                                          "ab\n" + near_start + "\n"}},
+                       0,
+                       ignored(no_end, 1, unclosed, recurrent_file) + invalid_char('x', 3, near_start),
+                       "",
+                       tally_outputs(std::to_string(mib) + "\t<a>\n" + std::to_string(mib - 1) +
+                                     "\t<s>\n2\t<" + recurrent + ">\n1\t<b>\n0\t<" + entry + ">\n")});
 }
 
 // A directory in place of each input: reported, then read as empty.
 TEST(BadInput, DirectoryInPlaceOfInput) {
-  const Files inputs = {{valid_file, "<a>\n<b>\n"}, {recurrent_file, "<ab>\n<a#>\n"},
-                        {start_file, "<bb>\n"}, {corpus_file, "bbab#\na\n"}};
+  const Files inputs = {{valid_file, "<a>\n<b>\n"},
+                        {recurrent_file, "<ab>\n<a#>\n"},
+                        {start_file, "<bb>\n"},
+                        {corpus_file, "bbab#\na\n"}};
   const std::string refused = ignored(bad_char, 2, "a#", recurrent_file);
   auto cannot_read = [](const std::string& name) {
     return "patterntally: cannot read \"" + name + "\": " + is_a_directory + "\n";
@@ -338,18 +386,20 @@ TEST(BadInput, DirectoryInPlaceOfInput) {
        invalid_char('a', 1, "bbab#") + invalid_char('b', 1, "bbab#") + invalid_char('#', 1, "bbab#") +
            invalid_char('a', 2, "a"),
        cannot_read(valid_file), tally_outputs("0\t<a#>\n0\t<ab>\n")},
-      {"recurrent patterns", with(inputs, recurrent_file, a_directory), 1,
-       invalid_char('#', 1, "bbab#"), cannot_read(recurrent_file), tally_outputs("2\t<a>\n1\t<b>\n")},
-      {"start patterns", with(inputs, start_file, a_directory), 1,
-       refused + invalid_char('#', 1, "bbab#"), cannot_read(start_file),
-       tally_outputs("2\t<b>\n1\t<a>\n1\t<ab>\n")},
+      {"recurrent patterns", with(inputs, recurrent_file, a_directory), 1, invalid_char('#', 1, "bbab#"),
+       cannot_read(recurrent_file), tally_outputs("2\t<a>\n1\t<b>\n")},
+      {"start patterns", with(inputs, start_file, a_directory), 1, refused + invalid_char('#', 1, "bbab#"),
+       cannot_read(start_file), tally_outputs("2\t<b>\n1\t<a>\n1\t<ab>\n")},
       {"corpus", with(inputs, corpus_file, a_directory), 1, refused, cannot_read(corpus_file),
        tally_outputs("0\t<a>\n0\t<b>\n0\t<ab>\n")},
       {"nothing in the way", inputs, 0, refused + invalid_char('#', 1, "bbab#"), "",
        tally_outputs("1\t<a>\n1\t<ab>\n0\t<b>\n")},
   };
   for (const Expected& run : runs) check(patterntally, run);
-  check(bitladder, {"ranked patterns", {{ranked_file, a_directory}}, 1, summary(0, 0),
+  check(bitladder, {"ranked patterns",
+                    {{ranked_file, a_directory}},
+                    1,
+                    summary(0, 0),
                     "bitladder: cannot read \"" + ranked_file + "\": " + is_a_directory + "\n",
                     {{map_file, ""}}});
 }
@@ -365,28 +415,37 @@ TEST(BadInput, UnwritableOutputs) {
       Files left = outputs;
       left.erase(blocked);
       check(patterntally, {blocked + " blocked", with(inputs, blocked, what), 1, out,
-                           "patterntally: cannot write \"" + blocked + "\": " +
-                               (what == a_directory ? is_a_directory : no_space) + "\n",
+                           "patterntally: cannot write \"" + blocked +
+                               "\": " + (what == a_directory ? is_a_directory : no_space) + "\n",
                            left});
     }
   }
-  check(patterntally, {"standard output full", inputs, 1, "",
-                       "patterntally: cannot write standard output: " + no_space + "\n", outputs},
+  check(patterntally,
+        {"standard output full", inputs, 1, "",
+         "patterntally: cannot write standard output: " + no_space + "\n", outputs},
         ">/dev/full");
-  check(patterntally, {"standard output full, nothing written to it", with(inputs, corpus_file, "a\n"),
-                       0, "", "", tally_outputs("1\t<a>\n0\t<b>\n0\t<ab>\n")},
+  check(patterntally,
+        {"standard output full, nothing written to it", with(inputs, corpus_file, "a\n"), 0, "", "",
+         tally_outputs("1\t<a>\n0\t<b>\n0\t<ab>\n")},
         ">/dev/full");
 
   const Files input = {{ranked_file, "<a>\n<b>\n<a>\n"}};
   for (const std::string& what : {a_directory, full_device}) {
-    check(bitladder, {"code map blocked", with(input, map_file, what), 1, repeat("<a>") + summary(2, 2),
-                      "bitladder: cannot write \"" + map_file + "\": " +
-                          (what == a_directory ? is_a_directory : no_space) + "\n",
+    check(bitladder, {"code map blocked",
+                      with(input, map_file, what),
+                      1,
+                      repeat("<a>") + summary(2, 2),
+                      "bitladder: cannot write \"" + map_file +
+                          "\": " + (what == a_directory ? is_a_directory : no_space) + "\n",
                       {}});
   }
-  check(bitladder, {"standard output full", input, 1, "",
-                    "bitladder: cannot write standard output: " + no_space + "\n",
-                    {{map_file, "1 <a>\n11 <b>\n"}}},
+  check(bitladder,
+        {"standard output full",
+         input,
+         1,
+         "",
+         "bitladder: cannot write standard output: " + no_space + "\n",
+         {{map_file, "1 <a>\n11 <b>\n"}}},
         ">/dev/full");
 }
 
@@ -396,14 +455,20 @@ TEST(BadInput, ReadOnlyDirectory) {
   if (::geteuid() == 0) GTEST_SKIP() << "root can create files in a read-only directory";
   const std::string denied = std::strerror(EACCES);
   check(patterntally,
-        {"read-only directory", {{valid_file, "<a>\n"}, {corpus_file, "a#\n"}}, 1,
+        {"read-only directory",
+         {{valid_file, "<a>\n"}, {corpus_file, "a#\n"}},
+         1,
          invalid_char('#', 1, "a#"),
-         "patterntally: cannot write \"" + report_file + "\": " + denied +
-             "\npatterntally: cannot write \"" + ranked_file + "\": " + denied + "\n",
+         "patterntally: cannot write \"" + report_file + "\": " + denied + "\npatterntally: cannot write \"" +
+             ranked_file + "\": " + denied + "\n",
          {}},
         "", true);
   check(bitladder,
-        {"read-only directory", {{ranked_file, "<a>\n"}}, 1, summary(1, 1),
-         "bitladder: cannot write \"" + map_file + "\": " + denied + "\n", {}},
+        {"read-only directory",
+         {{ranked_file, "<a>\n"}},
+         1,
+         summary(1, 1),
+         "bitladder: cannot write \"" + map_file + "\": " + denied + "\n",
+         {}},
         "", true);
 }

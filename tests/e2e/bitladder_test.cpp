@@ -72,7 +72,8 @@ TEST(Bitladder, CodesEachDistinctLine) {
   // One, two, four and seven lines end whole generations of lengths 1 to 4;
   // 30,000 lines span many blocks of input.
   const std::vector<std::string> first = codes(30'000);
-  for (const std::size_t n : {std::size_t{1}, std::size_t{2}, std::size_t{4}, std::size_t{7}, std::size_t{30'000}}) {
+  for (const std::size_t n :
+       {std::size_t{1}, std::size_t{2}, std::size_t{4}, std::size_t{7}, std::size_t{30'000}}) {
     Case c{"", summary(n, first[n - 1].size()), ""};
     for (std::size_t i = 0; i < n; ++i) {
       c.input += "<p" + std::to_string(i) + ">\n";
@@ -137,8 +138,8 @@ TEST(Bitladder, ReportsFailuresAndCarriesOn) {
 TEST(Pipeline, ShippedExample) {
   Scratch s;
   make_scratch(s, "pipeline");
-  for (const char* name : {"websites.txt", "patterns_valid_chars.txt", "patterns_recurrent.txt",
-                           "patterns_start.txt"}) {
+  for (const char* name :
+       {"websites.txt", "patterns_valid_chars.txt", "patterns_recurrent.txt", "patterns_start.txt"}) {
     fs::copy_file(fs::path(EXAMPLES_DIR) / name, s.dir / name);
   }
   const RunResult tally = run_in(s, patterntally);

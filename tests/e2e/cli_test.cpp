@@ -1,12 +1,12 @@
 // The command line: --help, -h or --version prints its text and touches no
 // file; any other argument is a usage error that touches no file either.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <sys/wait.h>
 #include <utility>
 #include <vector>
 
@@ -20,9 +20,8 @@ RunResult run_with_args(const Scratch& s, const std::string& program, const std:
                         const std::string& stdout_to = "") {
   const std::string out = s.dir.string() + ".out";
   const std::string err = s.dir.string() + ".err";
-  const std::string command = "cd '" + s.dir.string() + "' && '" + program + "' " + args +
-                              " </dev/null " + (stdout_to.empty() ? "> '" + out + "'" : stdout_to) +
-                              " 2> '" + err + "'";
+  const std::string command = "cd '" + s.dir.string() + "' && '" + program + "' " + args + " </dev/null " +
+                              (stdout_to.empty() ? "> '" + out + "'" : stdout_to) + " 2> '" + err + "'";
   const int raw = std::system(command.c_str());
   auto slurp = [](const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -68,10 +67,12 @@ TEST(Cli, HelpAndVersionTouchNoFile) {
       EXPECT_EQ(0, r.status);
       EXPECT_EQ("", r.err);
       if (option.starts_with("--v")) {
-        EXPECT_EQ(name + " " PATTERNLADDER_VERSION "\nCopyright (C) 2026 The patternladder authors.\n"
-                  "License MIT: <https://opensource.org/license/mit>. This is free software: you are free\n"
-                  "to change and redistribute it. There is NO WARRANTY, to the extent permitted by law.\n",
-                  r.out);
+        EXPECT_EQ(
+            name + " " PATTERNLADDER_VERSION
+                   "\nCopyright (C) 2026 The patternladder authors.\n"
+                   "License MIT: <https://opensource.org/license/mit>. This is free software: you are free\n"
+                   "to change and redistribute it. There is NO WARRANTY, to the extent permitted by law.\n",
+            r.out);
       } else {
         const std::string first = r.out.substr(0, r.out.find('\n') + 1);  // options may follow
         EXPECT_TRUE(first == "Usage: " + name + "\n" || first.starts_with("Usage: " + name + " ")) << first;
@@ -144,7 +145,8 @@ TEST(Cli, WorksInTheDirectoryOfDashC) {
       EXPECT_EQ(expected.out, r.out);
       EXPECT_EQ(expected.err, r.err);
       EXPECT_EQ("sub\n", list_files(parent));
-      for (const auto& [name, bytes] : seeded_files) EXPECT_EQ(get_file(here, name), get_file(parent, "sub/" + name));
+      for (const auto& [name, bytes] : seeded_files)
+        EXPECT_EQ(get_file(here, name), get_file(parent, "sub/" + name));
     }
     Scratch s;
     make_scratch(s, "cli-nodir");

@@ -11,8 +11,8 @@
 namespace {
 
 // Seeds the four input files of patterntally.
-void seed(const Scratch& s, const std::string& valid, const std::string& recurrent,
-          const std::string& start, const std::string& corpus) {
+void seed(const Scratch& s, const std::string& valid, const std::string& recurrent, const std::string& start,
+          const std::string& corpus) {
   put_file(s, "patterns_valid_chars.txt", valid);
   put_file(s, "patterns_recurrent.txt", recurrent);
   put_file(s, "patterns_start.txt", start);
@@ -43,14 +43,13 @@ namespace {
 const std::string absent = "(absent)";  // leave the file out
 
 std::string invalid_char(char c, int n, const std::string& trimmed) {
-  return std::string("- Invalid character \"") + c + "\" in line " + std::to_string(n) + " (\"" +
-         trimmed + "\") in file \"websites.txt\": IGNORING CHARACTER\n";
+  return std::string("- Invalid character \"") + c + "\" in line " + std::to_string(n) + " (\"" + trimmed +
+         "\") in file \"websites.txt\": IGNORING CHARACTER\n";
 }
 
-std::string ignored_line(const std::string& what, int n, const std::string& quoted,
-                         const std::string& file) {
-  return "- " + what + " in line " + std::to_string(n) + " (\"" + quoted + "\") in file \"" +
-         file + "\": IGNORING LINE\n";
+std::string ignored_line(const std::string& what, int n, const std::string& quoted, const std::string& file) {
+  return "- " + what + " in line " + std::to_string(n) + " (\"" + quoted + "\") in file \"" + file +
+         "\": IGNORING LINE\n";
 }
 
 // The ranked pattern file that goes with a count report: each line without its count.
@@ -93,8 +92,8 @@ TEST(Patterntally, EdgeCases) {
       {"multi-byte valid entry, raw bytes reported", "<a>\n<\xc3\xa9>\n", "", "", "a\xc3\xa9\n",
        invalid_char('\xc3', 1, "a\xc3\xa9") + invalid_char('\xa9', 1, "a\xc3\xa9"),
        "1\t<a>\n0\t<\xc3\xa9>\n"},
-      {"message order valid, recurrent, start, corpus; CR kept", "<a>\r\nnob\r\n<b>\n",
-       "<ab\r\n<a#>\n<ab>\n", ">x<\n<ab>\n", "ab#a\n",
+      {"message order valid, recurrent, start, corpus; CR kept", "<a>\r\nnob\r\n<b>\n", "<ab\r\n<a#>\n<ab>\n",
+       ">x<\n<ab>\n", "ab#a\n",
        ignored_line("No starting character \"<\"", 2, "nob\r", "patterns_valid_chars.txt") +
            ignored_line("No ending character \">\"", 1, "<ab\r", "patterns_recurrent.txt") +
            ignored_line("Invalid character", 2, "a#", "patterns_recurrent.txt") +
@@ -103,15 +102,12 @@ TEST(Patterntally, EdgeCases) {
        "1\t<a>\n0\t<b>\n0\t<ab>\n"},
       {"missing corpus lists every entry", "<a>\n<b>\n", "<ab>\n", absent, absent, "",
        "0\t<a>\n0\t<b>\n0\t<ab>\n"},
-      {"no definitions: both files empty", absent, absent, absent, "a\n", invalid_char('a', 1, "a"),
-       ""},
-      {"equal counts: shorter first, then bytes; count before length", "<b>\n<a>\n<z>\n",
-       "<ab>\n<zz>\n<a>\n", "", "ababababab\naaaaa\nbbbbb\nzzzzzz\n", "",
-       "5\t<a>\n5\t<b>\n5\t<ab>\n3\t<zz>\n0\t<z>\n"},
+      {"no definitions: both files empty", absent, absent, absent, "a\n", invalid_char('a', 1, "a"), ""},
+      {"equal counts: shorter first, then bytes; count before length", "<b>\n<a>\n<z>\n", "<ab>\n<zz>\n<a>\n",
+       "", "ababababab\naaaaa\nbbbbb\nzzzzzz\n", "", "5\t<a>\n5\t<b>\n5\t<ab>\n3\t<zz>\n0\t<z>\n"},
       {"zero bytes are ordinary bytes", "<a>\n<b>\n<\0>\n"s, "<a\0b>\n"s, "", "a\0ba\0c\n"s,
        invalid_char('c', 1, "a\0ba\0c"s), "1\t<\0>\n1\t<a>\n1\t<a\0b>\n0\t<b>\n"s},
-      {"brackets inside patterns", "<<>\n<>>\n", "<<>>\n", "", "<><>>\n", "",
-       "2\t<<>>\n1\t<>>\n0\t<<>\n"},
+      {"brackets inside patterns", "<<>\n<>>\n", "<<>>\n", "", "<><>>\n", "", "2\t<<>>\n1\t<>>\n0\t<<>\n"},
   };
   for (const Case& c : cases) {
     Scratch s;
@@ -136,24 +132,23 @@ TEST(Patterntally, ReportsFailuresAndCarriesOn) {
   const std::string report = "1\t<a>\n1\t<ab>\n0\t<b>\n";
   const std::string message = invalid_char('#', 1, "ab#");
   struct Row {
-    std::string blocked;   // made a directory, or a link to /dev/full
+    std::string blocked;  // made a directory, or a link to /dev/full
     bool to_full;
     std::string redirect;  // of standard output
     std::string err, out, report;
   };
   const std::vector<Row> rows = {
-      {"patterns_and_frequencies.txt", false, "",
-       "cannot write \"patterns_and_frequencies.txt\": " + is_dir, message, report},
+      {"patterns_and_frequencies.txt", false, "", "cannot write \"patterns_and_frequencies.txt\": " + is_dir,
+       message, report},
       {"patterns_ordered_by_frequency.txt", false, "",
        "cannot write \"patterns_ordered_by_frequency.txt\": " + is_dir, message, report},
-      {"patterns_and_frequencies.txt", true, "",
-       "cannot write \"patterns_and_frequencies.txt\": " + full, message, report},
+      {"patterns_and_frequencies.txt", true, "", "cannot write \"patterns_and_frequencies.txt\": " + full,
+       message, report},
       {"patterns_ordered_by_frequency.txt", true, "",
        "cannot write \"patterns_ordered_by_frequency.txt\": " + full, message, report},
-      {"websites.txt", false, "", "cannot read \"websites.txt\": " + is_dir, "",
-       "0\t<a>\n0\t<b>\n0\t<ab>\n"},
-      {"patterns_recurrent.txt", false, "", "cannot read \"patterns_recurrent.txt\": " + is_dir,
-       message, "2\t<a>\n1\t<b>\n"},
+      {"websites.txt", false, "", "cannot read \"websites.txt\": " + is_dir, "", "0\t<a>\n0\t<b>\n0\t<ab>\n"},
+      {"patterns_recurrent.txt", false, "", "cannot read \"patterns_recurrent.txt\": " + is_dir, message,
+       "2\t<a>\n1\t<b>\n"},
       {"", false, ">/dev/full", "cannot write standard output: " + full, "", report},
   };
   for (const Row& row : rows) {
@@ -177,8 +172,7 @@ TEST(Patterntally, ReportsFailuresAndCarriesOn) {
       EXPECT_EQ(row.report, get_file(s, "patterns_and_frequencies.txt")) << row.err;
     }
     if (row.blocked != "patterns_ordered_by_frequency.txt") {
-      EXPECT_EQ(without_counts(row.report), get_file(s, "patterns_ordered_by_frequency.txt"))
-          << row.err;
+      EXPECT_EQ(without_counts(row.report), get_file(s, "patterns_ordered_by_frequency.txt")) << row.err;
     }
   }
 }

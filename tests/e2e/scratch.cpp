@@ -1,13 +1,13 @@
 #include "scratch.h"
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstdlib>
 #include <fstream>
 #include <set>
 #include <sstream>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -21,8 +21,7 @@ Scratch::~Scratch() {
 void make_scratch(Scratch& s, const std::string& tag) {
   static std::atomic<int> counter{0};
   s.dir = fs::temp_directory_path() /
-          ("patternladder-" + tag + "-" + std::to_string(::getpid()) + "-" +
-           std::to_string(counter++));
+          ("patternladder-" + tag + "-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
   fs::remove_all(s.dir);
   fs::create_directories(s.dir);
 }
@@ -40,14 +39,13 @@ std::string get_file(const Scratch& s, const std::string& name) {
   return bytes.str();
 }
 
-RunResult run_in(const Scratch& s, const std::string& program,
-                 const std::string& redirect_stdout, const std::string& shell_prefix) {
+RunResult run_in(const Scratch& s, const std::string& program, const std::string& redirect_stdout,
+                 const std::string& shell_prefix) {
   const fs::path out = s.dir.parent_path() / (s.dir.filename().string() + ".stdout");
   const fs::path err = s.dir.parent_path() / (s.dir.filename().string() + ".stderr");
   const std::string stdout_to = redirect_stdout.empty() ? "> '" + out.string() + "'" : redirect_stdout;
   const std::string command = "cd '" + s.dir.string() + "' && " + shell_prefix + "'" + program +
-                              "' </dev/null " +
-                              stdout_to + " 2> '" + err.string() + "'";
+                              "' </dev/null " + stdout_to + " 2> '" + err.string() + "'";
   const int raw = std::system(command.c_str());
   RunResult r;
   r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;

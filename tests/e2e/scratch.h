@@ -35,8 +35,8 @@ struct RunResult {
 // `redirect_stdout` replaces the capture of standard output (e.g. ">/dev/full"),
 // and `shell_prefix` comes before the program in the shell command (e.g.
 // "umask 077 && exec ").
-RunResult run_in(const Scratch& s, const std::string& program,
-                 const std::string& redirect_stdout = "", const std::string& shell_prefix = "");
+RunResult run_in(const Scratch& s, const std::string& program, const std::string& redirect_stdout = "",
+                 const std::string& shell_prefix = "");
 
 // The names of all entries in the scratch directory, sorted.
 std::string list_files(const Scratch& s);

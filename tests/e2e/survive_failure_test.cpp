@@ -2,9 +2,8 @@
 // is a link to an input, closed standard descriptors, too little memory. An
 // output is only ever replaced by a complete new file, so earlier results
 // survive, no temporary file stays behind and no input is written over.
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -44,8 +43,10 @@ const std::string corpus_file = "websites.txt", valid_file = "patterns_valid_cha
                   ranked_file = "patterns_ordered_by_frequency.txt", map_file = "map_varicodes.txt";
 
 // Inputs that give messages, and earlier results that a run replaces.
-const Files tally_inputs = {{valid_file, "<a>\n<b>\n<c>\n"}, {recurrent_file, "<ab>\n<bc>\n"},
-                            {start_file, "<cc>\n"}, {corpus_file, "ab#c\ncc abc\n"}};
+const Files tally_inputs = {{valid_file, "<a>\n<b>\n<c>\n"},
+                            {recurrent_file, "<ab>\n<bc>\n"},
+                            {start_file, "<cc>\n"},
+                            {corpus_file, "ab#c\ncc abc\n"}};
 const Files tally_earlier = {{report_file, "9\t<earlier>\n"}, {ranked_file, "<earlier>\n"}};
 const Files ladder_inputs = {{ranked_file, "<a>\n<b>\n<a>\n<c>\n"}};
 const Files ladder_earlier = {{map_file, "1 <earlier>\n"}};

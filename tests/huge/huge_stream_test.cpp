@@ -35,8 +35,8 @@ bool enabled() {
 
 // Starts a process that opens `fifo` for writing, writes `block` `repeats`
 // times and then `tail`, in large writes, and exits.
-pid_t start_writer(const std::filesystem::path& fifo, const std::string& block,
-                   std::uint64_t repeats, const std::string& tail) {
+pid_t start_writer(const std::filesystem::path& fifo, const std::string& block, std::uint64_t repeats,
+                   const std::string& tail) {
   const pid_t pid = ::fork();
   if (pid != 0) return pid;
   const int fd = ::open(fifo.c_str(), O_WRONLY);
