@@ -114,6 +114,7 @@ bool insert_line(LineSet& set, std::string_view line, std::uint64_t hash) {
 int run_bitladder() {
   Output& messages = standard_output();
   LineReader input = open_lines(ranked_input_file);
+  check_standard_output({ranked_input_file});
   Output code_map = create_output(code_map_file, {ranked_input_file});
   LineSet coded;
   std::string code;

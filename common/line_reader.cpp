@@ -8,8 +8,13 @@
 LineReader open_lines(const std::string& name) {
   LineReader reader;
   reader.name = name;
+  errno = 0;
   reader.file = std::fopen(name.c_str(), "rb");
   if (reader.file == nullptr) {
+    // Missing or forbidden, the file reads as empty; but a lack of memory or
+    // of descriptors says nothing of the file, and is not taken for its end.
+    if (errno == ENOMEM) fail_out_of_memory();
+    if (errno == EMFILE || errno == ENFILE) report_read_failure(name, errno);
     reader.at_end = true;
   } else {
     std::setvbuf(reader.file, nullptr, _IONBF, 0);  // we read in large blocks

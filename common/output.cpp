@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <climits>
@@ -56,9 +57,10 @@ void fail(Output& out, int error) {
   report_write_failure(out.name, error);
 }
 
+// `other` is quoted already, or "standard output".
 void fail_as_same_file(Output& out, const std::string& other) {
   drop(out);
-  report_write_failure_reason(out.name, "it is the same file as \"" + other + "\"");
+  report_write_failure_reason(out.name, "it is the same file as " + other);
 }
 
 std::string directory_of(const std::string& path) {
@@ -107,6 +109,7 @@ std::uint32_t register_temporary(const std::string& path) {
   for (std::uint32_t slot = 0; slot < temporary_slots; ++slot) {
     if (temporary_in_use[slot] != 0 || path.size() >= PATH_MAX) continue;
     std::memcpy(temporary_paths[slot].data(), path.c_str(), path.size() + 1);
+    std::atomic_signal_fence(std::memory_order_release);  // the path before the flag
     temporary_in_use[slot] = 1;
     return slot;
   }
@@ -131,7 +134,7 @@ bool is_temporary_suffix(std::string_view rest) {
 // are gone for good.
 void remove_stale_temporaries(const std::string& target) {
   const std::string dir = directory_of(target);
-  const std::string prefix = std::string(temporary_prefix) + base_of(target) + ".tmp-";
+  const std::string prefix = "." + base_of(target) + std::string(temporary_marker);
   DIR* d = ::opendir(dir.c_str());
   if (d == nullptr) return;
   while (const dirent* entry = ::readdir(d)) {
@@ -160,11 +163,11 @@ mode_t new_file_mode() {
   return 0666 & ~mask;
 }
 
-// Creates the temporary beside `out.target`, locked, with `mode`; the errno
-// value on failure.
-int create_temporary(Output& out, mode_t mode) {
+// Creates the temporary beside `out.target`, locked; the errno value on
+// failure.
+int create_temporary(Output& out) {
   const std::string pattern =
-      directory_of(out.target) + "/" + std::string(temporary_prefix) + base_of(out.target) + ".tmp-XXXXXX";
+      directory_of(out.target) + "/." + base_of(out.target) + std::string(temporary_marker) + "XXXXXX";
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string path = pattern;
     const int fd = ::mkstemp(path.data());
@@ -180,7 +183,6 @@ int create_temporary(Output& out, mode_t mode) {
       out.fd = fd;
       out.temporary = std::move(path);
       out.temporary_slot = slot < temporary_slots ? static_cast<int>(slot) : -1;
-      ::fchmod(fd, mode);
       return 0;
     }
     if (slot < temporary_slots) temporary_in_use[slot] = 0;
@@ -229,33 +231,54 @@ void remove_temporary_outputs() {
 Output create_output(const std::string& name, const std::vector<std::string>& inputs) {
   Output out;
   out.name = name;
-  out.target = follow_links(name);
+  // 1. What the name leads to, as the system finds it: a loop of links or a
+  //    missing directory fails here as it would on opening.
   struct stat st {};
-  const bool exists = ::stat(out.target.c_str(), &st) == 0;
-  // 1. Never over an input or another output. Devices such as /dev/null may
-  // stand for several.
-  if (exists && S_ISCHR(st.st_mode)) {
-    // nothing to compare
-  } else if (exists) {
-    for (const std::string& input : inputs) {
-      struct stat in {};
-      if (::stat(input.c_str(), &in) == 0 && in.st_dev == st.st_dev && in.st_ino == st.st_ino) {
-        fail_as_same_file(out, input);
-        return out;
-      }
-    }
+  const bool exists = ::stat(name.c_str(), &st) == 0;
+  if (!exists && errno != ENOENT) {
+    fail(out, errno);
+    return out;
   }
-  const std::string canonical = canonical_target(out.target);
-  for (const CreatedOutput& other : created_outputs) {
-    if (exists && S_ISCHR(st.st_mode)) break;
-    if ((exists && other.exists && other.device == st.st_dev && other.inode == st.st_ino) ||
-        other.target == canonical) {
-      fail_as_same_file(out, other.name);
+  bool in_place = exists && !S_ISREG(st.st_mode);
+  if (!in_place) {
+    // The file its links lead to is the one replaced. Links whose text does
+    // not lead where the lookup does (/dev/stdout, /proc/self/fd/N) are
+    // written through, in place.
+    out.target = follow_links(name);
+    struct stat followed {};
+    const bool found = ::stat(out.target.c_str(), &followed) == 0;
+    in_place = found != exists || (exists && (followed.st_dev != st.st_dev || followed.st_ino != st.st_ino));
+  }
+  if (in_place) out.target = name;
+  // 2. Never over an input, standard output or another output. Devices such
+  //    as /dev/null may stand for several.
+  const bool device = exists && S_ISCHR(st.st_mode);
+  auto same = [&](const struct stat& other) {
+    return exists && !device && other.st_dev == st.st_dev && other.st_ino == st.st_ino;
+  };
+  for (const std::string& input : inputs) {
+    struct stat in {};
+    if (::stat(input.c_str(), &in) == 0 && same(in)) {
+      fail_as_same_file(out, "\"" + input + "\"");
       return out;
     }
   }
-  // 2. A device or a FIFO is written in place; a regular file is replaced.
-  if (exists && !S_ISREG(st.st_mode)) {
+  struct stat standard {};
+  if (::fstat(1, &standard) == 0 && S_ISREG(standard.st_mode) && same(standard)) {
+    fail_as_same_file(out, "standard output");
+    return out;
+  }
+  const std::string canonical = canonical_target(out.target);
+  for (const CreatedOutput& other : created_outputs) {
+    if (device) break;
+    if ((exists && other.exists && other.device == st.st_dev && other.inode == st.st_ino) ||
+        other.target == canonical) {
+      fail_as_same_file(out, "\"" + other.name + "\"");
+      return out;
+    }
+  }
+  // 3. A device or a FIFO is written in place; a regular file is replaced.
+  if (in_place) {
     out.fd = ::open(out.target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (out.fd < 0) {
       fail(out, errno);
@@ -267,14 +290,18 @@ Output create_output(const std::string& name, const std::vector<std::string>& in
       return out;
     }
     remove_stale_temporaries(out.target);
-    const int error = create_temporary(out, exists ? (st.st_mode & 07777) : new_file_mode());
+    const int error = create_temporary(out);
     if (error != 0) {
       fail(out, error);
       return out;
     }
-    if (exists && (st.st_uid != ::geteuid() || st.st_gid != ::getegid())) {
-      [[maybe_unused]] const int kept = ::fchown(out.fd, st.st_uid, st.st_gid);  // root only
+    // The owner first (root only; others may keep the group), as a change
+    // of owner clears the set-id bits.
+    if (exists && (st.st_uid != ::geteuid() || st.st_gid != ::getegid()) &&
+        ::fchown(out.fd, st.st_uid, st.st_gid) != 0) {
+      [[maybe_unused]] const int kept = ::fchown(out.fd, static_cast<uid_t>(-1), st.st_gid);
     }
+    ::fchmod(out.fd, exists ? (st.st_mode & 07777) : new_file_mode());
   }
   created_outputs.push_back({name, canonical, st.st_dev, st.st_ino, exists});
   if (!exists && !out.temporary.empty()) {
@@ -286,6 +313,20 @@ Output create_output(const std::string& name, const std::vector<std::string>& in
     }
   }
   return out;
+}
+
+void check_standard_output(const std::vector<std::string>& inputs) {
+  struct stat standard {};
+  if (::fstat(1, &standard) != 0 || !S_ISREG(standard.st_mode)) return;
+  for (const std::string& input : inputs) {
+    struct stat in {};
+    if (::stat(input.c_str(), &in) == 0 && in.st_dev == standard.st_dev && in.st_ino == standard.st_ino) {
+      Output& out = standard_output();
+      drop(out);
+      report_write_failure_reason("", "it is the same file as \"" + input + "\"");
+      return;
+    }
+  }
 }
 
 Output memory_output() { return Output{}; }

@@ -36,10 +36,14 @@ struct InputFile {
 };
 
 // Creates `name` for writing, as above. When it cannot be created, or when it
-// is the same file as one of `inputs` or as the outputs created before it
-// (compared by device and inode, links followed), the failure is reported and
-// the result drops everything written to it.
+// is the same file as one of `inputs`, as standard output or as an output
+// open now (compared by device and inode, links followed), the failure is
+// reported and the result drops everything written to it.
 Output create_output(const std::string& name, const std::vector<std::string>& inputs = {});
+
+// Refuses standard output, reported as a failure, when it is a regular file
+// that is the same as one of `inputs`: the run would write into what it reads.
+void check_standard_output(const std::vector<std::string>& inputs);
 
 // An Output that keeps everything in `buffer`, for tests.
 Output memory_output();
@@ -80,6 +84,6 @@ void protect_standard_descriptors();
 // from a signal handler.
 void remove_temporary_outputs();
 
-// Temporary files are named TEMPORARY_PREFIX + the target's name + "." and six
-// random characters, hidden beside the target.
-inline constexpr std::string_view temporary_prefix = ".";
+// Temporary files are named "." + the target's name + this + six random
+// letters and digits, hidden beside the target.
+inline constexpr std::string_view temporary_marker = ".tmp-patternladder-";

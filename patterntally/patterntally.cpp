@@ -23,6 +23,7 @@ int run_patterntally() {
   // 1. The corpus is opened and both outputs emptied before anything is read.
   LineReader corpus = open_lines(corpus_file);
   const std::vector<std::string> inputs = {corpus_file, valid_chars_file, recurrent_file, start_file};
+  check_standard_output(inputs);
   Output count_report = create_output(count_report_file, inputs);
   Output ranked = create_output(ranked_file, inputs);
   // 2. Definitions: valid characters first, as the others are checked against them.

@@ -394,3 +394,37 @@ TEST(SurviveFailure, OutOfMemory) {
     EXPECT_EQ(listing_of(merged(files, {{long_file, ""}})), list_files(s));
   }
 }
+
+// Odd names around the outputs: a loop of links is refused as opening it
+// would be; standard output into an input or an output is refused; a file
+// that only looks like a temporary is left alone.
+TEST(SurviveFailure, OddOutputSetUps) {
+  struct Case {
+    std::string what, program, setup, redirect, err, kept;
+    int status;
+  };
+  const std::string tally = "patterntally: cannot write ";
+  const std::vector<Case> cases = {
+      {"loop of links", patterntally, "ln -s b " + report_file + " && ln -s " + report_file + " b", "",
+       tally + "\"" + report_file + "\": " + std::strerror(ELOOP) + "\n", corpus_file, 1},
+      {"standard output into the corpus", patterntally, "true", ">> " + corpus_file,
+       tally + "standard output: it is the same file as \"" + corpus_file + "\"\n", corpus_file, 1},
+      {"standard output into the code map", bitladder, "true", "> " + map_file,
+       "bitladder: cannot write \"" + map_file + "\": it is the same file as standard output\n",
+       ranked_file, 1},
+      {"a file named like a temporary", patterntally, "echo mine > ." + report_file + ".tmp-backup", "",
+       "", "." + report_file + ".tmp-backup", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Scratch s;
+    make_scratch(s, "odd");
+    seed(s, merged(tally_inputs, ladder_inputs));
+    ASSERT_EQ(0, std::system(("cd '" + s.dir.string() + "' && " + c.setup).c_str()));
+    const std::string kept = get_file(s, c.kept);
+    const RunResult r = run_in(s, c.program, c.redirect);
+    EXPECT_EQ(c.status, r.status);
+    EXPECT_EQ(c.err, r.err);
+    EXPECT_EQ(kept, get_file(s, c.kept));
+  }
+}
