@@ -410,10 +410,10 @@ TEST(SurviveFailure, OddOutputSetUps) {
       {"standard output into the corpus", patterntally, "true", ">> " + corpus_file,
        tally + "standard output: it is the same file as \"" + corpus_file + "\"\n", corpus_file, 1},
       {"standard output into the code map", bitladder, "true", "> " + map_file,
-       "bitladder: cannot write \"" + map_file + "\": it is the same file as standard output\n",
-       ranked_file, 1},
-      {"a file named like a temporary", patterntally, "echo mine > ." + report_file + ".tmp-backup", "",
-       "", "." + report_file + ".tmp-backup", 0},
+       "bitladder: cannot write \"" + map_file + "\": it is the same file as standard output\n", ranked_file,
+       1},
+      {"a file named like a temporary", patterntally, "echo mine > ." + report_file + ".tmp-backup", "", "",
+       "." + report_file + ".tmp-backup", 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
