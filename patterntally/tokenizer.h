@@ -102,6 +102,23 @@ inline constexpr std::size_t dense_table_limit = std::size_t{2} << 20;
 inline constexpr std::size_t stream_count = 4;
 inline constexpr std::size_t line_stream_count = 8;
 
+// The child of `node` on `byte`, or no_node.
+inline std::uint32_t child_of(const Tokenizer& t, std::uint32_t node, unsigned char byte) {
+  if (t.root_child[byte] == no_node) return no_node;  // not valid: the table's line ends are no children
+  if (!t.table.empty()) {
+    const std::uint32_t entry = t.table[(std::size_t{node} << t.row_shift) + t.byte_class[byte]];
+    return (entry & (fail_bit | slow_bit)) != 0 ? no_node : entry >> t.row_shift;
+  }
+  if (node == 0) return t.root_child[byte];
+  for (std::uint32_t c = t.first_child[node]; c != no_node; c = t.next_sibling[c]) {
+    if (t.edge[c] == byte) return c;
+  }
+  return no_node;
+}
+
+// Rows of counters: the trie's nodes, then the line-start rows.
+inline std::size_t counted_rows(const Tokenizer& t) { return t.parent.size() + t.line_start_depth.size(); }
+
 // Which of the walks build_tokenizer prepares. They count the same; the first
 // that applies is the fastest.
 enum class TokenizerWalk {
