@@ -22,6 +22,17 @@ LineReader open_lines(const std::string& name) {
   return reader;
 }
 
+void reserve_bytes(ReadBuffer& buffer, std::size_t size) {
+  if (buffer.size >= size) return;
+  // An eighth more each time: a long line costs little more than itself.
+  size = std::max(size, buffer.size + buffer.size / 8);
+  void* grown = std::realloc(buffer.data(), size);
+  if (grown == nullptr) fail_out_of_memory();
+  static_cast<void>(buffer.bytes.release());
+  buffer.bytes.reset(static_cast<char*>(grown));
+  buffer.size = size;
+}
+
 bool refill_lines(LineReader& reader) {
   if (reader.at_end) return false;
   // Keep the unfinished line, moved to the front; grow when it fills the buffer.
@@ -31,15 +42,7 @@ bool refill_lines(LineReader& reader) {
   }
   reader.begin = 0;
   reader.end = kept;
-  if (reader.buffer.size < kept + line_block_size) {
-    // An eighth more each time: a long line costs little more than itself.
-    const std::size_t size = std::max(kept + line_block_size, reader.buffer.size + reader.buffer.size / 8);
-    void* grown = std::realloc(reader.buffer.data(), size);
-    if (grown == nullptr) fail_out_of_memory();
-    static_cast<void>(reader.buffer.bytes.release());
-    reader.buffer.bytes.reset(static_cast<char*>(grown));
-    reader.buffer.size = size;
-  }
+  reserve_bytes(reader.buffer, kept + line_block_size);
   const std::size_t wanted = reader.buffer.size - kept;
   errno = 0;
   const std::size_t got = std::fread(reader.buffer.data() + kept, 1, wanted, reader.file);

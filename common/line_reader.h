@@ -26,6 +26,9 @@ struct ReadBuffer {
   char* data() const { return bytes.get(); }
 };
 
+// Makes `buffer` hold at least `size` bytes, keeping those it holds.
+void reserve_bytes(ReadBuffer& buffer, std::size_t size);
+
 struct LineReader {
   std::FILE* file = nullptr;  // null: the file reads as empty
   std::string name;

@@ -95,6 +95,14 @@ std::string follow_links(const std::string& name) {
   return path;
 }
 
+// How the names of the temporaries of `target` begin.
+std::string temporary_name_prefix(const std::string& target) {
+  std::string prefix = ".";
+  prefix += base_of(target);
+  prefix += temporary_marker;
+  return prefix;
+}
+
 // The target as an absolute path of its directory and its name, for telling
 // two names of one file that does not exist yet apart.
 std::string canonical_target(const std::string& target) {
@@ -134,7 +142,7 @@ bool is_temporary_suffix(std::string_view rest) {
 // are gone for good.
 void remove_stale_temporaries(const std::string& target) {
   const std::string dir = directory_of(target);
-  const std::string prefix = "." + base_of(target) + std::string(temporary_marker);
+  const std::string prefix = temporary_name_prefix(target);
   DIR* d = ::opendir(dir.c_str());
   if (d == nullptr) return;
   while (const dirent* entry = ::readdir(d)) {
@@ -166,8 +174,7 @@ mode_t new_file_mode() {
 // Creates the temporary beside `out.target`, locked; the errno value on
 // failure.
 int create_temporary(Output& out) {
-  const std::string pattern =
-      directory_of(out.target) + "/." + base_of(out.target) + std::string(temporary_marker) + "XXXXXX";
+  const std::string pattern = directory_of(out.target) + "/" + temporary_name_prefix(out.target) + "XXXXXX";
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string path = pattern;
     const int fd = ::mkstemp(path.data());

@@ -52,6 +52,18 @@ std::string option_text(std::string_view argument, int short_option) {
   return text;
 }
 
+// A number of threads from 1 to 1024, or 0 for the default.
+bool read_thread_count(std::string_view text, unsigned& threads) {
+  if (text.empty() || text.size() > 4 || text.find_first_not_of("0123456789") != std::string_view::npos) {
+    return false;
+  }
+  unsigned n = 0;
+  for (const char digit : text) n = n * 10 + static_cast<unsigned>(digit - '0');
+  if (n > 1024) return false;
+  if (n != 0) threads = n;
+  return true;
+}
+
 int print_and_end(std::string_view text) {
   Output& out = standard_output();
   write_output(out, text);
@@ -78,13 +90,17 @@ void start_program(std::string_view name) {
   std::set_new_handler([] { fail_out_of_memory(); });
 }
 
-int read_command_line(int argc, char** argv, std::string_view usage, std::string_view version) {
-  static const option long_options[] = {
+int read_command_line(int argc, char** argv, std::string_view usage, std::string_view version,
+                      unsigned* threads) {
+  static const option all_options[] = {
       {"help", no_argument, nullptr, 'h'},
       {"version", no_argument, nullptr, 'V'},
       {"directory", required_argument, nullptr, 'C'},
+      {"threads", required_argument, nullptr, 'j'},
       {nullptr, 0, nullptr, 0},
   };
+  static const option common_options[] = {all_options[0], all_options[1], all_options[2], all_options[4]};
+  const option* long_options = threads != nullptr ? all_options : common_options;
   bool help = false;
   bool show_version = false;
   std::vector<std::string> directories;
@@ -92,7 +108,8 @@ int read_command_line(int argc, char** argv, std::string_view usage, std::string
   for (;;) {
     // The argument being read: options stop at the first that is not one.
     const std::string_view current = optind < argc ? argv[optind] : "";
-    const int option = getopt_long(argc, argv, "+:hC:", long_options, nullptr);
+    const int option =
+        getopt_long(argc, argv, threads != nullptr ? "+:hC:j:" : "+:hC:", long_options, nullptr);
     if (option == -1) break;
     switch (option) {
       case 'h':
@@ -103,6 +120,11 @@ int read_command_line(int argc, char** argv, std::string_view usage, std::string
         break;
       case 'C':
         directories.emplace_back(optarg);
+        break;
+      case 'j':
+        if (!read_thread_count(optarg, *threads)) {
+          return usage_error("invalid number of threads \"" + std::string(optarg) + "\"");
+        }
         break;
       case ':':
         return usage_error("option \"" + option_text(current, optopt) + "\" needs an argument");

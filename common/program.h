@@ -16,8 +16,10 @@ extern const std::string_view copyright_lines;
 
 // Reads the command line: "-h" or "--help" prints `usage`, "--version" prints
 // `version` and the copyright lines; "-C DIR" (or "--directory=DIR") makes
-// the program work in DIR. Anything else is a usage error, reported on
-// standard error before any file is touched. Returns -1 when the run is to go
-// on, else the exit status to end with: 0 after help or version (1 when
-// standard output failed), 2 after a usage error.
-int read_command_line(int argc, char** argv, std::string_view usage, std::string_view version);
+// the program work in DIR; when `threads` is given, "-j N" (or "--threads=N")
+// sets it to N, from 1 to 1024, and 0 leaves it as it is. Anything else is a
+// usage error, reported on standard error before any file is touched. Returns
+// -1 when the run is to go on, else the exit status to end with: 0 after help
+// or version (1 when standard output failed), 2 after a usage error.
+int read_command_line(int argc, char** argv, std::string_view usage, std::string_view version,
+                      unsigned* threads = nullptr);

@@ -13,7 +13,7 @@
 namespace {
 
 constexpr std::string_view usage =
-    "Usage: patterntally [-C DIR]\n"
+    "Usage: patterntally [-C DIR] [-j N]\n"
     "Counts the patterns of the websites listed in websites.txt and ranks them,\n"
     "most frequent first. Works in the directory that holds its files.\n"
     "\n"
@@ -30,6 +30,8 @@ constexpr std::string_view usage =
     "that fails to write it, or is interrupted, leaves the previous one as it was.\n"
     "\n"
     "  -C, --directory=DIR  work in DIR instead of the current directory\n"
+    "  -j, --threads=N      count with N threads (default: one per core; 0: the\n"
+    "                       default); the output is the same for every N\n"
     "  -h, --help           print this text and exit\n"
     "      --version        print the version and exit\n"
     "\n"
@@ -44,7 +46,8 @@ constexpr std::string_view version = "patterntally " PATTERNLADDER_VERSION "\n";
 
 int main(int argc, char** argv) {
   start_program("patterntally");
-  const int ended = read_command_line(argc, argv, usage, version);
+  unsigned threads = default_thread_count();
+  const int ended = read_command_line(argc, argv, usage, version, &threads);
   if (ended >= 0) return ended;
-  return run_patterntally();
+  return run_patterntally(threads);
 }

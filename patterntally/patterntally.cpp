@@ -18,7 +18,7 @@ FrequencyTable seed_frequency_table(const PatternList& valid, const PatternList&
   return table;
 }
 
-int run_patterntally() {
+int run_patterntally(unsigned threads) {
   Output& messages = standard_output();
   // 1. The corpus is opened and both outputs emptied before anything is read.
   LineReader corpus = open_lines(corpus_file);
@@ -34,9 +34,13 @@ int run_patterntally() {
   FrequencyTable table = seed_frequency_table(valid, recurrent);
   const StartMatcher start_matcher = build_start_matcher(start);
   Tokenizer tokenizer = build_tokenizer(valid, recurrent, start_matcher);
-  count_corpus(corpus, start_matcher, tokenizer, messages);
-  for (auto& [pattern, count] : take_token_counts(tokenizer)) {
-    table[pattern] += static_cast<std::int64_t>(count);
+  if (threads > 1) {
+    count_corpus_in_threads(corpus, start_matcher, tokenizer, threads, messages, table);
+  } else {
+    count_corpus(corpus, start_matcher, tokenizer, messages);
+    for (auto& [pattern, count] : take_token_counts(tokenizer)) {
+      table[pattern] += static_cast<std::int64_t>(count);
+    }
   }
   // 4. Rank and write; close in order.
   write_ranked_reports(table, count_report, ranked);

@@ -25,8 +25,24 @@ inline constexpr const char* ranked_file = "patterns_ordered_by_frequency.txt";
 std::uint64_t count_corpus(LineReader& corpus, const StartMatcher& start, Tokenizer& tokenizer,
                            Output& messages);
 
+// The number of threads that count by default: the cores this process may
+// run on.
+unsigned default_thread_count();
+
+// The bytes a thread reads at a time; a longer line grows its block.
+inline constexpr std::size_t thread_block_size = std::size_t{1} << 20;
+
+// Counts every line of `corpus` as count_corpus does, on `threads` threads,
+// each with its own copy of `tokenizer`, whose state it takes; adds the token
+// counts to `table`. Messages are written in line order, and a read failure
+// is reported after them, as by one thread. Returns the number of lines.
+std::uint64_t count_corpus_in_threads(LineReader& corpus, const StartMatcher& start, Tokenizer& tokenizer,
+                                      unsigned threads, Output& messages, FrequencyTable& table,
+                                      std::size_t block_size = thread_block_size);
+
 // Every valid-character entry and recurrent pattern, at count 0.
 FrequencyTable seed_frequency_table(const PatternList& valid, const PatternList& recurrent);
 
-// The whole run; returns the exit status (0, or 1 after a reported failure).
-int run_patterntally();
+// The whole run, counting on `threads` threads; returns the exit status (0,
+// or 1 after a reported failure).
+int run_patterntally(unsigned threads = 1);

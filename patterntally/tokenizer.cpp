@@ -77,13 +77,6 @@ std::vector<std::pair<std::string, std::uint64_t>> take_token_counts(Tokenizer& 
 
 namespace {
 
-// An invalid byte met by a part whose first line number is not known yet.
-struct HeldMessage {
-  std::uint64_t line;  // of the part, from 1
-  unsigned char byte;
-  std::string_view trimmed_line;
-};
-
 // One part of a block, walked line by line: by the walk that cuts lines
 // first, which knows each line's end before it walks it (`text_end`, `guarded`,
 // `done`), or by the walk with line ends in the table (`in_table`), which
@@ -94,19 +87,17 @@ struct Stream {
   std::uint32_t row = 0;                     // the walk's node, as a row offset
   const char* next_line = nullptr;           // where the next line starts
   const char* part_end = nullptr;
-  bool done = false;                    // no line left
-  bool guarded = false;                 // an invalid byte stands at text_end
-  bool in_table = false;                // the table walks the line ends
-  const char* line_start = nullptr;     // the current line (the one found last)
-  std::string_view trimmed_line;        // the current line, trimmed
-  const char* line_end = nullptr;       // the end of the line found last
-  std::uint64_t lines = 0;              // lines up to the current one; at the end, all
-  std::uint64_t first_line_number = 0;  // of the part; 0 while not known
-  std::uint64_t* pops = nullptr;        // this stream's counters: row v at [v * stride]
+  bool done = false;                 // no line left
+  bool guarded = false;              // an invalid byte stands at text_end
+  bool in_table = false;             // the table walks the line ends
+  const char* line_start = nullptr;  // the current line (the one found last)
+  std::string_view trimmed_line;     // the current line, trimmed
+  const char* line_end = nullptr;    // the end of the line found last
+  std::uint64_t lines = 0;           // lines up to the current one; at the end, all
+  std::uint64_t* pops = nullptr;     // this stream's counters: row v at [v * stride]
   std::uint64_t* ends = nullptr;
   std::size_t stride = 1;
-  Output* messages = nullptr;
-  std::vector<HeldMessage> held;  // while first_line_number is not known
+  std::vector<InvalidByte> held;  // lines numbered within the part
 };
 
 // Messages of a part held back at most this many before the walk falls back
@@ -182,11 +173,7 @@ void find_line_of(Stream& s, const char* at) {
 
 void report_invalid_byte(Stream& s, unsigned char byte) {
   if (s.in_table) find_line_of(s, reinterpret_cast<const char*>(s.next_byte - 1));
-  if (s.first_line_number == 0) {
-    s.held.push_back({s.lines, byte, s.trimmed_line});
-  } else {
-    write_invalid_byte_message(*s.messages, byte, s.first_line_number + s.lines - 1, s.trimmed_line);
-  }
+  s.held.push_back({s.lines, byte, s.trimmed_line});
 }
 
 // Moves one step from `node` on `byte` without the dense table's shortcuts:
@@ -546,8 +533,7 @@ void walk_parts(Tokenizer& t, const StartMatcher& start, std::array<Stream, line
 
 }  // namespace
 
-std::uint64_t count_block(Tokenizer& t, const StartMatcher& start, std::string_view block,
-                          std::uint64_t first_line_number, Output& messages) {
+RangeCount count_range(Tokenizer& t, const StartMatcher& start, std::string_view block) {
   const std::size_t rows = counted_rows(t);
   const std::size_t streams = t.pop_count.size() / rows;
   // 1. Cut the block after line feeds into parts of about equal size, and
@@ -571,8 +557,6 @@ std::uint64_t count_block(Tokenizer& t, const StartMatcher& start, std::string_v
     s.pops = t.pop_count.data() + k;
     s.ends = t.end_count.data() + k;
     s.stride = streams;
-    s.messages = &messages;
-    s.first_line_number = k == 0 ? first_line_number : 0;
     if (t.line_start_row != 0) {
       s.in_table = true;
       s.row = t.line_start_row;
@@ -585,15 +569,10 @@ std::uint64_t count_block(Tokenizer& t, const StartMatcher& start, std::string_v
   }
   // 2. Side by side, through the dense table.
   if (!t.table.empty()) walk_parts(t, start, parts, streams);
-  // 3. Finish the parts in order; each part's first line number is known
-  //    once the parts before it are done.
-  std::uint64_t lines = 0;
+  // 3. Finish the parts in order; each part's lines follow those before it.
+  RangeCount range;
   for (std::size_t k = 0; k < streams; ++k) {
     Stream& s = parts[k];
-    s.first_line_number = first_line_number + lines;
-    for (const HeldMessage& m : s.held) {
-      write_invalid_byte_message(messages, m.byte, s.first_line_number + m.line - 1, m.trimmed_line);
-    }
     if (s.in_table) {
       finish_in_table(t, start, s);
       const char* const begin = k == 0 ? block.data() : parts[k - 1].part_end;
@@ -602,7 +581,25 @@ std::uint64_t count_block(Tokenizer& t, const StartMatcher& start, std::string_v
     } else {
       finish_stream(t, start, s);
     }
-    lines += s.lines;
+    for (InvalidByte m : s.held) {
+      m.line += range.lines;
+      range.invalid_bytes.push_back(m);
+    }
+    range.lines += s.lines;
   }
-  return lines;
+  return range;
+}
+
+void write_invalid_byte_messages(Output& messages, const std::vector<InvalidByte>& invalid_bytes,
+                                 std::uint64_t first_line_number) {
+  for (const InvalidByte& m : invalid_bytes) {
+    write_invalid_byte_message(messages, m.byte, first_line_number + m.line - 1, m.trimmed_line);
+  }
+}
+
+std::uint64_t count_block(Tokenizer& t, const StartMatcher& start, std::string_view block,
+                          std::uint64_t first_line_number, Output& messages) {
+  const RangeCount range = count_range(t, start, block);
+  write_invalid_byte_messages(messages, range.invalid_bytes, first_line_number);
+  return range.lines;
 }

@@ -135,17 +135,40 @@ enum class TokenizerWalk {
 Tokenizer build_tokenizer(const PatternList& valid, const PatternList& recurrent, const StartMatcher& start,
                           TokenizerWalk walk = TokenizerWalk::lines_in_table);
 
-// Tokenises and counts every line of `block`: lines end at line feeds, and a
-// last line without one counts too (an empty block holds no line). Each line
-// is trimmed and loses its longest start pattern first. Invalid bytes are
-// reported to `messages`, in line order, numbered from `first_line_number`.
-// Returns the number of lines.
+// An invalid byte, reported in a message that quotes its line.
+struct InvalidByte {
+  std::uint64_t line;  // within the range counted, from 1
+  unsigned char byte;
+  std::string_view trimmed_line;  // within the range counted
+};
+
+// What counting a range of whole lines gives besides the token counts, which
+// stay in the tokeniser (see take_token_counts): its number of lines and its
+// invalid bytes, in line order. Counting consecutive ranges gives exactly what
+// one run over them together gives, once the line numbers of each range are
+// moved on by the lines of the ranges before it.
+struct RangeCount {
+  std::uint64_t lines = 0;
+  std::vector<InvalidByte> invalid_bytes;
+};
+
+// Tokenises and counts every line of `range`: lines end at line feeds, and a
+// last line without one counts too (an empty range holds no line). Each line
+// is trimmed and loses its longest start pattern first.
 //
-// With the dense table, the block is cut at line ends into `stream_count` or
+// With the dense table, the range is cut at line ends into `stream_count` or
 // `line_stream_count` parts that are walked side by side, one byte of each in
 // turn: the walks do not depend on each other, so the processor overlaps
 // their table lookups.
 // `start` is the matcher the tokeniser was built with.
+RangeCount count_range(Tokenizer& t, const StartMatcher& start, std::string_view range);
+
+// Writes the message of each invalid byte of a range whose first line is
+// `first_line_number`.
+void write_invalid_byte_messages(Output& messages, const std::vector<InvalidByte>& invalid_bytes,
+                                 std::uint64_t first_line_number);
+
+// count_range, then its messages: returns the number of lines.
 std::uint64_t count_block(Tokenizer& t, const StartMatcher& start, std::string_view block,
                           std::uint64_t first_line_number, Output& messages);
 

@@ -1,0 +1,178 @@
+// Counting the corpus on several threads. Each thread takes the next block of
+// whole lines, read straight into one of a fixed number of buffers, counts it
+// with its own copy of the tokeniser, and hands it back. Blocks are read in
+// order and numbered; their messages are written in that order, with line
+// numbers that follow the lines of the blocks before, by whichever thread
+// hands back the block that is next. So the output depends neither on the
+// number of threads nor on their timing.
+#include <sched.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <condition_variable>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "failure.h"
+#include "patterntally.h"
+
+namespace {
+
+struct Block {
+  ReadBuffer bytes;
+  std::size_t size = 0;      // bytes[0, size): whole lines
+  std::uint64_t number = 0;  // in reading order, from 0
+  RangeCount range;
+};
+
+struct SharedRun {
+  const StartMatcher* start = nullptr;
+  Output* messages = nullptr;
+
+  // Reading, under `read_mutex`.
+  std::mutex read_mutex;
+  LineReader* corpus = nullptr;
+  std::string carry;  // bytes read after the last line feed
+  std::uint64_t next_number = 0;
+  bool at_end = false;
+  int read_error = 0;  // reported once the messages before it are out
+
+  // Blocks free and blocks counted, under `state_mutex`.
+  std::mutex state_mutex;
+  std::condition_variable block_freed;
+  std::vector<std::unique_ptr<Block>> free_blocks;
+  std::map<std::uint64_t, std::unique_ptr<Block>> counted;
+  std::uint64_t next_to_write = 0;
+  bool writing = false;     // a thread is writing messages
+  std::uint64_t lines = 0;  // of the blocks written, read by the writing thread only
+  std::size_t block_size = thread_block_size;
+};
+
+// Reads the next block of whole lines into `b`: what was left after the last
+// line feed, then reads until a line feed comes or the input ends. False when
+// nothing is left.
+bool read_block(SharedRun& run, Block& b) {
+  b.size = run.carry.size();
+  reserve_bytes(b.bytes, b.size + run.block_size);
+  if (b.size != 0) std::memcpy(b.bytes.data(), run.carry.data(), b.size);
+  run.carry.clear();
+  std::size_t searched = b.size;  // bytes known to hold no line feed
+  while (!run.at_end && run.corpus->file != nullptr) {
+    reserve_bytes(b.bytes, b.size + run.block_size);
+    errno = 0;
+    const std::size_t got = std::fread(b.bytes.data() + b.size, 1, b.bytes.size - b.size, run.corpus->file);
+    if (got == 0) {
+      if (std::ferror(run.corpus->file)) run.read_error = errno != 0 ? errno : EIO;
+      run.at_end = true;
+      break;
+    }
+    b.size += got;
+    const void* lf = ::memrchr(b.bytes.data() + searched, '\n', b.size - searched);
+    if (lf != nullptr) {
+      const auto end = static_cast<std::size_t>(static_cast<const char*>(lf) - b.bytes.data()) + 1;
+      run.carry.assign(b.bytes.data() + end, b.size - end);
+      b.size = end;
+      break;
+    }
+    searched = b.size;
+  }
+  if (run.corpus->file == nullptr) run.at_end = true;
+  if (b.size == 0) return false;
+  b.number = run.next_number++;
+  return true;
+}
+
+std::unique_ptr<Block> take_free_block(SharedRun& run) {
+  std::unique_lock lock(run.state_mutex);
+  run.block_freed.wait(lock, [&] { return !run.free_blocks.empty(); });
+  std::unique_ptr<Block> b = std::move(run.free_blocks.back());
+  run.free_blocks.pop_back();
+  return b;
+}
+
+void give_back(SharedRun& run, std::unique_ptr<Block> b) {
+  b->range = RangeCount{};
+  const std::lock_guard lock(run.state_mutex);
+  run.free_blocks.push_back(std::move(b));
+  run.block_freed.notify_one();
+}
+
+// Files a counted block; then, unless another thread is at it, writes the
+// messages of every block that is next, in order, and frees them.
+void hand_back(SharedRun& run, std::unique_ptr<Block> b) {
+  std::unique_lock lock(run.state_mutex);
+  const std::uint64_t number = b->number;
+  run.counted.emplace(number, std::move(b));
+  if (run.writing) return;
+  run.writing = true;
+  for (auto next = run.counted.find(run.next_to_write); next != run.counted.end();
+       next = run.counted.find(run.next_to_write)) {
+    std::unique_ptr<Block> block = std::move(next->second);
+    run.counted.erase(next);
+    lock.unlock();
+    write_invalid_byte_messages(*run.messages, block->range.invalid_bytes, run.lines + 1);
+    run.lines += block->range.lines;
+    block->range = RangeCount{};
+    lock.lock();
+    ++run.next_to_write;
+    run.free_blocks.push_back(std::move(block));
+    run.block_freed.notify_one();
+  }
+  run.writing = false;
+}
+
+void count_blocks(SharedRun& run, Tokenizer& tokenizer) {
+  for (;;) {
+    std::unique_ptr<Block> b = take_free_block(run);
+    bool got = false;
+    {
+      const std::lock_guard lock(run.read_mutex);
+      got = read_block(run, *b);
+    }
+    if (!got) {
+      give_back(run, std::move(b));
+      return;
+    }
+    b->range = count_range(tokenizer, *run.start, std::string_view(b->bytes.data(), b->size));
+    hand_back(run, std::move(b));
+  }
+}
+
+}  // namespace
+
+unsigned default_thread_count() {
+  cpu_set_t cpus;
+  CPU_ZERO(&cpus);
+  if (::sched_getaffinity(0, sizeof cpus, &cpus) == 0 && CPU_COUNT(&cpus) > 0) {
+    return static_cast<unsigned>(CPU_COUNT(&cpus));
+  }
+  return std::max(1u, std::thread::hardware_concurrency());
+}
+
+std::uint64_t count_corpus_in_threads(LineReader& corpus, const StartMatcher& start, Tokenizer& tokenizer,
+                                      unsigned threads, Output& messages, FrequencyTable& table,
+                                      std::size_t block_size) {
+  SharedRun run;
+  run.start = &start;
+  run.messages = &messages;
+  run.corpus = &corpus;
+  run.block_size = block_size;
+  // Enough blocks that every thread has one to count while others wait to
+  // be written.
+  for (unsigned i = 0; i < 2 * threads + 1; ++i) run.free_blocks.push_back(std::make_unique<Block>());
+  std::vector<Tokenizer> copies(threads - 1, tokenizer);
+  {
+    std::vector<std::jthread> workers;
+    for (Tokenizer& copy : copies) workers.emplace_back([&run, &copy] { count_blocks(run, copy); });
+    count_blocks(run, tokenizer);
+  }
+  if (run.read_error != 0) report_read_failure(corpus.name, run.read_error);
+  copies.push_back(std::move(tokenizer));
+  for (Tokenizer& t : copies) {
+    for (auto& [pattern, count] : take_token_counts(t)) table[pattern] += static_cast<std::int64_t>(count);
+  }
+  return run.lines;
+}
