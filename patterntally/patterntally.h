@@ -30,7 +30,7 @@ std::uint64_t count_corpus(LineReader& corpus, const StartMatcher& start, Tokeni
 unsigned default_thread_count();
 
 // The bytes a thread reads at a time; a longer line grows its block.
-inline constexpr std::size_t thread_block_size = std::size_t{1} << 20;
+inline constexpr std::size_t thread_block_size = std::size_t{1} << 18;
 
 // Counts every line of `corpus` as count_corpus does, on `threads` threads,
 // each with its own copy of `tokenizer`, whose state it takes; adds the token

@@ -40,12 +40,12 @@ std::string get_file(const Scratch& s, const std::string& name) {
 }
 
 RunResult run_in(const Scratch& s, const std::string& program, const std::string& redirect_stdout,
-                 const std::string& shell_prefix) {
+                 const std::string& shell_prefix, const std::string& arguments) {
   const fs::path out = s.dir.parent_path() / (s.dir.filename().string() + ".stdout");
   const fs::path err = s.dir.parent_path() / (s.dir.filename().string() + ".stderr");
   const std::string stdout_to = redirect_stdout.empty() ? "> '" + out.string() + "'" : redirect_stdout;
-  const std::string command = "cd '" + s.dir.string() + "' && " + shell_prefix + "'" + program +
-                              "' </dev/null " + stdout_to + " 2> '" + err.string() + "'";
+  const std::string command = "cd '" + s.dir.string() + "' && " + shell_prefix + "'" + program + "'" +
+                              arguments + " </dev/null " + stdout_to + " 2> '" + err.string() + "'";
   const int raw = std::system(command.c_str());
   RunResult r;
   r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;

@@ -33,10 +33,10 @@ struct RunResult {
 
 // Runs `program` (a path) in the scratch directory with no standard input;
 // `redirect_stdout` replaces the capture of standard output (e.g. ">/dev/full"),
-// and `shell_prefix` comes before the program in the shell command (e.g.
-// "umask 077 && exec ").
+// `shell_prefix` comes before the program in the shell command (e.g.
+// "umask 077 && exec "), and `arguments` after it.
 RunResult run_in(const Scratch& s, const std::string& program, const std::string& redirect_stdout = "",
-                 const std::string& shell_prefix = "");
+                 const std::string& shell_prefix = "", const std::string& arguments = "");
 
 // The names of all entries in the scratch directory, sorted.
 std::string list_files(const Scratch& s);
