@@ -43,13 +43,32 @@ bool refill_lines(LineReader& reader) {
   reader.begin = 0;
   reader.end = kept;
   reserve_bytes(reader.buffer, kept + line_block_size);
-  const std::size_t wanted = reader.buffer.size - kept;
-  errno = 0;
-  const std::size_t got = std::fread(reader.buffer.data() + kept, 1, wanted, reader.file);
+  int error = 0;
+  const std::size_t got = read_bytes(reader, reader.buffer.data() + kept, reader.buffer.size - kept, error);
   reader.end += got;
   if (got == 0) {
-    if (std::ferror(reader.file)) report_read_failure(reader.name, errno);
+    if (error != 0) report_read_failure(reader.name, error);
     reader.at_end = true;
+    return false;
+  }
+  return true;
+}
+
+std::size_t read_bytes(LineReader& reader, char* bytes, std::size_t size, int& error) {
+  if (reader.file == nullptr || reader.left == 0) return 0;
+  size = static_cast<std::size_t>(std::min<std::uint64_t>(size, reader.left));
+  errno = 0;
+  const std::size_t got = std::fread(bytes, 1, size, reader.file);
+  reader.left -= got;
+  if (got == 0 && std::ferror(reader.file)) error = errno != 0 ? errno : EIO;
+  return got;
+}
+
+bool read_only(LineReader& reader, std::uint64_t offset, std::uint64_t size) {
+  reader.left = size;
+  if (reader.file != nullptr && offset != 0 &&
+      ::fseeko(reader.file, static_cast<off_t>(offset), SEEK_SET) != 0) {
+    reader.left = 0;
     return false;
   }
   return true;

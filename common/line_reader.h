@@ -8,6 +8,7 @@
 // (see fail_out_of_memory).
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -35,7 +36,8 @@ struct LineReader {
   ReadBuffer buffer;
   std::size_t begin = 0;  // the unread bytes are buffer[begin, end)
   std::size_t end = 0;
-  bool at_end = false;  // nothing more will come from the file
+  bool at_end = false;              // nothing more will come from the file
+  std::uint64_t left = UINT64_MAX;  // bytes still to read (see read_only)
 };
 
 // The size of one read; lines longer than this grow the buffer.
@@ -84,6 +86,15 @@ inline bool next_line(LineReader& reader, std::string_view& line) {
 // end of the input. Mixes freely with next_line. `block` stays valid until the
 // next call.
 bool next_block(LineReader& reader, std::string_view& block);
+
+// Makes `reader` read only the `size` bytes of its file from `offset` on.
+// False, with nothing to read, when the file cannot be positioned there.
+bool read_only(LineReader& reader, std::uint64_t offset, std::uint64_t size);
+
+// Reads up to `size` bytes of the file into `bytes`, as much as `reader` is
+// still to read; the number read, 0 at the end. A read error is kept in
+// `error` (an errno value) and ends the input.
+std::size_t read_bytes(LineReader& reader, char* bytes, std::size_t size, int& error);
 
 // Closes the file.
 void close_lines(LineReader& reader);

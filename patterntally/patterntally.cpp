@@ -4,10 +4,12 @@
 #include "pattern_file.h"
 
 std::uint64_t count_corpus(LineReader& corpus, const StartMatcher& start, Tokenizer& tokenizer,
-                           Output& messages) {
+                           Output& messages, std::uint64_t first_line_number) {
   std::uint64_t lines = 0;
   std::string_view block;
-  while (next_block(corpus, block)) lines += count_block(tokenizer, start, block, lines + 1, messages);
+  while (next_block(corpus, block)) {
+    lines += count_block(tokenizer, start, block, first_line_number + lines, messages);
+  }
   return lines;
 }
 

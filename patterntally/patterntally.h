@@ -20,10 +20,11 @@ inline constexpr const char* count_report_file = "patterns_and_frequencies.txt";
 inline constexpr const char* ranked_file = "patterns_ordered_by_frequency.txt";
 
 // Reads every line of `corpus`: trims it, removes its start pattern, counts
-// its tokens in `tokenizer` and reports its invalid bytes to `messages`.
-// Returns the number of lines read.
+// its tokens in `tokenizer` and reports its invalid bytes to `messages`,
+// numbering its lines from `first_line_number`. Returns the number of lines
+// read.
 std::uint64_t count_corpus(LineReader& corpus, const StartMatcher& start, Tokenizer& tokenizer,
-                           Output& messages);
+                           Output& messages, std::uint64_t first_line_number = 1);
 
 // The number of threads that count by default: the cores this process may
 // run on.
@@ -38,6 +39,7 @@ inline constexpr std::size_t thread_block_size = std::size_t{1} << 18;
 // is reported after them, as by one thread. Returns the number of lines.
 std::uint64_t count_corpus_in_threads(LineReader& corpus, const StartMatcher& start, Tokenizer& tokenizer,
                                       unsigned threads, Output& messages, FrequencyTable& table,
+                                      std::uint64_t first_line_number = 1,
                                       std::size_t block_size = thread_block_size);
 
 // Every valid-character entry and recurrent pattern, at count 0.

@@ -48,6 +48,7 @@ struct SharedRun {
   std::uint64_t next_to_write = 0;
   bool writing = false;     // a thread is writing messages
   std::uint64_t lines = 0;  // of the blocks written, read by the writing thread only
+  std::uint64_t first_line_number = 1;
   std::size_t block_size = thread_block_size;
 };
 
@@ -60,12 +61,11 @@ bool read_block(SharedRun& run, Block& b) {
   if (b.size != 0) std::memcpy(b.bytes.data(), run.carry.data(), b.size);
   run.carry.clear();
   std::size_t searched = b.size;  // bytes known to hold no line feed
-  while (!run.at_end && run.corpus->file != nullptr) {
+  while (!run.at_end) {
     reserve_bytes(b.bytes, b.size + run.block_size);
-    errno = 0;
-    const std::size_t got = std::fread(b.bytes.data() + b.size, 1, b.bytes.size - b.size, run.corpus->file);
+    const std::size_t got =
+        read_bytes(*run.corpus, b.bytes.data() + b.size, b.bytes.size - b.size, run.read_error);
     if (got == 0) {
-      if (std::ferror(run.corpus->file)) run.read_error = errno != 0 ? errno : EIO;
       run.at_end = true;
       break;
     }
@@ -79,7 +79,6 @@ bool read_block(SharedRun& run, Block& b) {
     }
     searched = b.size;
   }
-  if (run.corpus->file == nullptr) run.at_end = true;
   if (b.size == 0) return false;
   b.number = run.next_number++;
   return true;
@@ -113,7 +112,7 @@ void hand_back(SharedRun& run, std::unique_ptr<Block> b) {
     std::unique_ptr<Block> block = std::move(next->second);
     run.counted.erase(next);
     lock.unlock();
-    write_invalid_byte_messages(*run.messages, block->range.invalid_bytes, run.lines + 1);
+    write_invalid_byte_messages(*run.messages, block->range.invalid_bytes, run.first_line_number + run.lines);
     run.lines += block->range.lines;
     block->range = RangeCount{};
     lock.lock();
@@ -154,12 +153,13 @@ unsigned default_thread_count() {
 
 std::uint64_t count_corpus_in_threads(LineReader& corpus, const StartMatcher& start, Tokenizer& tokenizer,
                                       unsigned threads, Output& messages, FrequencyTable& table,
-                                      std::size_t block_size) {
+                                      std::uint64_t first_line_number, std::size_t block_size) {
   SharedRun run;
   run.start = &start;
   run.messages = &messages;
   run.corpus = &corpus;
   run.block_size = block_size;
+  run.first_line_number = first_line_number;
   // Enough blocks that every thread has one to count while others wait to
   // be written.
   for (unsigned i = 0; i < 2 * threads + 1; ++i) run.free_blocks.push_back(std::make_unique<Block>());

@@ -66,7 +66,7 @@ TEST(Threads, SameAsOneThread) {
         Tokenizer t = built;
         FrequencyTable table;
         Counted many;
-        many.lines = count_corpus_in_threads(corpus, matcher, t, threads, messages, table, block_size);
+        many.lines = count_corpus_in_threads(corpus, matcher, t, threads, messages, table, 1, block_size);
         many.messages = messages.buffer;
         for (const auto& [token, count] : table) {
           if (count != 0) many.counts[token] = static_cast<std::uint64_t>(count);
