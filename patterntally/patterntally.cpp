@@ -13,6 +13,19 @@ std::uint64_t count_corpus(LineReader& corpus, const StartMatcher& start, Tokeni
   return lines;
 }
 
+std::uint64_t count_into_table(LineReader& corpus, const StartMatcher& start, Tokenizer& tokenizer,
+                               unsigned threads, Output& messages, FrequencyTable& table,
+                               std::uint64_t first_line_number) {
+  if (threads > 1) {
+    return count_corpus_in_threads(corpus, start, tokenizer, threads, messages, table, first_line_number);
+  }
+  const std::uint64_t lines = count_corpus(corpus, start, tokenizer, messages, first_line_number);
+  for (auto& [pattern, count] : take_token_counts(tokenizer)) {
+    table[pattern] += static_cast<std::int64_t>(count);
+  }
+  return lines;
+}
+
 FrequencyTable seed_frequency_table(const PatternList& valid, const PatternList& recurrent) {
   FrequencyTable table;
   for (const std::string& pattern : valid) table.emplace(pattern, 0);
@@ -36,14 +49,7 @@ int run_patterntally(unsigned threads) {
   FrequencyTable table = seed_frequency_table(valid, recurrent);
   const StartMatcher start_matcher = build_start_matcher(start);
   Tokenizer tokenizer = build_tokenizer(valid, recurrent, start_matcher);
-  if (threads > 1) {
-    count_corpus_in_threads(corpus, start_matcher, tokenizer, threads, messages, table);
-  } else {
-    count_corpus(corpus, start_matcher, tokenizer, messages);
-    for (auto& [pattern, count] : take_token_counts(tokenizer)) {
-      table[pattern] += static_cast<std::int64_t>(count);
-    }
-  }
+  count_into_table(corpus, start_matcher, tokenizer, threads, messages, table);
   // 4. Rank and write; close in order.
   write_ranked_reports(table, count_report, ranked);
   close_lines(corpus);

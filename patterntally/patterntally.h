@@ -42,6 +42,13 @@ std::uint64_t count_corpus_in_threads(LineReader& corpus, const StartMatcher& st
                                       std::uint64_t first_line_number = 1,
                                       std::size_t block_size = thread_block_size);
 
+// Counts `corpus` into `table` on `threads` threads, or in one pass when it
+// is 1, numbering its lines from `first_line_number`; returns the number of
+// lines.
+std::uint64_t count_into_table(LineReader& corpus, const StartMatcher& start, Tokenizer& tokenizer,
+                               unsigned threads, Output& messages, FrequencyTable& table,
+                               std::uint64_t first_line_number = 1);
+
 // Every valid-character entry and recurrent pattern, at count 0.
 FrequencyTable seed_frequency_table(const PatternList& valid, const PatternList& recurrent);
 

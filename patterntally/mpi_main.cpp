@@ -1,0 +1,238 @@
+// patterntally-mpi: one patterntally run spread over the ranks of an MPI job
+// (`mpirun -np N patterntally-mpi`, or srun), in a working directory that
+// every rank sees. Every rank reads the definition files and counts its own
+// byte range of "websites.txt", cut at line ends, with its threads; the counts
+// are summed on rank 0, which alone writes standard output and both reports:
+// the same bytes as patterntally in the same directory, for any number of
+// ranks. Each rank first counts the lines of its range, so that it knows the
+// number of its first line; rank 0 writes its messages as it counts, the
+// others keep theirs in a temporary file and send it to rank 0, in rank order.
+#include <fcntl.h>
+#include <mpi.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "failure.h"
+#include "pattern_file.h"
+#include "patterntally.h"
+#include "program.h"
+
+#ifndef PATTERNLADDER_VERSION
+#error "the build passes PATTERNLADDER_VERSION, the project version"
+#endif
+
+namespace {
+
+constexpr std::string_view usage =
+    "Usage: mpirun -np RANKS patterntally-mpi [-C DIR] [-j N]\n"
+    "patterntally spread over the ranks of an MPI job: each rank counts a part of\n"
+    "websites.txt; rank 0 writes the messages and both reports, the same bytes as\n"
+    "patterntally in the same directory. Every rank must see that directory.\n"
+    "\n"
+    "  -C, --directory=DIR  work in DIR instead of the current directory\n"
+    "  -j, --threads=N      count with N threads on each rank (default: one per\n"
+    "                       core the rank may run on; 0: the default)\n"
+    "  -h, --help           print this text and exit\n"
+    "      --version        print the version and exit\n"
+    "\n"
+    "Exit status: 0 when the run completed, 1 when a rank could not read or write\n"
+    "a file or ran out of memory (reported on standard error), 2 for a usage error.\n"
+    "\n"
+    "The manual: man patterntally\n";
+
+constexpr std::string_view version = "patterntally-mpi " PATTERNLADDER_VERSION "\n";
+
+constexpr int message_tag = 1;
+constexpr std::size_t message_chunk = std::size_t{1} << 20;
+
+// The byte where the first line at or after `offset` begins, reading `fd`;
+// `size` when none does.
+std::uint64_t line_start_at(int fd, std::uint64_t offset, std::uint64_t size) {
+  if (offset == 0 || offset >= size) return std::min(offset, size);
+  std::vector<char> bytes(std::size_t{1} << 16);
+  for (std::uint64_t at = offset - 1; at < size;) {  // the byte before `offset` may end a line
+    const ssize_t got = ::pread(fd, bytes.data(), bytes.size(), static_cast<off_t>(at));
+    if (got <= 0) return size;
+    const void* lf = std::memchr(bytes.data(), '\n', static_cast<std::size_t>(got));
+    if (lf != nullptr)
+      return at + static_cast<std::uint64_t>(static_cast<const char*>(lf) - bytes.data()) + 1;
+    at += static_cast<std::uint64_t>(got);
+  }
+  return size;
+}
+
+// The number of lines in [begin, end) of `fd`: its line feeds, and a last line
+// without one.
+std::uint64_t lines_in(int fd, std::uint64_t begin, std::uint64_t end) {
+  std::vector<char> bytes(std::size_t{1} << 20);
+  std::uint64_t lines = 0;
+  char last = '\n';
+  for (std::uint64_t at = begin; at < end;) {
+    const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(bytes.size(), end - at));
+    const ssize_t got = ::pread(fd, bytes.data(), wanted, static_cast<off_t>(at));
+    if (got <= 0) break;  // the count reports a read error
+    const auto n = static_cast<std::size_t>(got);
+    lines += static_cast<std::uint64_t>(std::count(bytes.data(), bytes.data() + n, '\n'));
+    last = bytes[n - 1];
+    at += n;
+  }
+  return lines + (begin < end && last != '\n' ? 1 : 0);
+}
+
+// Sends the bytes of `fd` to rank 0, a chunk at a time, then an empty chunk.
+void send_messages(int fd) {
+  std::vector<char> bytes(message_chunk);
+  for (off_t at = 0;;) {
+    const ssize_t got = ::pread(fd, bytes.data(), bytes.size(), at);
+    const int size = got > 0 ? static_cast<int>(got) : 0;
+    MPI_Send(bytes.data(), size, MPI_CHAR, 0, message_tag, MPI_COMM_WORLD);
+    if (size == 0) return;
+    at += got;
+  }
+}
+
+// Writes what rank `from` sends to `out`, up to its empty chunk.
+void receive_messages(int from, Output& out) {
+  std::vector<char> bytes(message_chunk);
+  for (;;) {
+    MPI_Status status;
+    MPI_Recv(bytes.data(), static_cast<int>(bytes.size()), MPI_CHAR, from, message_tag, MPI_COMM_WORLD,
+             &status);
+    int size = 0;
+    MPI_Get_count(&status, MPI_CHAR, &size);
+    if (size == 0) return;
+    write_output(out, std::string_view(bytes.data(), static_cast<std::size_t>(size)));
+  }
+}
+
+int run(int rank, int ranks, unsigned threads) {
+  const bool first = rank == 0;
+  Output quiet = memory_output();
+  quiet.failed = true;  // drops what the other ranks would print twice
+  Output& messages = first ? standard_output() : quiet;
+  // 1. As patterntally: the corpus, the outputs (on rank 0), the definitions.
+  LineReader corpus = open_lines(corpus_file);
+  const std::vector<std::string> inputs = {corpus_file, valid_chars_file, recurrent_file, start_file};
+  std::optional<Output> count_report;
+  std::optional<Output> ranked;
+  if (first) {
+    check_standard_output(inputs);
+    count_report = create_output(count_report_file, inputs);
+    ranked = create_output(ranked_file, inputs);
+  }
+  const PatternList valid = read_strings_from_file(valid_chars_file, {}, messages);
+  const PatternList recurrent = read_strings_from_file(recurrent_file, valid, messages);
+  const PatternList start = read_strings_from_file(start_file, valid, messages);
+  FrequencyTable table = seed_frequency_table(valid, recurrent);
+  const StartMatcher start_matcher = build_start_matcher(start);
+  Tokenizer tokenizer = build_tokenizer(valid, recurrent, start_matcher);
+
+  // 2. This rank's range, from the first line that begins in its share of the
+  //    bytes; a corpus that is no regular file is counted by rank 0 alone.
+  struct stat st {};
+  const int fd = corpus.file != nullptr ? ::fileno(corpus.file) : -1;
+  const bool split = fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  const std::uint64_t size = split ? static_cast<std::uint64_t>(st.st_size) : 0;
+  const auto share = [&](int r) {
+    return line_start_at(fd, size / static_cast<std::uint64_t>(ranks) * static_cast<std::uint64_t>(r), size);
+  };
+  const std::uint64_t begin = split ? share(rank) : 0;
+  const std::uint64_t end = split ? (rank + 1 == ranks ? size : share(rank + 1)) : 0;
+  if (split) {
+    read_only(corpus, begin, end - begin);
+  } else if (!first) {
+    read_only(corpus, 0, 0);
+  }
+  std::uint64_t lines = split ? lines_in(fd, begin, end) : 0;
+  std::uint64_t lines_before = 0;
+  MPI_Exscan(&lines, &lines_before, 1, MPI_UINT64_T, MPI_SUM, MPI_COMM_WORLD);
+  if (first) lines_before = 0;  // undefined on rank 0
+
+  // 3. Count; the other ranks keep their messages in a temporary file.
+  std::FILE* spool = first ? nullptr : std::tmpfile();
+  Output kept = memory_output();
+  if (spool != nullptr) {
+    kept.fd = ::fileno(spool);
+  } else if (!first) {
+    kept.failed = true;
+    report_write_failure_reason("", "no temporary file for the messages");
+  }
+  Output& mine = first ? messages : kept;
+  count_into_table(corpus, start_matcher, tokenizer, threads, mine, table, lines_before + 1);
+  close_lines(corpus);
+
+  // 4. The messages, in rank order, then the counts, on rank 0.
+  if (first) {
+    for (int r = 1; r < ranks; ++r) receive_messages(r, messages);
+  } else {
+    flush_output(kept);
+    send_messages(spool != nullptr ? ::fileno(spool) : -1);
+    if (spool != nullptr) std::fclose(spool);
+  }
+  std::vector<std::int64_t> counts;
+  for (const auto& [pattern, count] : table) counts.push_back(count);
+  std::vector<std::int64_t> sums(counts.size());
+  unsigned long long entries[2] = {counts.size(), ~static_cast<unsigned long long>(counts.size())};
+  MPI_Allreduce(MPI_IN_PLACE, entries, 2, MPI_UNSIGNED_LONG_LONG, MPI_MAX, MPI_COMM_WORLD);
+  const bool same_definitions = entries[0] == ~entries[1];  // every rank has as many entries
+  if (same_definitions) {
+    MPI_Reduce(counts.data(), sums.data(), static_cast<int>(counts.size()), MPI_INT64_T, MPI_SUM, 0,
+               MPI_COMM_WORLD);
+  } else if (first) {
+    report_write_failure_reason(count_report_file, "the ranks read different definition files");
+  }
+  int failed = exit_status();
+  MPI_Allreduce(MPI_IN_PLACE, &failed, 1, MPI_INT, MPI_MAX, MPI_COMM_WORLD);
+
+  // 5. Rank 0 writes the reports, unless the ranks disagree.
+  if (first) {
+    if (same_definitions) {
+      std::size_t i = 0;
+      for (auto& [pattern, count] : table) count = sums[i++];
+      write_ranked_reports(table, *count_report, *ranked);
+    } else {
+      count_report->failed = ranked->failed = true;
+    }
+    close_output(*count_report);
+    close_output(*ranked);
+    close_output(messages);
+  }
+  return std::max(failed, exit_status());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  start_program("patterntally-mpi");
+  MPI_Init(&argc, &argv);
+  int rank = 0;
+  int ranks = 1;
+  MPI_Comm_rank(MPI_COMM_WORLD, &rank);
+  MPI_Comm_size(MPI_COMM_WORLD, &ranks);
+  // Rank 0 answers the command line; the others read it in silence.
+  const int saved[2] = {rank == 0 ? -1 : ::dup(1), rank == 0 ? -1 : ::dup(2)};
+  if (rank != 0) {
+    const int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(null, 1);
+    ::dup2(null, 2);
+    ::close(null);
+  }
+  unsigned threads = default_thread_count();
+  const int ended = read_command_line(argc, argv, usage, version, &threads);
+  if (rank != 0) {
+    ::dup2(saved[0], 1);
+    ::dup2(saved[1], 2);
+    ::close(saved[0]);
+    ::close(saved[1]);
+  }
+  const int status = ended >= 0 ? ended : run(rank, ranks, threads);
+  MPI_Finalize();
+  return status;
+}

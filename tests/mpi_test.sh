@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# patterntally-mpi on 1, 2, 3 and 5 ranks gives, byte for byte, the standard
+# output, standard error, exit status and files of patterntally on one
+# thread: on the example, on a corpus of many blocks with invalid bytes and a
+# last line without a line feed, on fewer lines than ranks, on an empty or
+# missing corpus, and with unusable definition lines.
+# Usage: mpi_test.sh PATTERNTALLY_MPI|none PATTERNTALLY EXAMPLES_DIR [MPIEXEC]
+set -euo pipefail
+mpi=$1 patterntally=$(realpath "$2") examples=$(realpath "$3") mpiexec=${4:-mpirun}
+if [[ $mpi == none ]] || ! command -v "$mpiexec" >/dev/null; then
+  echo "SKIPPED: no MPI here (apt-get install openmpi-bin libopenmpi-dev), so patterntally-mpi is not tested"
+  exit 77
+fi
+mpi=$(realpath "$mpi")
+work=$(mktemp -d); trap 'rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*"; exit 1; }
+# Root may run MPI jobs here (CI runs as root); more ranks than cores.
+run_mpi() { "$mpiexec" --allow-run-as-root --oversubscribe -np "$@"; }
+export ASAN_OPTIONS=detect_leaks=0  # the MPI library's own allocations
+
+make_case() {  # NAME: a directory with the example definitions and a corpus
+  local dir=$work/$1
+  mkdir "$dir"
+  cp "$examples"/patterns_{valid_chars,recurrent,start}.txt "$dir"/
+  case $1 in
+    example) cp "$examples/websites.txt" "$dir"/ ;;
+    generated)
+      python3 - "$dir/websites.txt" <<'PY'
+import random, sys
+r = random.Random(3)
+valid, invalid = "abcdefgh.:/-", "# \r\x01\xe9"
+out = bytearray()
+while len(out) < 3 << 20:
+    n = r.randrange(3000) if r.randrange(1000) == 0 else r.randrange(60)
+    out += bytes(ord(invalid[r.randrange(5)]) if r.randrange(64) == 0 else ord(valid[r.randrange(12)])
+                 for _ in range(n))
+    out += b"\r\n" if r.randrange(8) == 0 else b"\n"
+out += b"https://www.ab#"
+open(sys.argv[1], "wb").write(bytes(out))
+PY
+      ;;
+    few-lines) printf 'ab#\n%*s#\n' 100000 '' | tr ' ' 'a' >"$dir/websites.txt" ;;
+    empty) : >"$dir/websites.txt" ;;
+    missing) ;;
+    bad-definitions)
+      cp "$examples/websites.txt" "$dir"/
+      printf '<a>\nno brackets\n<a#>\n<ab\n' >>"$dir/patterns_recurrent.txt" ;;
+  esac
+}
+
+for name in example generated few-lines empty missing bad-definitions; do
+  make_case "$name"
+  dir=$work/$name
+  (cd "$dir" && "$patterntally" -j 1 >"$work/expected.out" 2>"$work/expected.err"; echo $? >"$work/expected.status")
+  cat "$dir"/patterns_and_frequencies.txt "$dir"/patterns_ordered_by_frequency.txt >"$work/expected.files"
+  for ranks in 1 2 3 5; do
+    for threads in 1 2; do
+      rm -f "$dir"/patterns_and_frequencies.txt "$dir"/patterns_ordered_by_frequency.txt
+      status=0
+      (cd "$dir" && run_mpi "$ranks" "$mpi" -j "$threads" >"$work/got.out" 2>"$work/got.err") || status=$?
+      what="$name, $ranks ranks of $threads threads"
+      [[ $status == "$(cat "$work/expected.status")" ]] || fail "$what: exit status $status"
+      cmp -s "$work/expected.out" "$work/got.out" || fail "$what: standard output differs"
+      cmp -s "$work/expected.err" "$work/got.err" || fail "$what: standard error differs: $(head -c 300 "$work/got.err")"
+      cat "$dir"/patterns_and_frequencies.txt "$dir"/patterns_ordered_by_frequency.txt >"$work/got.files"
+      cmp -s "$work/expected.files" "$work/got.files" || fail "$what: the reports differ"
+    done
+  done
+  echo "same as patterntally: $name"
+done
+echo "PASS: patterntally-mpi"
