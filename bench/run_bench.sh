@@ -5,8 +5,11 @@
 #   bash bench/run_bench.sh [--size MiB] [--reps N] [--memory] [--micro] [--profile] [--all]
 #
 # With no mode flag it measures throughput: `cat` and read_floor (the line
-# reader alone) over a generated corpus, patterntally on it with the example
-# definitions and with large sets of 2,000 and 10,000 patterns, patterntally on
+# reader alone) over a generated corpus, patterntally on one thread on it with
+# the example definitions and with large sets of 2,000 and 10,000 patterns,
+# patterntally with 2 and with all threads (the default) on the 2,000 set,
+# patterntally-mpi (when built) on 1 and 2 ranks of one thread, also on a
+# corpus where 1% of the bytes are invalid, patterntally on
 # an adversarial corpus with the adversarial set, and bitladder against
 # `awk '!seen[$0]++'` on ranked files of 100,000 and 1,000,000 distinct lines
 # (and gawk too, when it is present and awk is another awk).
@@ -59,11 +62,14 @@ note "building into ${build#"$root"/}"
 targets=(patterntally bitladder read_floor measure)
 has_mode micro && targets+=(tokenizer_bench)
 (cd "$root" && cmake --preset bench -B "$build" >>"$log" 2>&1 &&
+  { ! cmake --build "$build" --target help | grep -q patterntally-mpi || targets+=(patterntally-mpi); } &&
   cmake --build "$build" -j 2 --target "${targets[@]}" >>"$log" 2>&1) ||
   { echo "run_bench.sh: the build failed, see ${log#"$root"/}" >&2; tail -n 30 "$log" >&2; exit 1; }
 patterntally="$build/patterntally/patterntally"
 bitladder="$build/bitladder/bitladder"
 read_floor="$build/bench/read_floor"
+patterntally_mpi="$build/patterntally/patterntally-mpi"
+mpirun="$(command -v mpirun || true)"
 measure="$build/bench/measure"
 
 # 2. Inputs, made once and kept in the work directory; a stamp marks each one
@@ -143,10 +149,15 @@ corpus_run() {  # corpus_run NAME LABEL CORPUS DEFS_DIR_OR_- COMMAND...
   ln -s "$corpus_file" "$work/runs/$1/websites.txt"
 }
 
-pt_run() {  # pt_run NAME CORPUS SET LABEL_SUFFIX: patterntally with the set's definitions
+pt_run() {  # pt_run NAME CORPUS SET LABEL_SUFFIX [OPTIONS]: patterntally with the set's definitions
   local count
   count="$(wc -l <"$work/defs/$3/patterns_recurrent.txt")"
-  corpus_run "$1" "patterntally, $3 set ($count patterns)$4" "$2" "$work/defs/$3" "$patterntally"
+  corpus_run "$1" "patterntally, $3 set ($count patterns)$4" "$2" "$work/defs/$3" "$patterntally" "${@:5}"
+}
+
+mpi_run() {  # mpi_run NAME CORPUS RANKS LABEL_SUFFIX: patterntally-mpi, ranks of one thread, 2,000 set
+  corpus_run "$1" "patterntally-mpi, $3 rank(s) of 1 thread, large2000 set$4" "$2" "$work/defs/large2000" \
+    "$mpirun" --allow-run-as-root --oversubscribe -np "$3" "$patterntally_mpi" -j 1
 }
 
 ranked_run() {  # ranked_run NAME LABEL RANKED_FILE COMMAND...
@@ -202,8 +213,27 @@ if has_mode throughput; then
   corpus_run cat "cat websites.txt" "$web" - cat websites.txt
   corpus_run read_floor "read_floor (line reader only)" "$web" - "$read_floor" websites.txt
   for set in example large2000 large10000; do
-    pt_run "pt-$set" "$web" "$set" ""
+    pt_run "pt-$set" "$web" "$set" "" -j 1
   done
+  pt_run pt-large2000-j2 "$web" large2000 ", 2 threads" -j 2
+  pt_run pt-large2000-all "$web" large2000 ", all $(nproc) threads (the default)"
+  if [[ -x "$patterntally_mpi" && -n "$mpirun" ]]; then
+    invalid="$work/inputs/websites-${size}MiB-1pc-invalid.txt"
+    if ! made "$invalid"; then  # every 100th byte that is no line feed becomes '#'
+      note "writing ${invalid##*/}"
+      python3 -c 'import sys
+data = bytearray(open(sys.argv[1], "rb").read())
+for i in range(50, len(data), 100):
+    if data[i] != 10: data[i] = 35
+open(sys.argv[2], "wb").write(data)' "$web" "$invalid"
+      mark "$invalid"
+    fi
+    mpi_run mpi-1 "$web" 1 ""
+    mpi_run mpi-2 "$web" 2 ""
+    pt_run pt-invalid "$invalid" large2000 ", 1% invalid bytes" -j 1
+    mpi_run mpi-invalid-1 "$invalid" 1 ", 1% invalid bytes"
+    mpi_run mpi-invalid-2 "$invalid" 2 ", 1% invalid bytes"
+  fi
   corpus_run cat-adv "cat, adversarial corpus" "$adv" - cat websites.txt
   pt_run pt-adversarial "$adv" adversarial ", adversarial corpus"
   ranked_run awk-100k "awk '!seen[\$0]++' ($awk_name), 100k lines" "$work/inputs/ranked-100k.txt" \
@@ -219,7 +249,7 @@ if has_mode throughput; then
     done
   fi
 
-  warm "$web" "$adv" "$work"/inputs/ranked-*.txt
+  warm "$work"/inputs/websites-"${size}"MiB*.txt "$adv" "$work"/inputs/ranked-*.txt
   measure_rounds
 fi
 

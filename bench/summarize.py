@@ -29,6 +29,18 @@ RATIOS = [
      None, True),
     ("patterntally large-10000 / example, MB/s", "pt-large10000", "pt-example", "speed",
      0.80, True),
+    ("patterntally large-2000, all threads / one thread, MB/s", "pt-large2000-all", "pt-large2000",
+     "speed", 1.7, True),
+    ("patterntally large-2000, 2 threads / one thread, MB/s", "pt-large2000-j2", "pt-large2000",
+     "speed", None, True),
+    ("patterntally large-2000, all threads / cat, MB/s", "pt-large2000-all", "cat", "speed", 0.15, True),
+    ("patterntally-mpi 1 rank / patterntally one thread, MB/s", "mpi-1", "pt-large2000", "speed",
+     None, True),
+    ("patterntally-mpi 2 ranks / 1 rank, MB/s", "mpi-2", "mpi-1", "speed", 1.5, True),
+    ("patterntally-mpi 2 ranks / 1 rank, 1% invalid bytes, MB/s (own corpus)", "mpi-invalid-2",
+     "mpi-invalid-1", "speed", None, True),
+    ("patterntally-mpi 1 rank / patterntally, 1% invalid bytes, MB/s (own corpus)", "mpi-invalid-1",
+     "pt-invalid", "speed", None, True),
     ("patterntally adversarial / example, MB/s (own corpus)", "pt-adversarial", "pt-example",
      "speed", 0.25, True),
     ("patterntally adversarial / large-2000, MB/s (own corpus)", "pt-adversarial",
@@ -124,7 +136,13 @@ def main():
         goal = "" if target is None else ("≥ " if at_least else "≤ ") + fmt(target)
         print(f"| {title} | {cells[0]} | {cells[1]} | {goal} | {verdicts[0]} | {verdicts[1]} |")
 
-    # 3. Peak memory of the same definitions on a small and a large corpus.
+    # 3. Peak memory of two threads against one, and of the same definitions
+    #    on a small and a large corpus.
+    if "pt-large2000-j2" in rss and "pt-large2000" in rss:
+        one = statistics.median(rss["pt-large2000"].values())
+        two = statistics.median(rss["pt-large2000-j2"].values())
+        print(f"| peak RSS, large-2000, 2 threads, MiB (one thread: {fmt(one)}) | {fmt(two)} | "
+              f"| ≤ {fmt(2 * one + 8)} | {verdict(two, 2 * one + 8, False)} | |")
     pairs = [(n, n.replace("mem-small-", "mem-large-")) for n in runs if n.startswith("mem-small-")]
     for small, large in pairs:
         if small not in rss or large not in rss:
