@@ -62,7 +62,9 @@ note "building into ${build#"$root"/}"
 targets=(patterntally bitladder read_floor measure)
 has_mode micro && targets+=(tokenizer_bench)
 (cd "$root" && cmake --preset bench -B "$build" >>"$log" 2>&1 &&
-  { ! cmake --build "$build" --target help | grep -q patterntally-mpi || targets+=(patterntally-mpi); } &&
+  if cmake --build "$build" --target help | grep patterntally-mpi >/dev/null; then  # built with MPI
+    targets+=(patterntally-mpi)
+  fi &&
   cmake --build "$build" -j 2 --target "${targets[@]}" >>"$log" 2>&1) ||
   { echo "run_bench.sh: the build failed, see ${log#"$root"/}" >&2; tail -n 30 "$log" >&2; exit 1; }
 patterntally="$build/patterntally/patterntally"

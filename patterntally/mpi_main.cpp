@@ -4,9 +4,9 @@
 // byte range of "websites.txt", cut at line ends, with its threads; the counts
 // are summed on rank 0, which alone writes standard output and both reports:
 // the same bytes as patterntally in the same directory, for any number of
-// ranks. Each rank first counts the lines of its range, so that it knows the
-// number of its first line; rank 0 writes its messages as it counts, the
-// others keep theirs in a temporary file and send it to rank 0, in rank order.
+// ranks. Rank 0 writes its messages as it counts; the others keep theirs in a
+// temporary file, numbered from their first line, and send them to rank 0 in
+// rank order once the lines of the ranks before them are known.
 #include <fcntl.h>
 #include <mpi.h>
 #include <sys/stat.h>
@@ -68,34 +68,49 @@ std::uint64_t line_start_at(int fd, std::uint64_t offset, std::uint64_t size) {
   return size;
 }
 
-// The number of lines in [begin, end) of `fd`: its line feeds, and a last line
-// without one.
-std::uint64_t lines_in(int fd, std::uint64_t begin, std::uint64_t end) {
-  std::vector<char> bytes(std::size_t{1} << 20);
-  std::uint64_t lines = 0;
-  char last = '\n';
-  for (std::uint64_t at = begin; at < end;) {
-    const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(bytes.size(), end - at));
-    const ssize_t got = ::pread(fd, bytes.data(), wanted, static_cast<off_t>(at));
-    if (got <= 0) break;  // the count reports a read error
-    const auto n = static_cast<std::size_t>(got);
-    lines += static_cast<std::uint64_t>(std::count(bytes.data(), bytes.data() + n, '\n'));
-    last = bytes[n - 1];
-    at += n;
+// The invalid-character message `line` (without its line feed) with its line
+// number moved on by `lines_before`. The number follows the quoted byte at a
+// fixed place; what follows it is copied as it is.
+void renumber(std::string_view line, std::uint64_t lines_before, std::string& out) {
+  constexpr std::string_view head = "- Invalid character \"";
+  constexpr std::size_t number_at = head.size() + 1 + std::string_view("\" in line ").size();
+  const std::size_t number_end = line.find(' ', number_at);
+  std::uint64_t number = 0;
+  for (std::size_t i = number_at; i < number_end && i < line.size(); ++i) {
+    number = number * 10 + static_cast<std::uint64_t>(line[i] - '0');
   }
-  return lines + (begin < end && last != '\n' ? 1 : 0);
+  out.append(line.substr(0, number_at));
+  out += std::to_string(number + lines_before);
+  out.append(line.substr(std::min(number_end, line.size())));
+  out += '\n';
 }
 
-// Sends the bytes of `fd` to rank 0, a chunk at a time, then an empty chunk.
-void send_messages(int fd) {
-  std::vector<char> bytes(message_chunk);
-  for (off_t at = 0;;) {
-    const ssize_t got = ::pread(fd, bytes.data(), bytes.size(), at);
-    const int size = got > 0 ? static_cast<int>(got) : 0;
-    MPI_Send(bytes.data(), size, MPI_CHAR, 0, message_tag, MPI_COMM_WORLD);
-    if (size == 0) return;
-    at += got;
+// Sends `bytes` to rank 0 in chunks of at most `message_chunk` bytes, and
+// empties it.
+void send_chunks(std::string& bytes) {
+  for (std::size_t at = 0; at < bytes.size(); at += message_chunk) {
+    const std::size_t size = std::min(message_chunk, bytes.size() - at);
+    MPI_Send(bytes.data() + at, static_cast<int>(size), MPI_CHAR, 0, message_tag, MPI_COMM_WORLD);
   }
+  bytes.clear();
+}
+
+// Sends the messages kept in `spool`, renumbered, to rank 0, a chunk at a
+// time, then an empty chunk.
+void send_messages(std::FILE* spool, std::uint64_t lines_before) {
+  std::string chunk;
+  if (spool != nullptr && std::fseek(spool, 0, SEEK_SET) == 0) {
+    LineReader reader;
+    reader.name = "messages";
+    reader.file = spool;
+    std::string_view line;
+    while (next_line(reader, line)) {
+      renumber(line, lines_before, chunk);
+      if (chunk.size() >= message_chunk) send_chunks(chunk);
+    }
+  }
+  send_chunks(chunk);
+  MPI_Send(nullptr, 0, MPI_CHAR, 0, message_tag, MPI_COMM_WORLD);
 }
 
 // Writes what rank `from` sends to `out`, up to its empty chunk.
@@ -150,10 +165,6 @@ int run(int rank, int ranks, unsigned threads) {
   } else if (!first) {
     read_only(corpus, 0, 0);
   }
-  std::uint64_t lines = split ? lines_in(fd, begin, end) : 0;
-  std::uint64_t lines_before = 0;
-  MPI_Exscan(&lines, &lines_before, 1, MPI_UINT64_T, MPI_SUM, MPI_COMM_WORLD);
-  if (first) lines_before = 0;  // undefined on rank 0
 
   // 3. Count; the other ranks keep their messages in a temporary file.
   std::FILE* spool = first ? nullptr : std::tmpfile();
@@ -165,15 +176,17 @@ int run(int rank, int ranks, unsigned threads) {
     report_write_failure_reason("", "no temporary file for the messages");
   }
   Output& mine = first ? messages : kept;
-  count_into_table(corpus, start_matcher, tokenizer, threads, mine, table, lines_before + 1);
+  std::uint64_t lines = count_into_table(corpus, start_matcher, tokenizer, threads, mine, table);
   close_lines(corpus);
+  std::uint64_t lines_before = 0;
+  MPI_Exscan(&lines, &lines_before, 1, MPI_UINT64_T, MPI_SUM, MPI_COMM_WORLD);
 
   // 4. The messages, in rank order, then the counts, on rank 0.
   if (first) {
     for (int r = 1; r < ranks; ++r) receive_messages(r, messages);
   } else {
     flush_output(kept);
-    send_messages(spool != nullptr ? ::fileno(spool) : -1);
+    send_messages(spool, lines_before);
     if (spool != nullptr) std::fclose(spool);
   }
   std::vector<std::int64_t> counts;

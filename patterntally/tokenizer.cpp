@@ -131,24 +131,6 @@ void find_line_end(Stream& s) {
   s.next_line = lf != nullptr ? lf + 1 : s.part_end;
 }
 
-// The number of line feeds in [begin, end), sixteen bytes at a time.
-std::uint64_t count_line_feeds(const char* begin, const char* end) {
-  typedef unsigned char Bytes __attribute__((vector_size(16)));
-  std::uint64_t count = 0;
-  const char* p = begin;
-  while (end - p >= 16) {
-    // Each byte of `sums` counts at most 255 line feeds.
-    const std::size_t rounds = std::min<std::size_t>(static_cast<std::size_t>(end - p) / 16, 255);
-    Bytes sums{};
-    for (std::size_t i = 0; i < rounds; ++i, p += 16) {
-      Bytes bytes;
-      std::memcpy(&bytes, p, sizeof bytes);
-      sums -= reinterpret_cast<Bytes>(bytes == '\n');  // -1 where equal
-    }
-    for (std::size_t k = 0; k < sizeof sums; ++k) count += sums[k];
-  }
-  return count + static_cast<std::uint64_t>(std::count(p, end, '\n'));
-}
 
 // When the table walks the line ends, the line of an invalid byte is found
 // from the last line found, as seldom as bytes are invalid: the line feeds
@@ -602,4 +584,23 @@ std::uint64_t count_block(Tokenizer& t, const StartMatcher& start, std::string_v
   const RangeCount range = count_range(t, start, block);
   write_invalid_byte_messages(messages, range.invalid_bytes, first_line_number);
   return range.lines;
+}
+
+// The number of line feeds in [begin, end), sixteen bytes at a time.
+std::uint64_t count_line_feeds(const char* begin, const char* end) {
+  typedef unsigned char Bytes __attribute__((vector_size(16)));
+  std::uint64_t count = 0;
+  const char* p = begin;
+  while (end - p >= 16) {
+    // Each byte of `sums` counts at most 255 line feeds.
+    const std::size_t rounds = std::min<std::size_t>(static_cast<std::size_t>(end - p) / 16, 255);
+    Bytes sums{};
+    for (std::size_t i = 0; i < rounds; ++i, p += 16) {
+      Bytes bytes;
+      std::memcpy(&bytes, p, sizeof bytes);
+      sums -= reinterpret_cast<Bytes>(bytes == '\n');  // -1 where equal
+    }
+    for (std::size_t k = 0; k < sizeof sums; ++k) count += sums[k];
+  }
+  return count + static_cast<std::uint64_t>(std::count(p, end, '\n'));
 }

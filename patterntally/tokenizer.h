@@ -168,6 +168,9 @@ RangeCount count_range(Tokenizer& t, const StartMatcher& start, std::string_view
 void write_invalid_byte_messages(Output& messages, const std::vector<InvalidByte>& invalid_bytes,
                                  std::uint64_t first_line_number);
 
+// The number of line feeds in [begin, end), sixteen bytes at a time.
+std::uint64_t count_line_feeds(const char* begin, const char* end);
+
 // count_range, then its messages: returns the number of lines.
 std::uint64_t count_block(Tokenizer& t, const StartMatcher& start, std::string_view block,
                           std::uint64_t first_line_number, Output& messages);
