@@ -131,7 +131,6 @@ void find_line_end(Stream& s) {
   s.next_line = lf != nullptr ? lf + 1 : s.part_end;
 }
 
-
 // When the table walks the line ends, the line of an invalid byte is found
 // from the last line found, as seldom as bytes are invalid: the line feeds
 // between are counted, the line's start is found backwards and its end
