@@ -166,6 +166,7 @@ std::uint64_t count_corpus_in_threads(LineReader& corpus, const StartMatcher& st
   std::vector<Tokenizer> copies(threads - 1, tokenizer);
   {
     std::vector<std::jthread> workers;
+    workers.reserve(copies.size());
     for (Tokenizer& copy : copies) workers.emplace_back([&run, &copy] { count_blocks(run, copy); });
     count_blocks(run, tokenizer);
   }

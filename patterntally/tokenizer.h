@@ -152,16 +152,17 @@ struct RangeCount {
   std::vector<InvalidByte> invalid_bytes;
 };
 
-// Tokenises and counts every line of `range`: lines end at line feeds, and a
-// last line without one counts too (an empty range holds no line). Each line
-// is trimmed and loses its longest start pattern first.
+// Tokenises and counts every line of `block`, a range of whole lines: lines
+// end at line feeds, and a last line without one counts too (an empty block
+// holds no line). Each line is trimmed and loses its longest start pattern
+// first.
 //
 // With the dense table, the range is cut at line ends into `stream_count` or
 // `line_stream_count` parts that are walked side by side, one byte of each in
 // turn: the walks do not depend on each other, so the processor overlaps
 // their table lookups.
 // `start` is the matcher the tokeniser was built with.
-RangeCount count_range(Tokenizer& t, const StartMatcher& start, std::string_view range);
+RangeCount count_range(Tokenizer& t, const StartMatcher& start, std::string_view block);
 
 // Writes the message of each invalid byte of a range whose first line is
 // `first_line_number`.
