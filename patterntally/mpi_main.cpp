@@ -20,7 +20,6 @@
 #include <vector>
 
 #include "failure.h"
-#include "pattern_file.h"
 #include "patterntally.h"
 #include "program.h"
 
@@ -134,20 +133,15 @@ int run(int rank, int ranks, unsigned threads) {
   Output& messages = first ? standard_output() : quiet;
   // 1. As patterntally: the corpus, the outputs (on rank 0), the definitions.
   LineReader corpus = open_lines(corpus_file);
-  const std::vector<std::string> inputs = {corpus_file, valid_chars_file, recurrent_file, start_file};
   std::optional<Output> count_report;
   std::optional<Output> ranked;
   if (first) {
-    check_standard_output(inputs);
-    count_report = create_output(count_report_file, inputs);
-    ranked = create_output(ranked_file, inputs);
+    check_standard_output(input_files);
+    count_report = create_output(count_report_file, input_files);
+    ranked = create_output(ranked_file, input_files);
   }
-  const PatternList valid = read_strings_from_file(valid_chars_file, {}, messages);
-  const PatternList recurrent = read_strings_from_file(recurrent_file, valid, messages);
-  const PatternList start = read_strings_from_file(start_file, valid, messages);
-  FrequencyTable table = seed_frequency_table(valid, recurrent);
-  const StartMatcher start_matcher = build_start_matcher(start);
-  Tokenizer tokenizer = build_tokenizer(valid, recurrent, start_matcher);
+  Counting c = read_definitions(messages);
+  FrequencyTable& table = c.table;
 
   // 2. This rank's range, from the first line that begins in its share of the
   //    bytes; a corpus that is no regular file is counted by rank 0 alone.
@@ -176,7 +170,7 @@ int run(int rank, int ranks, unsigned threads) {
     report_write_failure_reason("", "no temporary file for the messages");
   }
   Output& mine = first ? messages : kept;
-  std::uint64_t lines = count_into_table(corpus, start_matcher, tokenizer, threads, mine, table);
+  std::uint64_t lines = count_into_table(corpus, c.start, c.tokenizer, threads, mine, table);
   close_lines(corpus);
   std::uint64_t lines_before = 0;
   MPI_Exscan(&lines, &lines_before, 1, MPI_UINT64_T, MPI_SUM, MPI_COMM_WORLD);

@@ -20,10 +20,22 @@ std::uint64_t count_into_table(LineReader& corpus, const StartMatcher& start, To
     return count_corpus_in_threads(corpus, start, tokenizer, threads, messages, table, first_line_number);
   }
   const std::uint64_t lines = count_corpus(corpus, start, tokenizer, messages, first_line_number);
-  for (auto& [pattern, count] : take_token_counts(tokenizer)) {
-    table[pattern] += static_cast<std::int64_t>(count);
-  }
+  add_token_counts(tokenizer, table);
   return lines;
+}
+
+void add_token_counts(Tokenizer& tokenizer, FrequencyTable& table) {
+  for (auto& [pattern, count] : take_token_counts(tokenizer))
+    table[pattern] += static_cast<std::int64_t>(count);
+}
+
+Counting read_definitions(Output& messages) {
+  const PatternList valid = read_strings_from_file(valid_chars_file, {}, messages);
+  const PatternList recurrent = read_strings_from_file(recurrent_file, valid, messages);
+  const PatternList start = read_strings_from_file(start_file, valid, messages);
+  Counting c{seed_frequency_table(valid, recurrent), build_start_matcher(start), {}};
+  c.tokenizer = build_tokenizer(valid, recurrent, c.start);
+  return c;
 }
 
 FrequencyTable seed_frequency_table(const PatternList& valid, const PatternList& recurrent) {
@@ -37,21 +49,14 @@ int run_patterntally(unsigned threads) {
   Output& messages = standard_output();
   // 1. The corpus is opened and both outputs emptied before anything is read.
   LineReader corpus = open_lines(corpus_file);
-  const std::vector<std::string> inputs = {corpus_file, valid_chars_file, recurrent_file, start_file};
-  check_standard_output(inputs);
-  Output count_report = create_output(count_report_file, inputs);
-  Output ranked = create_output(ranked_file, inputs);
-  // 2. Definitions: valid characters first, as the others are checked against them.
-  const PatternList valid = read_strings_from_file(valid_chars_file, {}, messages);
-  const PatternList recurrent = read_strings_from_file(recurrent_file, valid, messages);
-  const PatternList start = read_strings_from_file(start_file, valid, messages);
-  // 3. Count.
-  FrequencyTable table = seed_frequency_table(valid, recurrent);
-  const StartMatcher start_matcher = build_start_matcher(start);
-  Tokenizer tokenizer = build_tokenizer(valid, recurrent, start_matcher);
-  count_into_table(corpus, start_matcher, tokenizer, threads, messages, table);
-  // 4. Rank and write; close in order.
-  write_ranked_reports(table, count_report, ranked);
+  check_standard_output(input_files);
+  Output count_report = create_output(count_report_file, input_files);
+  Output ranked = create_output(ranked_file, input_files);
+  // 2. Definitions, then count.
+  Counting c = read_definitions(messages);
+  count_into_table(corpus, c.start, c.tokenizer, threads, messages, c.table);
+  // 3. Rank and write; close in order.
+  write_ranked_reports(c.table, count_report, ranked);
   close_lines(corpus);
   close_output(count_report);
   close_output(ranked);

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "line_reader.h"
 #include "output.h"
@@ -18,6 +20,10 @@ inline constexpr const char* recurrent_file = "patterns_recurrent.txt";
 inline constexpr const char* start_file = "patterns_start.txt";
 inline constexpr const char* count_report_file = "patterns_and_frequencies.txt";
 inline constexpr const char* ranked_file = "patterns_ordered_by_frequency.txt";
+
+// The files a run reads, which no output may be.
+inline const std::vector<std::string> input_files = {corpus_file, valid_chars_file, recurrent_file,
+                                                     start_file};
 
 // Reads every line of `corpus`: trims it, removes its start pattern, counts
 // its tokens in `tokenizer` and reports its invalid bytes to `messages`,
@@ -51,6 +57,20 @@ std::uint64_t count_into_table(LineReader& corpus, const StartMatcher& start, To
 
 // Every valid-character entry and recurrent pattern, at count 0.
 FrequencyTable seed_frequency_table(const PatternList& valid, const PatternList& recurrent);
+
+// Adds the counts that `tokenizer` holds to `table`, and resets them.
+void add_token_counts(Tokenizer& tokenizer, FrequencyTable& table);
+
+// What counting needs, made from the three definition files.
+struct Counting {
+  FrequencyTable table;  // seeded, every count 0
+  StartMatcher start;
+  Tokenizer tokenizer;
+};
+
+// Reads the definition files, valid characters first, as the others are
+// checked against them; their messages go to `messages`.
+Counting read_definitions(Output& messages);
 
 // The whole run, counting on `threads` threads; returns the exit status (0,
 // or 1 after a reported failure).

@@ -172,8 +172,6 @@ std::uint64_t count_corpus_in_threads(LineReader& corpus, const StartMatcher& st
   }
   if (run.read_error != 0) report_read_failure(corpus.name, run.read_error);
   copies.push_back(std::move(tokenizer));
-  for (Tokenizer& t : copies) {
-    for (auto& [pattern, count] : take_token_counts(t)) table[pattern] += static_cast<std::int64_t>(count);
-  }
+  for (Tokenizer& t : copies) add_token_counts(t, table);
   return run.lines;
 }
