@@ -67,6 +67,15 @@ void report_write_failure_reason(std::string_view file_name, std::string_view re
   report("write", file_name, reason);
 }
 
+void report_problem(std::string_view what) {
+  std::string line(program_name());
+  line += ": ";
+  line += what;
+  line += '\n';
+  std::fwrite(line.data(), 1, line.size(), stderr);
+  status = 1;
+}
+
 void fail_out_of_memory() {
   remove_temporary_outputs();
   // What standard output holds so far goes first, as with any failure line.

@@ -23,6 +23,11 @@ void report_write_failure(std::string_view file_name, int error);
 // The same with the reason in words.
 void report_write_failure_reason(std::string_view file_name, std::string_view reason);
 
+// Reports a problem with what a run reads, "PROGRAM: " then `what`, and
+// turns the exit status to 1. Standard error is not flushed for it: a program
+// that reports many sets a buffer on it, and the other failures flush it.
+void report_problem(std::string_view what);
+
 // Writes "PROGRAM: out of memory" on standard error, removes the temporary
 // outputs and ends the program with status 1. Allocates nothing.
 [[noreturn]] void fail_out_of_memory();

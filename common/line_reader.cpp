@@ -5,7 +5,7 @@
 
 #include "failure.h"
 
-LineReader open_lines(const std::string& name) {
+LineReader open_lines(const std::string& name, bool report_missing) {
   LineReader reader;
   reader.name = name;
   errno = 0;
@@ -14,11 +14,19 @@ LineReader open_lines(const std::string& name) {
     // Missing or forbidden, the file reads as empty; but a lack of memory or
     // of descriptors says nothing of the file, and is not taken for its end.
     if (errno == ENOMEM) fail_out_of_memory();
-    if (errno == EMFILE || errno == ENFILE) report_read_failure(name, errno);
+    if (report_missing || errno == EMFILE || errno == ENFILE) report_read_failure(name, errno);
     reader.at_end = true;
   } else {
     std::setvbuf(reader.file, nullptr, _IONBF, 0);  // we read in large blocks
   }
+  return reader;
+}
+
+LineReader standard_input_lines(const std::string& name) {
+  LineReader reader;
+  reader.name = name;
+  reader.file = stdin;
+  reader.standard_input = true;
   return reader;
 }
 
@@ -94,7 +102,7 @@ bool next_block(LineReader& reader, std::string_view& block) {
 }
 
 void close_lines(LineReader& reader) {
-  if (reader.file != nullptr) std::fclose(reader.file);
+  if (reader.file != nullptr && !reader.standard_input) std::fclose(reader.file);
   reader.file = nullptr;
   reader.at_end = true;
 }

@@ -38,14 +38,21 @@ struct LineReader {
   std::size_t end = 0;
   bool at_end = false;              // nothing more will come from the file
   std::uint64_t left = UINT64_MAX;  // bytes still to read (see read_only)
+  bool standard_input = false;      // `file` is stdin, which is not closed
 };
 
 // The size of one read; lines longer than this grow the buffer.
 inline constexpr std::size_t line_block_size = 1 << 18;
 
-// Opens `name` for reading. A file that cannot be opened reads as empty and
-// is not reported.
-LineReader open_lines(const std::string& name);
+// Opens `name` for reading. A file that cannot be opened reads as empty; it
+// is reported (see failure.h) when `report_missing` is set, or when what
+// failed was the system's memory or descriptors, which say nothing of the
+// file.
+LineReader open_lines(const std::string& name, bool report_missing = false);
+
+// Reads standard input, named `name` in failure lines; closing it leaves
+// descriptor 0 open.
+LineReader standard_input_lines(const std::string& name);
 
 // Reads more of the file into the buffer; false when nothing more came. A read
 // error is reported (see failure.h) and then ends the input like end of file.

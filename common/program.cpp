@@ -64,6 +64,16 @@ bool read_thread_count(std::string_view text, unsigned& threads) {
   return true;
 }
 
+// A number of lines, up to 10^18.
+bool read_line_count(std::string_view text, std::uint64_t& lines) {
+  if (text.empty() || text.size() > 18 || text.find_first_not_of("0123456789") != std::string_view::npos) {
+    return false;
+  }
+  lines = 0;
+  for (const char digit : text) lines = lines * 10 + static_cast<std::uint64_t>(digit - '0');
+  return true;
+}
+
 int print_and_end(std::string_view text) {
   Output& out = standard_output();
   write_output(out, text);
@@ -91,16 +101,19 @@ void start_program(std::string_view name) {
 }
 
 int read_command_line(int argc, char** argv, std::string_view usage, std::string_view version,
-                      unsigned* threads) {
-  static const option all_options[] = {
+                      const ProgramOptions& options) {
+  std::vector<option> long_options = {
       {"help", no_argument, nullptr, 'h'},
       {"version", no_argument, nullptr, 'V'},
       {"directory", required_argument, nullptr, 'C'},
-      {"threads", required_argument, nullptr, 'j'},
-      {nullptr, 0, nullptr, 0},
   };
-  static const option common_options[] = {all_options[0], all_options[1], all_options[2], all_options[4]};
-  const option* long_options = threads != nullptr ? all_options : common_options;
+  std::string short_options = options.operands != nullptr ? ":hC:" : "+:hC:";
+  if (options.threads != nullptr) {
+    long_options.push_back({"threads", required_argument, nullptr, 'j'});
+    short_options += "j:";
+  }
+  if (options.sample != nullptr) long_options.push_back({"sample", required_argument, nullptr, 'S'});
+  long_options.push_back({nullptr, 0, nullptr, 0});
   bool help = false;
   bool show_version = false;
   std::vector<std::string> directories;
@@ -109,7 +122,7 @@ int read_command_line(int argc, char** argv, std::string_view usage, std::string
     // The argument being read: options stop at the first that is not one.
     const std::string_view current = optind < argc ? argv[optind] : "";
     const int option =
-        getopt_long(argc, argv, threads != nullptr ? "+:hC:j:" : "+:hC:", long_options, nullptr);
+        getopt_long(argc, argv, short_options.c_str(), long_options.data(), nullptr);
     if (option == -1) break;
     switch (option) {
       case 'h':
@@ -122,8 +135,13 @@ int read_command_line(int argc, char** argv, std::string_view usage, std::string
         directories.emplace_back(optarg);
         break;
       case 'j':
-        if (!read_thread_count(optarg, *threads)) {
+        if (!read_thread_count(optarg, *options.threads)) {
           return usage_error("invalid number of threads \"" + std::string(optarg) + "\"");
+        }
+        break;
+      case 'S':
+        if (!read_line_count(optarg, *options.sample)) {
+          return usage_error("invalid number of lines \"" + std::string(optarg) + "\"");
         }
         break;
       case ':':
@@ -132,7 +150,11 @@ int read_command_line(int argc, char** argv, std::string_view usage, std::string
         return usage_error("unrecognized option \"" + option_text(current, optopt) + "\"");
     }
   }
-  if (optind < argc) return usage_error("unexpected argument \"" + std::string(argv[optind]) + "\"");
+  if (options.operands != nullptr) {
+    options.operands->assign(argv + optind, argv + argc);
+  } else if (optind < argc) {
+    return usage_error("unexpected argument \"" + std::string(argv[optind]) + "\"");
+  }
   if (help) return print_and_end(usage);
   if (show_version) return print_and_end(std::string(version) + std::string(copyright_lines));
   for (const std::string& dir : directories) {

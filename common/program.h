@@ -4,7 +4,10 @@
 // die of it, and read the command line.
 #pragma once
 
+#include <cstdint>
+#include <string>
 #include <string_view>
+#include <vector>
 
 // Names the program (see failure.h), opens /dev/null on a closed standard
 // descriptor, and sets up the handling of signals and of running out of
@@ -14,12 +17,22 @@ void start_program(std::string_view name);
 // The copyright and licence lines that follow the version line of --version.
 extern const std::string_view copyright_lines;
 
+// What a program takes besides -C, --help and --version; each is taken when
+// its pointer is given.
+struct ProgramOptions {
+  unsigned* threads = nullptr;  // "-j N", "--threads=N": from 1 to 1024; 0 leaves it as it is
+  // The arguments that are not options, which may then stand before, between
+  // and after the options ("--" ends them; "-" is an argument). Without it
+  // options end at the first argument, and any argument is a usage error.
+  std::vector<std::string>* operands = nullptr;
+  std::uint64_t* sample = nullptr;  // "--sample=LINES"
+};
+
 // Reads the command line: "-h" or "--help" prints `usage`, "--version" prints
 // `version` and the copyright lines; "-C DIR" (or "--directory=DIR") makes
-// the program work in DIR; when `threads` is given, "-j N" (or "--threads=N")
-// sets it to N, from 1 to 1024, and 0 leaves it as it is. Anything else is a
+// the program work in DIR; then the options of `options`. Anything else is a
 // usage error, reported on standard error before any file is touched. Returns
 // -1 when the run is to go on, else the exit status to end with: 0 after help
 // or version (1 when standard output failed), 2 after a usage error.
 int read_command_line(int argc, char** argv, std::string_view usage, std::string_view version,
-                      unsigned* threads = nullptr);
+                      const ProgramOptions& options = {});

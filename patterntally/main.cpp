@@ -47,7 +47,7 @@ constexpr std::string_view version = "patterntally " PATTERNLADDER_VERSION "\n";
 int main(int argc, char** argv) {
   start_program("patterntally");
   unsigned threads = default_thread_count();
-  const int ended = read_command_line(argc, argv, usage, version, &threads);
+  const int ended = read_command_line(argc, argv, usage, version, {.threads = &threads});
   if (ended >= 0) return ended;
   return run_patterntally(threads);
 }

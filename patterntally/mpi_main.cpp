@@ -232,7 +232,7 @@ int main(int argc, char** argv) {
     ::close(null);
   }
   unsigned threads = default_thread_count();
-  const int ended = read_command_line(argc, argv, usage, version, &threads);
+  const int ended = read_command_line(argc, argv, usage, version, {.threads = &threads});
   if (rank != 0) {
     ::dup2(saved[0], 1);
     ::dup2(saved[1], 2);

@@ -29,12 +29,18 @@ void add_token_counts(Tokenizer& tokenizer, FrequencyTable& table) {
     table[pattern] += static_cast<std::int64_t>(count);
 }
 
+Definitions read_definition_files(Output& messages) {
+  Definitions d;
+  d.valid = read_strings_from_file(valid_chars_file, {}, messages);
+  d.recurrent = read_strings_from_file(recurrent_file, d.valid, messages);
+  d.start = read_strings_from_file(start_file, d.valid, messages);
+  return d;
+}
+
 Counting read_definitions(Output& messages) {
-  const PatternList valid = read_strings_from_file(valid_chars_file, {}, messages);
-  const PatternList recurrent = read_strings_from_file(recurrent_file, valid, messages);
-  const PatternList start = read_strings_from_file(start_file, valid, messages);
-  Counting c{seed_frequency_table(valid, recurrent), build_start_matcher(start), {}};
-  c.tokenizer = build_tokenizer(valid, recurrent, c.start);
+  const Definitions d = read_definition_files(messages);
+  Counting c{seed_frequency_table(d.valid, d.recurrent), build_start_matcher(d.start), {}};
+  c.tokenizer = build_tokenizer(d.valid, d.recurrent, c.start);
   return c;
 }
 

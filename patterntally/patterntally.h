@@ -68,8 +68,18 @@ struct Counting {
   Tokenizer tokenizer;
 };
 
+// The three definition lists.
+struct Definitions {
+  PatternList valid;
+  PatternList recurrent;
+  PatternList start;
+};
+
 // Reads the definition files, valid characters first, as the others are
 // checked against them; their messages go to `messages`.
+Definitions read_definition_files(Output& messages);
+
+// read_definition_files, and what counting makes of them.
 Counting read_definitions(Output& messages);
 
 // The whole run, counting on `threads` threads; returns the exit status (0,

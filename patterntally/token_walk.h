@@ -1,0 +1,76 @@
+// The tokens of one line in order, for programs that need the sequence and
+// not only the counts (varicode). The same automaton as the counting walks:
+// greedy, longest recurrent pattern first, an invalid byte skipped.
+//
+// The walk reports pops, as the automaton makes them: when node v cannot go
+// on, the greedy tokens of its text leave at once. A caller that keeps what
+// each node pops (its code words, say) writes it in one go; one that does not
+// expands a pop with for_each_popped_token.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "tokenizer.h"
+
+// Calls `token(t_node)` for each token that popping node `v` gives, in order:
+// a token node gives itself; any other node what its parent gives, then what
+// each node of its extra pops gives.
+template <typename Token>
+void for_each_popped_token(const Tokenizer& t, std::uint32_t v, Token&& token) {
+  if (t.is_token[v]) {
+    token(v);
+    return;
+  }
+  for_each_popped_token(t, t.parent[v], token);
+  for (std::uint32_t i = t.extra_begin[v]; i < t.extra_begin[v + 1]; ++i) {
+    for_each_popped_token(t, t.extra_pops[i], token);
+  }
+}
+
+// Walks `text`, a line already trimmed and without its start pattern: calls
+// `pop(v)` each time node v pops, in text order, and `invalid(offset)` for
+// each invalid byte, at its offset in `text`, between the pops of the tokens
+// before and after it. The dense table is used when it is one of lines cut
+// first; any other tokeniser is walked through child_of.
+template <typename Pop, typename Invalid>
+void walk_tokens(const Tokenizer& t, std::string_view text, Pop&& pop, Invalid&& invalid) {
+  const auto* const begin = reinterpret_cast<const unsigned char*>(text.data());
+  const auto* const end = begin + text.size();
+  // One step from `node` on the byte at `p` by the general rule.
+  auto step_slowly = [&](std::uint32_t node, const unsigned char* p) {
+    for (;;) {
+      const std::uint32_t next = child_of(t, node, *p);
+      if (next != no_node) return next;
+      if (node == 0) {
+        invalid(static_cast<std::size_t>(p - begin));
+        return std::uint32_t{0};
+      }
+      pop(node);
+      node = t.fail[node];
+    }
+  };
+  std::uint32_t node = 0;
+  if (!t.table.empty() && t.line_start_row == 0) {
+    const std::uint32_t* const table = t.table.data();
+    const unsigned shift = t.row_shift;
+    std::uint32_t row = 0;
+    for (const unsigned char* p = begin; p != end; ++p) {
+      const std::uint32_t entry = table[row + t.byte_class[*p]];
+      if ((entry & (fail_bit | slow_bit)) == 0) {
+        row = entry;
+      } else if ((entry & slow_bit) == 0) {
+        pop(row >> shift);
+        row = entry & row_mask;
+      } else {
+        row = step_slowly(row >> shift, p) << shift;
+      }
+    }
+    node = row >> shift;
+  } else {
+    for (const unsigned char* p = begin; p != end; ++p) node = step_slowly(node, p);
+  }
+  // The end of the text pops what is left, failure by failure.
+  for (; node != 0; node = t.fail[node]) pop(node);
+}

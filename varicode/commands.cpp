@@ -1,0 +1,164 @@
+// The commands of varicode over their files.
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+#include "failure.h"
+#include "line_reader.h"
+#include "output.h"
+#include "patterntally.h"
+#include "token_walk.h"
+#include "trim.h"
+#include "varicode.h"
+
+namespace {
+
+// Reports a problem of line `number` of `file`.
+void report_line_problem(const std::string& file, std::uint64_t number, std::string_view what) {
+  std::string text = file;
+  text += ':';
+  text += std::to_string(number);
+  text += ": ";
+  text += what;
+  report_problem(text);
+}
+
+// The files a command reads, which standard output may not be.
+std::vector<std::string> inputs_of(const std::vector<std::string>& files) {
+  std::vector<std::string> inputs(input_files.begin() + 1, input_files.end());
+  inputs.emplace_back(map_file);
+  for (const std::string& file : files) {
+    if (file != "-") inputs.push_back(file);
+  }
+  return inputs;
+}
+
+// Reads the code map; false, reported, when there is none.
+bool read_map(CodeMap& map) { return read_code_map(map_file, map); }
+
+// Calls `each(file, number, line)` for every line of `files` in order, "-"
+// (or no file at all) being standard input; a file that cannot be opened is
+// reported and passed over.
+template <typename Each>
+void for_each_line(const std::vector<std::string>& files, Each&& each) {
+  const std::vector<std::string> standard_input = {"-"};
+  for (const std::string& file : files.empty() ? standard_input : files) {
+    LineReader reader = file == "-" ? standard_input_lines(file) : open_lines(file, true);
+    std::string_view line;
+    std::uint64_t number = 0;
+    while (next_line(reader, line)) each(file, ++number, line);
+    close_lines(reader);
+  }
+}
+
+// Many messages may come: standard error collects them in a buffer, which
+// the failure lines and the end of the program flush.
+void buffer_standard_error() {
+  static char buffer[1 << 16];
+  std::setvbuf(stderr, buffer, _IOFBF, sizeof buffer);
+}
+
+int finish(Output& out) {
+  close_output(out);
+  std::fflush(stderr);
+  return exit_status();
+}
+
+}  // namespace
+
+int run_encode(const std::vector<std::string>& files) {
+  buffer_standard_error();
+  check_standard_output(inputs_of(files));
+  CodeMap map;
+  if (!read_map(map)) return 1;
+  const Coder coder = build_coder(map);
+  Output& out = standard_output();
+  std::string bits;
+  std::vector<Uncoded> uncoded;
+  for_each_line(files, [&](const std::string& file, std::uint64_t number, std::string_view line) {
+    bits.clear();
+    encode_line(coder, line, bits, uncoded);
+    bits += '\n';
+    write_output(out, bits);
+    for (const Uncoded& u : uncoded) {
+      report_line_problem(file, number, (u.no_code ? "no code for \"<" : "invalid character \"") + u.text +
+                                            (u.no_code ? ">\"" : "\""));
+    }
+    uncoded.clear();
+  });
+  return finish(out);
+}
+
+int run_decode(const std::vector<std::string>& files) {
+  buffer_standard_error();
+  check_standard_output(inputs_of(files));
+  CodeMap map;
+  if (!read_map(map)) return 1;
+  const Decoder decoder = build_decoder(map);
+  Output& out = standard_output();
+  std::string text;
+  for_each_line(files, [&](const std::string& file, std::uint64_t number, std::string_view line) {
+    text.clear();
+    const std::string wrong = decode_line(decoder, line, text);
+    text += '\n';
+    write_output(out, text);
+    if (!wrong.empty()) report_line_problem(file, number, wrong);
+  });
+  return finish(out);
+}
+
+int run_report() {
+  buffer_standard_error();
+  check_standard_output(inputs_of({corpus_file}));
+  CodeMap map;
+  if (!read_map(map)) return 1;
+  const Coder coder = build_coder(map);
+  const Tokenizer& t = coder.tokenizer;
+  ReportFigures f;
+  std::vector<std::uint64_t> count(t.parent.size(), 0);
+  std::vector<bool> reported(t.parent.size(), false);
+  for_each_line({corpus_file}, [&](const std::string& file, std::uint64_t number, std::string_view line) {
+    ++f.websites;
+    const std::string_view trimmed = trim_view(line);
+    f.bytes += trimmed.size();
+    std::uint64_t tokens = 0;
+    std::uint64_t bits = 0;
+    bool coded = true;
+    walk_tokens(
+        t, trimmed.substr(start_pattern_length(coder.start, trimmed)),
+        [&](std::uint32_t v) {
+          for_each_popped_token(t, v, [&](std::uint32_t token) {
+            ++count[token];
+            ++tokens;
+            bits += coder.code_size[token];
+            if (coder.code_size[token] != 0) return;
+            coded = false;
+            if (reported[token]) return;
+            reported[token] = true;
+            report_line_problem(file, number, "no code for \"<" + coder.token_pattern[token] + ">\"");
+          });
+        },
+        [&](std::size_t) { ++f.skipped_bytes; });
+    f.tokens += tokens;
+    if (coded && tokens != 0) f.bits += bits + 2 * (tokens - 1);
+  });
+  std::vector<std::uint64_t> counts;
+  for (std::size_t v = 1; v < count.size(); ++v) {
+    if (count[v] == 0) continue;
+    counts.push_back(count[v]);
+    if (coder.code_size[v] == 0) continue;
+    f.costliest.push_back({coder.token_pattern[v], count[v], coder.code_size[v], count[v] * coder.code_size[v]});
+  }
+  f.optimal_prefix_bits = optimal_prefix_code_bits(counts);
+  f.entropy_bits = entropy_bits(counts);
+  // The costliest first; among equal costs the more frequent, then the pattern.
+  std::sort(f.costliest.begin(), f.costliest.end(), [](const auto& a, const auto& b) {
+    if (a.bits != b.bits) return a.bits > b.bits;
+    if (a.count != b.count) return a.count > b.count;
+    return a.pattern < b.pattern;
+  });
+  if (f.costliest.size() > 20) f.costliest.resize(20);
+  Output& out = standard_output();
+  write_output(out, format_report(f));
+  return finish(out);
+}

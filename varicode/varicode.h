@@ -1,0 +1,123 @@
+// varicode: puts the code map to use. It encodes websites into their code
+// words and decodes them back, and tells what the websites of a corpus cost
+// in bits.
+//
+// A website is split into tokens exactly as patterntally counts it: trimmed,
+// its longest start pattern removed (start patterns are not coded), greedy
+// longest match, an invalid byte skipped. Its code is the code words of its
+// tokens joined by "00". Code words begin and end with '1' and never hold
+// "00", so "00" can only stand between two of them, and every line decodes on
+// its own.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "start_patterns.h"
+#include "tokenizer.h"
+
+// The code map that bitladder writes, one "CODE <PATTERN>" a line.
+inline constexpr const char* map_file = "map_varicodes.txt";
+
+// The code words are at most this long (bitladder gives at most 2^32 codes,
+// the longest of 47 bits).
+inline constexpr std::size_t longest_code = 63;
+
+// The code map as read, in its order: the pattern (without its brackets) of
+// each code word. A pattern or code word that stands twice keeps its first
+// line.
+struct CodeMap {
+  std::vector<std::string> codes;
+  std::vector<std::string> patterns;
+};
+
+// Whether `code` is a code word: '0' and '1' only, beginning and ending with
+// '1', no "00", at most longest_code long.
+bool is_code_word(std::string_view code);
+
+// Reads the code map `name`. False, reported, when it cannot be read; a line
+// that is not a code word, a space and a bracketed pattern is reported and
+// left out (the exit status becomes 1).
+bool read_code_map(const std::string& name, CodeMap& map);
+
+// What encoding needs: the tokeniser of the definition files, and for each
+// node of its trie what popping it writes, "00" before each code word.
+struct Coder {
+  StartMatcher start;
+  Tokenizer tokenizer;
+  std::vector<std::string> token_pattern;  // per node: its text when it is a token
+  std::vector<std::uint32_t> code_size;    // per node: its code's length; 0 when none
+  std::string pop_bits;
+  std::vector<std::uint32_t> pop_begin;  // per node: where its pops stand in pop_bits,
+  std::vector<std::uint32_t> pop_size;   // or no_pops when they are not kept
+};
+
+inline constexpr std::uint32_t no_pops = 0xFFFFFFFF;
+
+// Builds the coder from the definition files of the working directory, read
+// as patterntally reads them (their messages are patterntally's to give).
+Coder build_coder(const CodeMap& map);
+
+// What a line held that could not be coded, in line order: an invalid byte
+// (skipped), or a token without a code word (the line's code is then empty).
+struct Uncoded {
+  bool no_code = false;
+  std::string text;  // the byte, or the token's pattern
+};
+
+// Appends the code of `line`, a line as read, to `bits`, without a line feed.
+// Returns false, appending nothing, when a token has no code word; what could
+// not be coded goes to `uncoded`.
+bool encode_line(const Coder& coder, std::string_view line, std::string& bits, std::vector<Uncoded>& uncoded);
+
+// What decoding needs: the pattern of each code word, found by its value as a
+// binary number (a code word begins with '1', so the value tells its length).
+struct Decoder {
+  std::vector<std::string> patterns;
+  std::vector<std::uint32_t> short_codes;  // value -> index in patterns + 1, 0 when none
+  std::unordered_map<std::uint64_t, std::uint32_t> long_codes;
+};
+
+Decoder build_decoder(const CodeMap& map);
+
+// Appends the patterns of the code words of `line` to `text`. Returns "" when
+// the line is a code, else what is wrong with it, appending nothing.
+std::string decode_line(const Decoder& decoder, std::string_view line, std::string& text);
+
+// The figures of `varicode report`.
+struct ReportFigures {
+  std::uint64_t websites = 0;  // lines, blank ones included
+  std::uint64_t tokens = 0;
+  std::uint64_t skipped_bytes = 0;
+  std::uint64_t bits = 0;   // of the encoded lines, "00" included
+  std::uint64_t bytes = 0;  // of the trimmed lines
+  std::uint64_t optimal_prefix_bits = 0;
+  double entropy_bits = 0;
+  struct Pattern {
+    std::string pattern;
+    std::uint64_t count = 0;
+    std::uint32_t code_size = 0;
+    std::uint64_t bits = 0;
+  };
+  std::vector<Pattern> costliest;  // at most 20, most bits first
+};
+
+// The bits of an optimal prefix code (Huffman's) for symbols of these counts;
+// a single symbol takes one bit each time.
+std::uint64_t optimal_prefix_code_bits(std::vector<std::uint64_t> counts);
+
+// The Shannon bound of these counts, in bits.
+double entropy_bits(const std::vector<std::uint64_t>& counts);
+
+// The report's text.
+std::string format_report(const ReportFigures& figures);
+
+// The commands, in the working directory; each returns the exit status.
+// `files` are the files to read, "-" for standard input; none reads standard
+// input.
+int run_encode(const std::vector<std::string>& files);
+int run_decode(const std::vector<std::string>& files);
+int run_report();
