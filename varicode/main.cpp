@@ -1,12 +1,15 @@
 // varicode: encodes websites with the code map, decodes them, and tells what
 // they cost in bits. The options are read before any file is opened (see
 // read_command_line).
+#include <algorithm>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "failure.h"
 #include "program.h"
+#include "suggest.h"
 #include "varicode.h"
 
 #ifndef PATTERNLADDER_VERSION
@@ -19,6 +22,7 @@ constexpr std::string_view usage =
     "Usage: varicode [-C DIR] encode [FILE]...\n"
     "       varicode [-C DIR] decode [FILE]...\n"
     "       varicode [-C DIR] report\n"
+    "       varicode [-C DIR] suggest [--sample=LINES] N [FILE]...\n"
     "Puts the code map of bitladder to use.\n"
     "\n"
     "  encode  writes each website (one a line) as the code words of its\n"
@@ -26,6 +30,11 @@ constexpr std::string_view usage =
     "  decode  writes each such line back as the patterns of its code words\n"
     "  report  tells what the websites of websites.txt cost in bits, against\n"
     "          an optimal prefix code and the entropy, and which patterns cost most\n"
+    "  suggest learns at most N recurrent patterns that make the websites of the\n"
+    "          FILEs (websites.txt when none) cheapest to code, and writes them\n"
+    "          as lines for patterns_recurrent.txt, most valuable first; it learns\n"
+    "          from LINES lines taken evenly (default: 20000 or 150 x N, whichever\n"
+    "          is more; 0: all) and compares the costs on standard error\n"
     "With no FILE, or when FILE is -, encode and decode read standard input.\n"
     "\n"
     "Reads:   map_varicodes.txt                  code, space, <pattern> (bitladder)\n"
@@ -39,6 +48,7 @@ constexpr std::string_view usage =
     "not decode (their line is then empty).\n"
     "\n"
     "  -C, --directory=DIR  work in DIR instead of the current directory\n"
+    "      --sample=LINES   suggest: learn from LINES lines (0: all)\n"
     "  -h, --help           print this text and exit\n"
     "      --version        print the version and exit\n"
     "\n"
@@ -56,12 +66,23 @@ int usage_error(const std::string& what) {
   return 2;
 }
 
+// --sample not given.
+constexpr std::uint64_t no_sample = UINT64_MAX;
+
+// A number of patterns, up to a million.
+bool read_count(const std::string& text, std::size_t& n) {
+  if (text.empty() || text.size() > 7 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+  n = std::stoul(text);
+  return n <= 1000000;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   start_program("varicode");
   std::vector<std::string> operands;
-  const int ended = read_command_line(argc, argv, usage, version, {.operands = &operands});
+  std::uint64_t sample = no_sample;
+  const int ended = read_command_line(argc, argv, usage, version, {.operands = &operands, .sample = &sample});
   if (ended >= 0) return ended;
   if (operands.empty()) return usage_error("a command is needed: encode, decode or report");
   const std::string command = operands.front();
@@ -72,5 +93,15 @@ int main(int argc, char** argv) {
     if (!files.empty()) return usage_error("unexpected argument \"" + files.front() + "\"");
     return run_report();
   }
+  if (command == "suggest") {
+    std::size_t n = 0;
+    if (files.empty() || !read_count(files.front(), n)) {
+      return usage_error(files.empty() ? "suggest needs a number of patterns"
+                                       : "invalid number of patterns \"" + files.front() + "\"");
+    }
+    if (sample == no_sample) sample = std::max<std::uint64_t>(20000, 150 * std::uint64_t{n});
+    return run_suggest(n, std::vector<std::string>(files.begin() + 1, files.end()), sample);
+  }
+  if (sample != no_sample) return usage_error("--sample is an option of suggest");
   return usage_error("unknown command \"" + command + "\"");
 }

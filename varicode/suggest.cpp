@@ -1,0 +1,427 @@
+#include "suggest.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <unordered_map>
+
+#include "failure.h"
+#include "line_reader.h"
+#include "output.h"
+#include "patterntally.h"
+#include "ranking.h"
+#include "start_patterns.h"
+#include "token_walk.h"
+#include "trim.h"
+
+std::vector<std::uint32_t> code_lengths(std::size_t ranks) {
+  std::vector<std::uint32_t> lengths;
+  lengths.reserve(ranks);
+  std::uint64_t previous = 0;  // codes of length L - 1
+  std::uint64_t current = 1;   // codes of length L
+  for (std::uint32_t length = 1; lengths.size() < ranks; ++length) {
+    for (std::uint64_t i = 0; i < current && lengths.size() < ranks; ++i) lengths.push_back(length);
+    const std::uint64_t next = length == 1 ? 1 : previous + current;
+    previous = current;
+    current = next;
+  }
+  return lengths;
+}
+
+TokenizedSample tokenize_sample(const std::vector<std::string>& texts, const PatternList& valid,
+                                const PatternList& recurrent) {
+  TokenizedSample s;
+  s.tokenizer = build_tokenizer(valid, recurrent, build_start_matcher({}), TokenizerWalk::dense);
+  const Tokenizer& t = s.tokenizer;
+  const std::size_t nodes = t.parent.size();
+  s.count.assign(nodes, 0);
+  s.text.resize(nodes);
+  for (std::size_t v = 1; v < nodes; ++v) {
+    s.text[v] = s.text[t.parent[v]];
+    s.text[v] += static_cast<char>(t.edge[v]);
+  }
+  std::uint64_t separators = 0;
+  for (const std::string& text : texts) {
+    const std::size_t first = s.tokens.size();
+    std::size_t breaks = 0;
+    walk_tokens(
+        t, text,
+        [&](std::uint32_t v) {
+          for_each_popped_token(t, v, [&](std::uint32_t token) {
+            s.tokens.push_back(token);
+            ++s.count[token];
+          });
+        },
+        [&](std::size_t) {
+          if (s.tokens.size() != first && s.tokens.back() != no_node) {
+            s.tokens.push_back(no_node);
+            ++breaks;
+          }
+        });
+    const std::size_t line_tokens = s.tokens.size() - first - breaks;
+    if (line_tokens > 1) separators += line_tokens - 1;
+    if (s.tokens.size() == first || s.tokens.back() != no_node) s.tokens.push_back(no_node);
+  }
+  for (std::size_t v = 1; v < nodes; ++v) {
+    if (s.count[v] != 0) s.ranked.emplace_back(s.text[v], static_cast<std::int64_t>(s.count[v]));
+  }
+  std::sort(s.ranked.begin(), s.ranked.end(), compare_frequency_word);
+  const std::vector<std::uint32_t> lengths = code_lengths(s.ranked.size());
+  std::unordered_map<std::string_view, std::uint32_t> length_of;
+  for (std::size_t r = 0; r < s.ranked.size(); ++r) length_of.emplace(s.ranked[r].first, lengths[r]);
+  s.code_size.assign(nodes, 0);
+  s.bits = 2 * separators;
+  for (std::size_t v = 1; v < nodes; ++v) {
+    if (s.count[v] == 0) continue;
+    s.code_size[v] = length_of.at(s.text[v]);
+    s.bits += s.count[v] * s.code_size[v];
+  }
+  return s;
+}
+
+namespace {
+
+constexpr std::size_t longest_run = 8;         // tokens
+constexpr std::size_t longest_run_bytes = 24;  // bytes
+
+std::uint64_t mix(std::uint64_t h) {
+  h ^= h >> 33;
+  h *= 0xff51afd7ed558ccdULL;
+  h ^= h >> 33;
+  h *= 0xc4ceb9fe1a85ec53ULL;
+  h ^= h >> 33;
+  return h;
+}
+
+// The hash of a run extended by one token; never 0, which marks no run.
+std::uint64_t extend(std::uint64_t run, std::uint32_t token) {
+  return mix(run * 0x9E3779B97F4A7C15ULL + token + 1) | 1;
+}
+
+// Runs of one length, counted where they do not overlap an earlier
+// occurrence of themselves: open addressing on the run's hash.
+struct RunTable {
+  struct Slot {
+    std::uint64_t hash = 0;
+    std::uint32_t count = 0;
+    std::uint32_t first = 0;     // where it occurs first
+    std::uint32_t last_end = 0;  // where its last counted occurrence ends
+  };
+  std::vector<Slot> slots;
+  std::size_t mask = 0;
+};
+
+void reset(RunTable& table, std::size_t runs) {
+  std::size_t size = 1024;
+  while (size < 2 * runs) size *= 2;
+  table.slots.assign(size, {});
+  table.mask = size - 1;
+}
+
+std::uint32_t slot_of(RunTable& table, std::uint64_t hash, std::uint32_t at) {
+  for (std::size_t i = hash & table.mask;; i = (i + 1) & table.mask) {
+    RunTable::Slot& slot = table.slots[i];
+    if (slot.hash == hash) return static_cast<std::uint32_t>(i);
+    if (slot.hash == 0) {
+      slot.hash = hash;
+      slot.first = at;
+      return static_cast<std::uint32_t>(i);
+    }
+  }
+}
+
+// The rank a new pattern of `count` occurrences would take, and what pushing
+// the tokens below that rank one rank further would cost (`push_cost[r]` for
+// rank r).
+std::size_t rank_of(const TokenizedSample& s, const std::string& text, std::uint64_t count) {
+  const PatternCount entry{text, static_cast<std::int64_t>(count)};
+  return static_cast<std::size_t>(
+      std::lower_bound(s.ranked.begin(), s.ranked.end(), entry, compare_frequency_word) - s.ranked.begin());
+}
+
+}  // namespace
+
+std::vector<Candidate> find_candidates(const TokenizedSample& s) {
+  const std::vector<std::uint32_t>& tokens = s.tokens;
+  const std::size_t n = tokens.size();
+  std::vector<std::uint32_t> depth(s.text.size());
+  for (std::size_t v = 0; v < depth.size(); ++v) depth[v] = static_cast<std::uint32_t>(s.text[v].size());
+  // Level 1: each token is a run that may grow.
+  std::vector<std::uint64_t> hash(n, 0);
+  std::vector<std::uint32_t> bytes(n, 0);
+  std::vector<bool> frequent(n, false);
+  for (std::size_t i = 0; i < n; ++i) {
+    if (tokens[i] == no_node) continue;
+    hash[i] = extend(0, tokens[i]);
+    bytes[i] = depth[tokens[i]];
+    frequent[i] = true;
+  }
+  std::unordered_map<std::string, Candidate> by_text;
+  RunTable table;
+  std::vector<std::uint32_t> slot(n);
+  for (std::size_t k = 2; k <= longest_run; ++k) {
+    // Runs of k tokens at i: the run of k - 1 at i, extended where both it
+    // and the run of k - 1 at i + 1 occur twice.
+    std::size_t runs = 0;
+    for (std::size_t i = 0; i + k <= n; ++i) {
+      const std::uint32_t last = tokens[i + k - 1];
+      if (frequent[i] && frequent[i + 1] && bytes[i] + depth[last] <= longest_run_bytes) {
+        hash[i] = extend(hash[i], last);
+        bytes[i] += depth[last];
+        ++runs;
+      } else {
+        hash[i] = 0;
+      }
+    }
+    for (std::size_t i = n + 1 - std::min(n + 1, k); i < n; ++i) hash[i] = 0;
+    if (runs == 0) break;
+    reset(table, runs);
+    for (std::size_t i = 0; i < n; ++i) {
+      if (hash[i] == 0) continue;
+      slot[i] = slot_of(table, hash[i], static_cast<std::uint32_t>(i));
+      RunTable::Slot& run = table.slots[slot[i]];
+      if (i >= run.last_end) {
+        ++run.count;
+        run.last_end = static_cast<std::uint32_t>(i + k);
+      }
+    }
+    for (std::size_t i = 0; i < n; ++i) frequent[i] = hash[i] != 0 && table.slots[slot[i]].count >= 2;
+    for (const RunTable::Slot& run : table.slots) {
+      if (run.count < 2) continue;
+      std::string text;
+      std::uint64_t replaced = 2 * (k - 1);
+      for (std::size_t j = run.first; j < run.first + k; ++j) {
+        text += s.text[tokens[j]];
+        replaced += s.code_size[tokens[j]];
+      }
+      Candidate& c = by_text[text];
+      c.count += run.count;
+      c.replaced_bits += replaced * run.count;
+    }
+  }
+  // Scores: what the candidate's own code word and the push cost.
+  const std::vector<std::uint32_t> lengths = code_lengths(s.ranked.size() + 1);
+  std::vector<std::uint64_t> push_cost(s.ranked.size() + 1, 0);
+  for (std::size_t r = s.ranked.size(); r-- > 0;) {
+    push_cost[r] = push_cost[r + 1] +
+                   static_cast<std::uint64_t>(s.ranked[r].second) * (lengths[r + 1] - lengths[r]);
+  }
+  std::vector<Candidate> candidates;
+  for (auto& [text, c] : by_text) {
+    const std::size_t r = rank_of(s, text, c.count);
+    c.gain = static_cast<std::int64_t>(c.replaced_bits) - static_cast<std::int64_t>(c.count * lengths[r]) -
+             static_cast<std::int64_t>(push_cost[r]);
+    if (c.gain <= 0) continue;
+    c.text = text;
+    candidates.push_back(std::move(c));
+  }
+  std::sort(candidates.begin(), candidates.end(), [](const Candidate& a, const Candidate& b) {
+    return a.gain != b.gain ? a.gain > b.gain : a.text < b.text;
+  });
+  return candidates;
+}
+
+std::vector<Candidate> pick_batch(const std::vector<Candidate>& candidates, std::size_t size,
+                                  const PatternList& chosen) {
+  std::vector<Candidate> batch;
+  for (const Candidate& c : candidates) {
+    if (batch.size() == size) break;
+    if (std::find(chosen.begin(), chosen.end(), c.text) != chosen.end()) continue;
+    const bool nested = std::any_of(batch.begin(), batch.end(), [&](const Candidate& b) {
+      return b.text.find(c.text) != std::string::npos || c.text.find(b.text) != std::string::npos;
+    });
+    if (!nested) batch.push_back(c);
+  }
+  return batch;
+}
+
+namespace {
+
+// The code word's length and the count of each counted token.
+using CountedTokens = std::unordered_map<std::string_view, std::pair<std::uint32_t, std::uint64_t>>;
+
+CountedTokens counted_tokens(const TokenizedSample& s) {
+  CountedTokens counted;
+  for (std::size_t v = 1; v < s.text.size(); ++v) {
+    if (s.count[v] != 0) counted.emplace(s.text[v], std::pair{s.code_size[v], s.count[v]});
+  }
+  return counted;
+}
+
+// What `pattern` saves where it stands now, roughly: its occurrences, each
+// written with the code words of the greedy tokens of its text without it
+// (the longest other counted token first, else single bytes) instead of its
+// own.
+std::int64_t value_of(const CountedTokens& counted, std::string_view pattern) {
+  const auto own = counted.find(pattern);
+  if (own == counted.end()) return 0;
+  std::uint64_t bits = 0;
+  std::size_t tokens = 0;
+  for (std::size_t at = 0; at < pattern.size(); ++tokens) {
+    std::size_t size = std::min(pattern.size() - at, longest_run_bytes);
+    for (; size > 1; --size) {
+      if (size != pattern.size() && counted.contains(pattern.substr(at, size))) break;
+    }
+    // A byte that is counted nowhere else would take a rank past the others.
+    const auto found = counted.find(pattern.substr(at, size));
+    bits += found != counted.end() ? found->second.first : own->second.first + 1;
+    at += size;
+  }
+  bits += 2 * (tokens - 1);
+  return static_cast<std::int64_t>(own->second.second) *
+         (static_cast<std::int64_t>(bits) - static_cast<std::int64_t>(own->second.first));
+}
+
+// Polish rounds at most.
+constexpr std::size_t polish_rounds = 10;
+
+}  // namespace
+
+PatternList suggest_patterns(const std::vector<std::string>& texts, const PatternList& valid, std::size_t n,
+                             const std::function<void(std::size_t, std::uint64_t)>& progress) {
+  PatternList chosen;
+  TokenizedSample s = tokenize_sample(texts, valid, chosen);
+  // Takes the list `tried` when it lowers the cost.
+  auto try_list = [&](const PatternList& tried) {
+    TokenizedSample next = tokenize_sample(texts, valid, tried);
+    if (next.bits >= s.bits) return false;
+    chosen = tried;
+    s = std::move(next);
+    if (progress) progress(chosen.size(), s.bits);
+    return true;
+  };
+  while (chosen.size() < n) {
+    const std::vector<Candidate> candidates = find_candidates(s);
+    // A batch that does not lower the cost is tried again as its best alone.
+    std::size_t size = std::min(std::max<std::size_t>(5, chosen.size() / 10), n - chosen.size());
+    bool added = false;
+    while (!added) {
+      const std::vector<Candidate> batch = pick_batch(candidates, size, chosen);
+      if (batch.empty()) break;
+      PatternList tried = chosen;
+      for (const Candidate& c : batch) tried.push_back(c.text);
+      added = try_list(tried);
+      if (size == 1) break;
+      size = 1;
+    }
+    if (!added) break;
+  }
+  // The polish: the weakest pattern out, the best candidate in.
+  for (std::size_t round = 0; round < polish_rounds && !chosen.empty(); ++round) {
+    const std::vector<Candidate> best = pick_batch(find_candidates(s), 1, chosen);
+    if (best.empty()) break;
+    const CountedTokens counted = counted_tokens(s);
+    std::size_t weakest = 0;
+    std::int64_t weakest_value = 0;
+    for (std::size_t i = 0; i < chosen.size(); ++i) {
+      const std::int64_t value = value_of(counted, chosen[i]);
+      if (i == 0 || value < weakest_value) {
+        weakest = i;
+        weakest_value = value;
+      }
+    }
+    if (best.front().gain <= weakest_value) break;
+    PatternList tried = chosen;
+    tried.erase(tried.begin() + static_cast<std::ptrdiff_t>(weakest));
+    tried.push_back(best.front().text);
+    if (!try_list(tried)) break;
+  }
+  return chosen;
+}
+
+namespace {
+
+// Keeps `target` lines taken evenly from a stream of unknown length, in one
+// pass: every `stride`-th line is kept, and when twice the target are kept,
+// every other one is dropped and the stride doubles. At the end the target
+// is taken evenly from what is kept.
+struct EvenSample {
+  std::uint64_t target = 0;  // 0: every line
+  std::uint64_t stride = 1;
+  std::uint64_t seen = 0;
+  std::vector<std::string> kept;
+};
+
+void offer(EvenSample& sample, std::string_view line) {
+  if (sample.seen++ % sample.stride != 0) return;
+  sample.kept.emplace_back(line);
+  if (sample.target == 0 || sample.kept.size() < 2 * sample.target) return;
+  for (std::size_t i = 0; 2 * i < sample.kept.size(); ++i) sample.kept[i] = std::move(sample.kept[2 * i]);
+  sample.kept.resize((sample.kept.size() + 1) / 2);
+  sample.stride *= 2;
+}
+
+std::vector<std::string> take(EvenSample& sample) {
+  const std::size_t size = sample.kept.size();
+  if (sample.target == 0 || size <= sample.target) return std::move(sample.kept);
+  std::vector<std::string> taken;
+  taken.reserve(sample.target);
+  for (std::size_t i = 0; i < sample.target; ++i) taken.push_back(std::move(sample.kept[i * size / sample.target]));
+  return taken;
+}
+
+std::string per_website(std::uint64_t bits, std::size_t websites) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.2f",
+                websites == 0 ? 0.0 : static_cast<double>(bits) / static_cast<double>(websites));
+  return text;
+}
+
+void write_standard_error(const std::string& text) {
+  std::fwrite(text.data(), 1, text.size(), stderr);
+  std::fflush(stderr);
+}
+
+}  // namespace
+
+int run_suggest(std::size_t n, const std::vector<std::string>& files, std::uint64_t sample_lines) {
+  const std::vector<std::string> corpus = {corpus_file};
+  const std::vector<std::string>& inputs = files.empty() ? corpus : files;
+  std::vector<std::string> read = input_files;
+  read.insert(read.end(), inputs.begin(), inputs.end());
+  check_standard_output(read);
+  Output ignored = memory_output();
+  const Definitions d = read_definition_files(ignored);
+  const StartMatcher start = build_start_matcher(d.start);
+  // The websites as they are tokenised: trimmed, without their start pattern.
+  EvenSample sample;
+  sample.target = sample_lines;
+  for (const std::string& file : inputs) {
+    LineReader reader = file == "-" ? standard_input_lines(file) : open_lines(file, true);
+    std::string_view line;
+    while (next_line(reader, line)) {
+      line = trim_view(line);
+      offer(sample, line.substr(start_pattern_length(start, line)));
+    }
+    close_lines(reader);
+  }
+  const std::uint64_t websites = sample.seen;
+  const std::vector<std::string> texts = take(sample);
+  const bool on_terminal = ::isatty(2) == 1;
+  auto progress = [&](std::size_t chosen, std::uint64_t bits) {
+    if (on_terminal) {
+      write_standard_error("\rsuggest: " + std::to_string(chosen) + " of " + std::to_string(n) + " patterns, " +
+                           per_website(bits, texts.size()) + " bits per website\033[K");
+    }
+  };
+  const PatternList suggested = suggest_patterns(texts, d.valid, n, progress);
+  if (on_terminal) write_standard_error("\r\033[K");
+  Output& out = standard_output();
+  for (const std::string& pattern : suggested) {
+    write_output(out, "<" + pattern + ">\n");
+  }
+  close_output(out);
+  std::string summary = "sample: " + std::to_string(texts.size()) + " of " + std::to_string(websites) +
+                        " websites\nbits per website: " +
+                        per_website(tokenize_sample(texts, d.valid, {}).bits, texts.size()) +
+                        " with no recurrent patterns\n";
+  if (::access(recurrent_file, F_OK) == 0) {
+    summary += "bits per website: " + per_website(tokenize_sample(texts, d.valid, d.recurrent).bits, texts.size()) +
+               " with " + recurrent_file + " (" + std::to_string(d.recurrent.size()) + " patterns)\n";
+  }
+  summary += "bits per website: " + per_website(tokenize_sample(texts, d.valid, suggested).bits, texts.size()) +
+             " with the " + std::to_string(suggested.size()) + " patterns suggested\n";
+  write_standard_error(summary);
+  return exit_status();
+}
