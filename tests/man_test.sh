@@ -2,13 +2,14 @@
 # Checks the manual pages: each renders without a single warning, and each
 # shell session in its EXAMPLES section ("$ command" lines, each followed by
 # its exact output) gives that output when run with the built programs.
-# Usage: man_test.sh MAN_DIR PATTERNTALLY BITLADDER
+# Usage: man_test.sh MAN_DIR PATTERNTALLY BITLADDER VARICODE
 set -euo pipefail
 man_dir=$1
 work=$(mktemp -d); trap 'rm -rf "$work"' EXIT
 mkdir "$work/bin"
 ln -s "$(realpath "$2")" "$work/bin/patterntally"
 ln -s "$(realpath "$3")" "$work/bin/bitladder"
+ln -s "$(realpath "$4")" "$work/bin/varicode"
 export PATH="$work/bin:$PATH" LC_ALL=C
 
 render() {
