@@ -1,5 +1,6 @@
 #include "suggest.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -157,7 +158,30 @@ std::vector<Candidate> find_candidates(const TokenizedSample& s) {
     bytes[i] = depth[tokens[i]];
     frequent[i] = true;
   }
-  std::unordered_map<std::string, Candidate> by_text;
+  // The same text may be runs of different tokens: each text is one
+  // candidate, found by the hash of its bytes.
+  std::vector<Candidate> by_text;
+  std::vector<std::uint32_t> text_slots(1024, 0);  // index in by_text + 1; 0: free
+  auto candidate_of = [&](std::string_view text) -> Candidate& {
+    if (2 * by_text.size() >= text_slots.size()) {
+      std::vector<std::uint32_t> grown(2 * text_slots.size(), 0);
+      for (std::uint32_t i = 0; i < by_text.size(); ++i) {
+        std::size_t at = std::hash<std::string_view>{}(by_text[i].text) & (grown.size() - 1);
+        while (grown[at] != 0) at = (at + 1) & (grown.size() - 1);
+        grown[at] = i + 1;
+      }
+      text_slots = std::move(grown);
+    }
+    const std::size_t mask = text_slots.size() - 1;
+    for (std::size_t at = std::hash<std::string_view>{}(text) & mask;; at = (at + 1) & mask) {
+      if (text_slots[at] == 0) {
+        by_text.push_back({std::string(text)});
+        text_slots[at] = static_cast<std::uint32_t>(by_text.size());
+        return by_text.back();
+      }
+      if (by_text[text_slots[at] - 1].text == text) return by_text[text_slots[at] - 1];
+    }
+  };
   RunTable table;
   std::vector<std::uint32_t> slot(n);
   for (std::size_t k = 2; k <= longest_run; ++k) {
@@ -189,13 +213,16 @@ std::vector<Candidate> find_candidates(const TokenizedSample& s) {
     for (std::size_t i = 0; i < n; ++i) frequent[i] = hash[i] != 0 && table.slots[slot[i]].count >= 2;
     for (const RunTable::Slot& run : table.slots) {
       if (run.count < 2) continue;
-      std::string text;
+      char bytes_of_run[longest_run_bytes];
+      std::size_t size = 0;
       std::uint64_t replaced = 2 * (k - 1);
       for (std::size_t j = run.first; j < run.first + k; ++j) {
-        text += s.text[tokens[j]];
+        const std::string& token = s.text[tokens[j]];
+        std::copy(token.begin(), token.end(), bytes_of_run + size);
+        size += token.size();
         replaced += s.code_size[tokens[j]];
       }
-      Candidate& c = by_text[text];
+      Candidate& c = candidate_of(std::string_view(bytes_of_run, size));
       c.count += run.count;
       c.replaced_bits += replaced * run.count;
     }
@@ -208,13 +235,11 @@ std::vector<Candidate> find_candidates(const TokenizedSample& s) {
                    static_cast<std::uint64_t>(s.ranked[r].second) * (lengths[r + 1] - lengths[r]);
   }
   std::vector<Candidate> candidates;
-  for (auto& [text, c] : by_text) {
-    const std::size_t r = rank_of(s, text, c.count);
+  for (Candidate& c : by_text) {
+    const std::size_t r = rank_of(s, c.text, c.count);
     c.gain = static_cast<std::int64_t>(c.replaced_bits) - static_cast<std::int64_t>(c.count * lengths[r]) -
              static_cast<std::int64_t>(push_cost[r]);
-    if (c.gain <= 0) continue;
-    c.text = text;
-    candidates.push_back(std::move(c));
+    if (c.gain > 0) candidates.push_back(std::move(c));
   }
   std::sort(candidates.begin(), candidates.end(), [](const Candidate& a, const Candidate& b) {
     return a.gain != b.gain ? a.gain > b.gain : a.text < b.text;
@@ -368,6 +393,14 @@ std::string per_website(std::uint64_t bits, std::size_t websites) {
   return text;
 }
 
+// Whether `name` is the file that standard output writes.
+bool is_standard_output(const char* name) {
+  struct stat file {};
+  struct stat out {};
+  return ::stat(name, &file) == 0 && ::fstat(1, &out) == 0 && file.st_dev == out.st_dev &&
+         file.st_ino == out.st_ino;
+}
+
 void write_standard_error(const std::string& text) {
   std::fwrite(text.data(), 1, text.size(), stderr);
   std::fflush(stderr);
@@ -378,8 +411,12 @@ void write_standard_error(const std::string& text) {
 int run_suggest(std::size_t n, const std::vector<std::string>& files, std::uint64_t sample_lines) {
   const std::vector<std::string> corpus = {corpus_file};
   const std::vector<std::string>& inputs = files.empty() ? corpus : files;
-  std::vector<std::string> read = input_files;
-  read.insert(read.end(), inputs.begin(), inputs.end());
+  // patterns_recurrent.txt is read only to compare with: standard output may
+  // replace it ("varicode suggest 100 >patterns_recurrent.txt").
+  std::vector<std::string> read = {valid_chars_file, start_file};
+  for (const std::string& file : inputs) {
+    if (file != "-") read.push_back(file);
+  }
   check_standard_output(read);
   Output ignored = memory_output();
   const Definitions d = read_definition_files(ignored);
@@ -398,6 +435,12 @@ int run_suggest(std::size_t n, const std::vector<std::string>& files, std::uint6
   }
   const std::uint64_t websites = sample.seen;
   const std::vector<std::string> texts = take(sample);
+  std::uint64_t bytes = 0;
+  for (const std::string& text : texts) bytes += text.size() + 1;
+  if (bytes >= UINT32_MAX) {  // tokens are numbered in 32 bits
+    report_problem("the sample is too large to learn from: take fewer lines with --sample");
+    return exit_status();
+  }
   const bool on_terminal = ::isatty(2) == 1;
   auto progress = [&](std::size_t chosen, std::uint64_t bits) {
     if (on_terminal) {
@@ -416,7 +459,7 @@ int run_suggest(std::size_t n, const std::vector<std::string>& files, std::uint6
                         " websites\nbits per website: " +
                         per_website(tokenize_sample(texts, d.valid, {}).bits, texts.size()) +
                         " with no recurrent patterns\n";
-  if (::access(recurrent_file, F_OK) == 0) {
+  if (::access(recurrent_file, F_OK) == 0 && !is_standard_output(recurrent_file)) {
     summary += "bits per website: " + per_website(tokenize_sample(texts, d.valid, d.recurrent).bits, texts.size()) +
                " with " + recurrent_file + " (" + std::to_string(d.recurrent.size()) + " patterns)\n";
   }
