@@ -1,10 +1,10 @@
-# Installing and packaging: both programs and their manual pages, under the
-# usual GNU directories relative to the install prefix, and CPack packages
+# Installing and packaging: the three programs and their manual pages, under
+# the usual GNU directories relative to the install prefix, and CPack packages
 # (.tar.gz and .deb) versioned by the project version. The same version is
-# what `patterntally --version` and `bitladder --version` print. The .deb is
-# laid out as Debian packages are: gzipped manual pages, the licences in
-# /usr/share/doc/patternladder/copyright, a changelog, stripped and hardened
-# programs.
+# what `patterntally --version`, `bitladder --version` and `varicode --version`
+# print. The .deb is laid out as Debian packages are: gzipped manual pages, the
+# licences in /usr/share/doc/patternladder/copyright, a changelog, stripped and
+# hardened programs.
 include(GNUInstallDirs)
 include(CheckPIESupported)
 
@@ -20,13 +20,15 @@ option(PATTERNLADDER_HARDENING
 if(PATTERNLADDER_HARDENING AND NOT PATTERNLADDER_SANITIZE AND NOT PATTERNLADDER_FUZZERS)
   set(PATTERNLADDER_HARDENED "$<CONFIG:Release,RelWithDebInfo>")
   check_pie_supported(LANGUAGES CXX)  # makes POSITION_INDEPENDENT_CODE link with -pie
-  foreach(target IN ITEMS common patterntally_lib bitladder_lib patterntally bitladder)
+  foreach(target IN ITEMS common patterntally_lib bitladder_lib varicode_lib
+                          patterntally bitladder varicode)
     set_target_properties(${target} PROPERTIES POSITION_INDEPENDENT_CODE ON)
     target_compile_options(${target} PRIVATE
       "$<${PATTERNLADDER_HARDENED}:-U_FORTIFY_SOURCE;-D_FORTIFY_SOURCE=3;-fstack-protector-strong>")
   endforeach()
   target_link_options(patterntally PRIVATE "$<${PATTERNLADDER_HARDENED}:LINKER:-z,relro,-z,now>")
   target_link_options(bitladder PRIVATE "$<${PATTERNLADDER_HARDENED}:LINKER:-z,relro,-z,now>")
+  target_link_options(varicode PRIVATE "$<${PATTERNLADDER_HARDENED}:LINKER:-z,relro,-z,now>")
 else()
   set(PATTERNLADDER_HARDENED 0)
 endif()
@@ -37,7 +39,7 @@ find_program(PATTERNLADDER_GZIP gzip REQUIRED)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/changelog.in ${PROJECT_BINARY_DIR}/doc/changelog @ONLY)
 set(gzipped_files)
 foreach(source IN ITEMS ${PROJECT_SOURCE_DIR}/man/patterntally.1 ${PROJECT_SOURCE_DIR}/man/bitladder.1
-                        ${PROJECT_BINARY_DIR}/doc/changelog)
+                        ${PROJECT_SOURCE_DIR}/man/varicode.1 ${PROJECT_BINARY_DIR}/doc/changelog)
   get_filename_component(name ${source} NAME)
   set(gzipped ${PROJECT_BINARY_DIR}/gzipped/${name}.gz)
   add_custom_command(OUTPUT ${gzipped}
@@ -48,7 +50,7 @@ foreach(source IN ITEMS ${PROJECT_SOURCE_DIR}/man/patterntally.1 ${PROJECT_SOURC
 endforeach()
 add_custom_target(gzipped_docs ALL DEPENDS ${gzipped_files})
 
-foreach(program IN ITEMS patterntally bitladder)
+foreach(program IN ITEMS patterntally bitladder varicode)
   target_compile_definitions(${program} PRIVATE PATTERNLADDER_VERSION="${PROJECT_VERSION}")
   install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   # A stripped install (`cmake --install --strip`, and the packages) also
@@ -74,7 +76,9 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 set(CPACK_PACKAGE_DESCRIPTION "patterntally counts the patterns (single characters and recurrent fragments)
 of a list of websites and ranks them by frequency; bitladder gives the ranked
-patterns variable-length binary codes, the shortest to the most frequent.")
+patterns variable-length binary codes, the shortest to the most frequent;
+varicode encodes websites with these codes, each line decodable on its own,
+decodes them back, and reports what a list costs in bits.")
 set(CPACK_PACKAGE_CONTACT "${PATTERNLADDER_MAINTAINER}")
 set(CPACK_GENERATOR TGZ DEB)
 set(CPACK_STRIP_FILES ON)

@@ -2,10 +2,10 @@
 # Checks what users get. "install": `cmake --install` into a scratch prefix,
 # then the whole pipeline on the shipped example, run by the installed
 # programs alone in a scratch copy. "package": CPack's .tar.gz and .deb hold
-# both programs and both manual pages, with the project version; the .deb is
-# one Debian would take: copyright and changelog, gzipped pages, stripped
-# programs, hardened when HARDENED is 1, and nothing lintian (if installed)
-# calls an error or a warning.
+# the three programs and their manual pages, with the project version; the
+# .deb is one Debian would take: copyright and changelog, gzipped pages,
+# stripped programs, hardened when HARDENED is 1, and nothing lintian (if
+# installed) calls an error or a warning.
 # Usage: install_test.sh install|package BUILD_DIR EXAMPLES_DIR VERSION BINDIR MANDIR HARDENED
 set -euo pipefail
 mode=$1 build=$(realpath "$2") examples=$(realpath "$3") version=$4 bindir=$5 mandir=$6
@@ -25,7 +25,7 @@ stripped() {
 if [[ $mode == install ]]; then
   prefix=$work/prefix
   cmake --install "$build" --prefix "$prefix" --strip >/dev/null
-  for program in patterntally bitladder; do
+  for program in patterntally bitladder varicode; do
     [[ -x $prefix/$bindir/$program ]] || fail "$program is not installed in $bindir"
     stripped "$prefix/$bindir/$program"
     gzipped "$prefix/$mandir/man1/$program.1.gz"
@@ -46,12 +46,24 @@ if [[ $mode == install ]]; then
   expect_eq "$(sed -n 2p summary.txt)" "TOTAL NUMBER OF CODES:   $patterns" "summary"
   expect_eq "$(cut -f 2 patterns_and_frequencies.txt)" "$(cat patterns_ordered_by_frequency.txt)" \
             "count report and ranked pattern file"
+  # varicode with that code map: every invalid byte is reported as patterntally
+  # reports it (so encode ends with 1), every line decodes, and the report's
+  # bits are those of the codes written.
+  status=0
+  PATH=$installed_path varicode encode websites.txt >codes.txt 2>encode.log || status=$?
+  expect_eq "$status" 1 "varicode encode exit status (the example has invalid bytes)"
+  expect_eq "$(wc -l <encode.log)" "$(wc -l <messages.txt)" "varicode encode messages"
+  PATH=$installed_path varicode decode codes.txt >decoded.txt || fail "varicode decode exit status $?"
+  expect_eq "$(wc -l <decoded.txt)" "$(wc -l <websites.txt)" "decoded lines"
+  PATH=$installed_path varicode report >report.txt || fail "varicode report exit status $?"
+  expect_eq "$(sed -n 1p report.txt)" "websites: $(wc -l <websites.txt)" "varicode report"
+  expect_eq "$(sed -n 4p report.txt)" "bits: $(tr -d '\n' <codes.txt | wc -c)" "varicode report bits"
 else
   cpack --config "$build/CPackConfig.cmake" -B "$work" >/dev/null
   tgz=$(ls "$work"/*.tar.gz) || fail "no .tar.gz"
   listing=$(tar -tzf "$tgz")
-  for file in "$bindir/patterntally" "$bindir/bitladder" "$mandir/man1/patterntally.1.gz" \
-              "$mandir/man1/bitladder.1.gz"; do
+  for file in "$bindir/patterntally" "$bindir/bitladder" "$bindir/varicode" \
+              "$mandir/man1/patterntally.1.gz" "$mandir/man1/bitladder.1.gz" "$mandir/man1/varicode.1.gz"; do
     grep -qx "[^/]*/$file" <<<"$listing" || fail ".tar.gz lacks $file"
   done
   if command -v dpkg-deb >/dev/null; then
@@ -67,7 +79,7 @@ else
     gzipped "$doc/changelog.gz"
     [[ $(gzip -dc "$doc/changelog.gz" | sed -n 1p) == "patternladder ($version) "* ]] ||
       fail ".deb changelog has no entry for $version on top"
-    for program in patterntally bitladder; do
+    for program in patterntally bitladder varicode; do
       binary=$work/deb/usr/$bindir/$program
       expect_eq "$("$binary" --version | sed -n 1p)" "$program $version" ".deb $program"
       gzipped "$work/deb/usr/$mandir/man1/$program.1.gz"
