@@ -9,6 +9,7 @@
 #include "failure.h"
 #include "line_reader.h"
 #include "output.h"
+#include "progress.h"
 #include "trim.h"
 
 void next_code(std::string& code) {
@@ -125,7 +126,13 @@ int run_bitladder() {
   std::array<std::string_view, batch> lines;
   std::array<std::uint64_t, batch> hashes{};
   std::string_view block;
+  start_progress([](double seconds) {
+    const auto done = static_cast<double>(progress_done.load(std::memory_order_relaxed));
+    return "bitladder: " + format_count(done) + " lines coded, " +
+           format_count(seconds > 0 ? done / seconds : 0) + " lines/s";
+  });
   while (next_block(input, block)) {
+    progress_done.store(total, std::memory_order_relaxed);
     while (!block.empty()) {
       std::size_t count = 0;
       for (; count < batch && !block.empty(); ++count) {
@@ -152,6 +159,7 @@ int run_bitladder() {
       }
     }
   }
+  stop_progress();
   std::string summary = "\nTOTAL NUMBER OF CODES:   ";
   summary += std::to_string(total);
   summary += "\nMAXIMUM LENGTH OF CODES: ";

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "output.h"
+#include "progress.h"
 
 namespace {
 
@@ -30,8 +31,10 @@ void report(std::string_view verb, std::string_view file_name, std::string_view 
   line += ": ";
   line += reason;
   line += '\n';
+  pause_progress();
   std::fwrite(line.data(), 1, line.size(), stderr);
   std::fflush(stderr);
+  resume_progress();
   status = 1;
 }
 
@@ -72,7 +75,9 @@ void report_problem(std::string_view what) {
   line += ": ";
   line += what;
   line += '\n';
+  pause_progress();
   std::fwrite(line.data(), 1, line.size(), stderr);
+  resume_progress();
   status = 1;
 }
 
@@ -88,6 +93,7 @@ void fail_out_of_memory() {
       held.remove_prefix(static_cast<std::size_t>(written));
     }
   }
+  clear_progress_on_signal();
   std::fflush(stderr);
   write_stderr(program_name());
   write_stderr(": out of memory\n");

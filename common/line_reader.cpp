@@ -1,9 +1,12 @@
 #include "line_reader.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
 
 #include "failure.h"
+#include "progress.h"
 
 LineReader open_lines(const std::string& name, bool report_missing) {
   LineReader reader;
@@ -68,6 +71,7 @@ std::size_t read_bytes(LineReader& reader, char* bytes, std::size_t size, int& e
   errno = 0;
   const std::size_t got = std::fread(bytes, 1, size, reader.file);
   reader.left -= got;
+  bytes_read.fetch_add(got, std::memory_order_relaxed);
   if (got == 0 && std::ferror(reader.file)) error = errno != 0 ? errno : EIO;
   return got;
 }
@@ -99,6 +103,19 @@ bool next_block(LineReader& reader, std::string_view& block) {
     }
     if (!refill_lines(reader)) return take_rest(reader, block);
   }
+}
+
+void start_reading_progress(const std::string& program, const LineReader& reader) {
+  struct stat file {};
+  std::uint64_t total = 0;
+  if (reader.file != nullptr && ::fstat(::fileno(reader.file), &file) == 0 && S_ISREG(file.st_mode)) {
+    total = static_cast<std::uint64_t>(file.st_size);
+    if (reader.left != UINT64_MAX) total = reader.left;
+  }
+  const std::uint64_t base = bytes_read.load();
+  start_progress([program, total, base](double seconds) {
+    return reading_status(program, bytes_read.load(std::memory_order_relaxed) - base, total, seconds);
+  });
 }
 
 void close_lines(LineReader& reader) {

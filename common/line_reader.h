@@ -103,5 +103,9 @@ bool read_only(LineReader& reader, std::uint64_t offset, std::uint64_t size);
 // `error` (an errno value) and ends the input.
 std::size_t read_bytes(LineReader& reader, char* bytes, std::size_t size, int& error);
 
+// Shows the progress of reading `reader` from here on, against the size of
+// its file when it is a regular file (see progress.h).
+void start_reading_progress(const std::string& program, const LineReader& reader);
+
 // Closes the file.
 void close_lines(LineReader& reader);

@@ -17,6 +17,7 @@
 #include <utility>
 
 #include "failure.h"
+#include "progress.h"
 
 namespace {
 
@@ -198,21 +199,30 @@ int create_temporary(Output& out) {
   return EEXIST;
 }
 
+// Whether standard output is a terminal, where the status line may stand.
+bool standard_output_is_terminal() {
+  static const bool terminal = ::isatty(1) == 1;
+  return terminal;
+}
+
 void write_all(Output& out, const char* data, std::size_t size) {
   if (out.pending_error != 0) {
     fail(out, out.pending_error);
     return;
   }
+  const bool to_terminal = out.fd == 1 && standard_output_is_terminal();
+  if (to_terminal) pause_progress();
   while (size != 0) {
     const ssize_t written = ::write(out.fd, data, size);
     if (written < 0) {
       if (errno == EINTR) continue;
       fail(out, errno);
-      return;
+      break;
     }
     data += written;
     size -= static_cast<std::size_t>(written);
   }
+  if (to_terminal) resume_progress();
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 
 #include "failure.h"
 #include "output.h"
+#include "progress.h"
 
 const std::string_view copyright_lines =
     "Copyright (C) 2026 The patternladder authors.\n"
@@ -31,6 +32,7 @@ constexpr int ending_signals[] = {
 
 extern "C" void end_on_signal(int signal_number) {
   remove_temporary_outputs();
+  clear_progress_on_signal();
   std::signal(signal_number, SIG_DFL);
   std::raise(signal_number);  // delivered when the handler returns
 }
@@ -106,6 +108,8 @@ int read_command_line(int argc, char** argv, std::string_view usage, std::string
       {"help", no_argument, nullptr, 'h'},
       {"version", no_argument, nullptr, 'V'},
       {"directory", required_argument, nullptr, 'C'},
+      {"progress", no_argument, nullptr, 'P'},
+      {"no-progress", no_argument, nullptr, 'N'},
   };
   std::string short_options = options.operands != nullptr ? ":hC:" : "+:hC:";
   if (options.threads != nullptr) {
@@ -133,6 +137,12 @@ int read_command_line(int argc, char** argv, std::string_view usage, std::string
         break;
       case 'C':
         directories.emplace_back(optarg);
+        break;
+      case 'P':
+        set_progress_mode(ProgressMode::always);
+        break;
+      case 'N':
+        set_progress_mode(ProgressMode::never);
         break;
       case 'j':
         if (!read_thread_count(optarg, *options.threads)) {

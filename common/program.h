@@ -30,7 +30,8 @@ struct ProgramOptions {
 
 // Reads the command line: "-h" or "--help" prints `usage`, "--version" prints
 // `version` and the copyright lines; "-C DIR" (or "--directory=DIR") makes
-// the program work in DIR; then the options of `options`. Anything else is a
+// the program work in DIR; "--progress" and "--no-progress" set when the
+// status line is shown (see progress.h); then the options of `options`. Anything else is a
 // usage error, reported on standard error before any file is touched. Returns
 // -1 when the run is to go on, else the exit status to end with: 0 after help
 // or version (1 when standard output failed), 2 after a usage error.

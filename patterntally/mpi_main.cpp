@@ -22,6 +22,7 @@
 #include "failure.h"
 #include "patterntally.h"
 #include "program.h"
+#include "progress.h"
 
 #ifndef PATTERNLADDER_VERSION
 #error "the build passes PATTERNLADDER_VERSION, the project version"
@@ -170,8 +171,23 @@ int run(int rank, int ranks, unsigned threads) {
     report_write_failure_reason("", "no temporary file for the messages");
   }
   Output& mine = first ? messages : kept;
+  if (first) {
+    // Rank 0 tells the progress of all from its own: the ranks read shares
+    // of the same size at much the same speed.
+    const std::uint64_t base = bytes_read.load();
+    const std::uint64_t range = end - begin;
+    start_progress([base, range, size, ranks](double seconds) {
+      const std::uint64_t own = bytes_read.load(std::memory_order_relaxed) - base;
+      const std::uint64_t all =
+          range == 0 ? own : static_cast<std::uint64_t>(static_cast<double>(own) * static_cast<double>(size) /
+                                                         static_cast<double>(range));
+      return reading_status("patterntally-mpi", all, size, seconds) + " on " + std::to_string(ranks) +
+             " ranks";
+    });
+  }
   std::uint64_t lines = count_into_table(corpus, c.start, c.tokenizer, threads, mine, table);
   close_lines(corpus);
+  stop_progress();
   std::uint64_t lines_before = 0;
   MPI_Exscan(&lines, &lines_before, 1, MPI_UINT64_T, MPI_SUM, MPI_COMM_WORLD);
 

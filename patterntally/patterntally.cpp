@@ -2,6 +2,7 @@
 
 #include "failure.h"
 #include "pattern_file.h"
+#include "progress.h"
 
 std::uint64_t count_corpus(LineReader& corpus, const StartMatcher& start, Tokenizer& tokenizer,
                            Output& messages, std::uint64_t first_line_number) {
@@ -60,7 +61,9 @@ int run_patterntally(unsigned threads) {
   Output ranked = create_output(ranked_file, input_files);
   // 2. Definitions, then count.
   Counting c = read_definitions(messages);
+  start_reading_progress("patterntally", corpus);
   count_into_table(corpus, c.start, c.tokenizer, threads, messages, c.table);
+  stop_progress();
   // 3. Rank and write; close in order.
   write_ranked_reports(c.table, count_report, ranked);
   close_lines(corpus);
