@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Builds both programs and runs the whole pipeline on the shipped example in a
-# scratch copy of this directory: patterntally, then bitladder. The source
-# tree is never written to; the scratch directory is printed at the end.
+# Builds the programs and runs the whole pipeline on the shipped example in a
+# scratch copy of this directory: patterntally, bitladder, then varicode with
+# the code map: one website encoded and decoded back, and the report of the
+# whole list. The source tree is never written to; the scratch directory is
+# printed at the end.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 
@@ -31,5 +33,17 @@ echo "== bitladder"
 echo "code map, first lines:"
 head -n 12 map_varicodes.txt
 tail -n 3 bitladder.log
+echo
+echo "== varicode"
+varicode="$root/build/release/varicode/varicode"
+# A website with a start pattern and only valid characters, so that it is
+# coded whole: what comes back is the line without its start pattern.
+website=$(grep -m 1 -E '^https://www\.[a-z0-9.-]+/[a-z0-9/._-]+$' websites.txt)
+code=$(printf '%s\n' "$website" | "$varicode" encode)
+echo "website: $website"
+echo "encoded: $code"
+echo "decoded: $(printf '%s\n' "$code" | "$varicode" decode)"
+echo "report of websites.txt:"
+"$varicode" report
 echo
 echo "All files are in $work"
