@@ -1,4 +1,6 @@
 // The commands of varicode over their files.
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <string>
@@ -7,6 +9,7 @@
 #include "line_reader.h"
 #include "output.h"
 #include "patterntally.h"
+#include "progress.h"
 #include "token_walk.h"
 #include "trim.h"
 #include "varicode.h"
@@ -39,26 +42,44 @@ bool read_map(CodeMap& map) { return read_code_map(map_file, map); }
 // Calls `each(file, number, line)` for every line of `files` in order, "-"
 // (or no file at all) being standard input; a file that cannot be opened is
 // reported and passed over.
+// The status line counts the lines done every this many lines.
+constexpr std::uint64_t lines_per_update = 1024;
+
 template <typename Each>
 void for_each_line(const std::vector<std::string>& files, Each&& each) {
   const std::vector<std::string> standard_input = {"-"};
+  std::uint64_t done = 0;
   for (const std::string& file : files.empty() ? standard_input : files) {
     LineReader reader = file == "-" ? standard_input_lines(file) : open_lines(file, true);
     std::string_view line;
     std::uint64_t number = 0;
-    while (next_line(reader, line)) each(file, ++number, line);
+    while (next_line(reader, line)) {
+      each(file, ++number, line);
+      if (++done % lines_per_update == 0) progress_done.store(done, std::memory_order_relaxed);
+    }
     close_lines(reader);
   }
 }
 
+// Shows how many lines `command` has done ("encoded", say).
+void start_line_progress(const std::string& command, const std::string& done) {
+  start_progress([command, done](double seconds) {
+    const auto lines = static_cast<double>(progress_done.load(std::memory_order_relaxed));
+    return "varicode " + command + ": " + format_count(lines) + " lines " + done + ", " +
+           format_count(seconds > 0 ? lines / seconds : 0) + " lines/s";
+  });
+}
+
 // Many messages may come: standard error collects them in a buffer, which
-// the failure lines and the end of the program flush.
+// the failure lines and the end of the program flush. Not on a terminal,
+// where each is seen as it comes.
 void buffer_standard_error() {
   static char buffer[1 << 16];
-  std::setvbuf(stderr, buffer, _IOFBF, sizeof buffer);
+  if (::isatty(2) != 1) std::setvbuf(stderr, buffer, _IOFBF, sizeof buffer);
 }
 
 int finish(Output& out) {
+  stop_progress();
   close_output(out);
   std::fflush(stderr);
   return exit_status();
@@ -75,6 +96,7 @@ int run_encode(const std::vector<std::string>& files) {
   Output& out = standard_output();
   std::string bits;
   std::vector<Uncoded> uncoded;
+  start_line_progress("encode", "encoded");
   for_each_line(files, [&](const std::string& file, std::uint64_t number, std::string_view line) {
     bits.clear();
     encode_line(coder, line, bits, uncoded);
@@ -97,6 +119,7 @@ int run_decode(const std::vector<std::string>& files) {
   const Decoder decoder = build_decoder(map);
   Output& out = standard_output();
   std::string text;
+  start_line_progress("decode", "decoded");
   for_each_line(files, [&](const std::string& file, std::uint64_t number, std::string_view line) {
     text.clear();
     const std::string wrong = decode_line(decoder, line, text);
@@ -117,6 +140,7 @@ int run_report() {
   ReportFigures f;
   std::vector<std::uint64_t> count(t.parent.size(), 0);
   std::vector<bool> reported(t.parent.size(), false);
+  start_line_progress("report", "read");
   for_each_line({corpus_file}, [&](const std::string& file, std::uint64_t number, std::string_view line) {
     ++f.websites;
     const std::string_view trimmed = trim_view(line);
@@ -158,6 +182,7 @@ int run_report() {
     return a.pattern < b.pattern;
   });
   if (f.costliest.size() > 20) f.costliest.resize(20);
+  stop_progress();
   Output& out = standard_output();
   write_output(out, format_report(f));
   return finish(out);

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <unordered_map>
 
@@ -11,6 +12,7 @@
 #include "line_reader.h"
 #include "output.h"
 #include "patterntally.h"
+#include "progress.h"
 #include "ranking.h"
 #include "start_patterns.h"
 #include "token_walk.h"
@@ -307,6 +309,7 @@ PatternList suggest_patterns(const std::vector<std::string>& texts, const Patter
                              const std::function<void(std::size_t, std::uint64_t)>& progress) {
   PatternList chosen;
   TokenizedSample s = tokenize_sample(texts, valid, chosen);
+  if (progress) progress(0, s.bits);
   // Takes the list `tried` when it lowers the cost.
   auto try_list = [&](const PatternList& tried) {
     TokenizedSample next = tokenize_sample(texts, valid, tried);
@@ -372,7 +375,8 @@ void offer(EvenSample& sample, std::string_view line) {
   if (sample.seen++ % sample.stride != 0) return;
   sample.kept.emplace_back(line);
   if (sample.target == 0 || sample.kept.size() < 2 * sample.target) return;
-  for (std::size_t i = 0; 2 * i < sample.kept.size(); ++i) sample.kept[i] = std::move(sample.kept[2 * i]);
+  // From 1: a string moved onto itself is left empty.
+  for (std::size_t i = 1; 2 * i < sample.kept.size(); ++i) sample.kept[i] = std::move(sample.kept[2 * i]);
   sample.kept.resize((sample.kept.size() + 1) / 2);
   sample.stride *= 2;
 }
@@ -441,15 +445,21 @@ int run_suggest(std::size_t n, const std::vector<std::string>& files, std::uint6
     report_problem("the sample is too large to learn from: take fewer lines with --sample");
     return exit_status();
   }
-  const bool on_terminal = ::isatty(2) == 1;
+  // The status line: patterns chosen, and the cost so far in hundredths of
+  // a bit per website.
+  static std::atomic<std::uint64_t> centibits{0};
+  start_progress([n](double) {
+    const std::uint64_t cost = centibits.load();
+    return "varicode suggest: " + std::to_string(progress_done.load()) + " of " + std::to_string(n) +
+           " patterns, " + std::to_string(cost / 100) + "." + std::to_string(cost / 10 % 10) +
+           std::to_string(cost % 10) + " bits per website";
+  });
   auto progress = [&](std::size_t chosen, std::uint64_t bits) {
-    if (on_terminal) {
-      write_standard_error("\rsuggest: " + std::to_string(chosen) + " of " + std::to_string(n) + " patterns, " +
-                           per_website(bits, texts.size()) + " bits per website\033[K");
-    }
+    progress_done.store(chosen);
+    centibits.store(texts.empty() ? 0 : (bits * 100 + texts.size() / 2) / texts.size());
   };
   const PatternList suggested = suggest_patterns(texts, d.valid, n, progress);
-  if (on_terminal) write_standard_error("\r\033[K");
+  stop_progress();
   Output& out = standard_output();
   for (const std::string& pattern : suggested) {
     write_output(out, "<" + pattern + ">\n");
