@@ -10,10 +10,14 @@
 # patterntally with 2 and with all threads (the default) on the 2,000 set,
 # patterntally-mpi (when built) on 1 and 2 ranks of one thread, also on a
 # corpus where 1% of the bytes are invalid, patterntally on
-# an adversarial corpus with the adversarial set, and bitladder against
+# an adversarial corpus with the adversarial set, bitladder against
 # `awk '!seen[$0]++'` on ranked files of 100,000 and 1,000,000 distinct lines
-# (and gawk too, when it is present and awk is another awk).
-#   --memory   peak memory of patterntally on a 64 MiB and a 1 GiB corpus
+# (and gawk too, when it is present and awk is another awk), and varicode
+# with the code map of the 2,000 set: encode on the corpus and on its 1%
+# invalid variant, decode on the encoded corpus against `cat` of it.
+#   --memory   peak memory of patterntally on a 64 MiB and a 1 GiB corpus, and
+#              of varicode encode and decode on the corpus and on four copies
+#              of it, both through a pipe
 #   --micro    the microbenchmarks of tokenizer_bench
 #   --profile  where patterntally spends its time with the 10,000-pattern set,
 #              with perf (sampled) and callgrind (instructions) when present
@@ -59,7 +63,7 @@ note() { echo "== $*" >&2; }
 
 # 1. Build the programs, the floor and the stopwatch in Release.
 note "building into ${build#"$root"/}"
-targets=(patterntally bitladder read_floor measure)
+targets=(patterntally bitladder varicode read_floor measure)
 has_mode micro && targets+=(tokenizer_bench)
 (cd "$root" && cmake --preset bench -B "$build" >>"$log" 2>&1 &&
   if cmake --build "$build" --target help | grep patterntally-mpi >/dev/null; then  # built with MPI
@@ -69,6 +73,7 @@ has_mode micro && targets+=(tokenizer_bench)
   { echo "run_bench.sh: the build failed, see ${log#"$root"/}" >&2; tail -n 30 "$log" >&2; exit 1; }
 patterntally="$build/patterntally/patterntally"
 bitladder="$build/bitladder/bitladder"
+varicode="$build/varicode/varicode"
 read_floor="$build/bench/read_floor"
 patterntally_mpi="$build/patterntally/patterntally-mpi"
 mpirun="$(command -v mpirun || true)"
@@ -123,11 +128,16 @@ results="$work/results.tsv"
 order=()  # the runs of a round, in order
 cmds=()   # each run's command, quoted for eval
 dirs=()
+errs=()   # where each run's standard error goes
 
 defs_bytes() { cat "$1"/patterns_*.txt | wc -c; }
 
+# With copies=N set, the run reads N copies of INPUT; with run_stderr set, its
+# standard error goes there instead of the log; with ok_status set, that exit
+# status is the run's success rather than 0.
 add_run() {  # add_run NAME LABEL INPUT DEFS_DIR_OR_- COMMAND...
   local name="$1" label="$2" input="$3" defs="$4"; shift 4
+  local n="${copies:-1}"
   local dir="$work/runs/$name"
   rm -rf "$dir"
   mkdir -p "$dir"
@@ -136,10 +146,11 @@ add_run() {  # add_run NAME LABEL INPUT DEFS_DIR_OR_- COMMAND...
     cp "$defs"/patterns_*.txt "$dir"/
     defs_size="$(defs_bytes "$defs")"
   fi
-  printf '%s\t%s\t%s\t%s\t%s\n' "$name" "$label" "$(stat -c %s "$input")" \
-    "$(wc -l <"$input")" "$defs_size" >>"$runs"
+  printf '%s\t%s\t%s\t%s\t%s\t%s\n' "$name" "$label" "$((n * $(stat -L -c %s "$input")))" \
+    "$((n * $(wc -l <"$input")))" "$defs_size" "${ok_status:-0}" >>"$runs"
   order+=("$name")
   dirs+=("$dir")
+  errs+=("${run_stderr:-$log}")
   local quoted
   printf -v quoted '%q ' "$@"
   cmds+=("$quoted")
@@ -162,6 +173,43 @@ mpi_run() {  # mpi_run NAME CORPUS RANKS LABEL_SUFFIX: patterntally-mpi, ranks o
     "$mpirun" --allow-run-as-root --oversubscribe -np "$3" "$patterntally_mpi" -j 1
 }
 
+# varicode needs a code map: patterntally and bitladder make one from the
+# corpus with the 2,000 set, once. decode reads what encode wrote of the
+# corpus, made again by each run of this script so that it is this build's.
+codemap="$work/inputs/codemap-large2000"
+encoded=""
+varicode_inputs() {  # varicode_inputs CORPUS: sets `encoded`
+  if ! made "$codemap"; then
+    note "writing the code map of the large2000 set"
+    rm -rf "$codemap" && mkdir -p "$codemap"
+    cp "$work/defs/large2000"/patterns_*.txt "$codemap"/
+    ln -s "$1" "$codemap/websites.txt"
+    (cd "$codemap" && "$patterntally" >/dev/null && "$bitladder" >/dev/null) ||
+      { echo "run_bench.sh: making the code map failed" >&2; exit 1; }
+    mark "$codemap"
+  fi
+  [[ -n "$encoded" ]] && return
+  encoded="$work/inputs/${1##*/}"
+  encoded="${encoded%.txt}-encoded.txt"
+  note "writing ${encoded##*/}"
+  # The corpus has bytes that are not valid: their messages make the status 1.
+  (cd "$codemap" && "$varicode" encode websites.txt >"$encoded" 2>/dev/null) || [[ $? == 1 ]] ||
+    { echo "run_bench.sh: varicode encode failed on the corpus" >&2; exit 1; }
+  [[ "$(wc -l <"$encoded")" == "$(wc -l <"$1")" ]] ||
+    { echo "run_bench.sh: varicode encode wrote another number of lines than the corpus has" >&2; exit 1; }
+}
+
+# varicode reports each byte that is not valid on standard error, and its
+# status is then 1: the corpus has a few.
+vc_run() {  # vc_run NAME LABEL INPUT COMMAND...: in a directory with the code map, INPUT as input.txt
+  local name="$1" input="$3"
+  local ok=0
+  [[ "$name" == *encode* ]] && ok=1
+  ok_status="$ok" run_stderr=/dev/null add_run "$1" "$2" "$3" "$work/defs/large2000" "${@:4}"
+  ln -s "$codemap/map_varicodes.txt" "$work/runs/$name/map_varicodes.txt"
+  ln -s "$input" "$work/runs/$name/input.txt"
+}
+
 ranked_run() {  # ranked_run NAME LABEL RANKED_FILE COMMAND...
   local name="$1" label="$2" file="$3"; shift 3
   add_run "$name" "$label" "$file" - "$@"
@@ -177,7 +225,7 @@ measure_rounds() {
     note "round $round of $reps"
     for i in "${!order[@]}"; do
       (cd "${dirs[$i]}" && eval "set -- ${cmds[$i]}" &&
-        "$measure" "$results.one" "$@" >/dev/null 2>>"$log") || true
+        "$measure" "$results.one" "$@" >/dev/null 2>>"${errs[$i]}") || true
       printf '%s\t%s\t%s\n' "${order[$i]}" "$round" "$(tr ' ' '\t' <"$results.one")" >>"$results"
       rm -f "$results.one"
     done
@@ -219,17 +267,17 @@ if has_mode throughput; then
   done
   pt_run pt-large2000-j2 "$web" large2000 ", 2 threads" -j 2
   pt_run pt-large2000-all "$web" large2000 ", all $(nproc) threads (the default)"
-  if [[ -x "$patterntally_mpi" && -n "$mpirun" ]]; then
-    invalid="$work/inputs/websites-${size}MiB-1pc-invalid.txt"
-    if ! made "$invalid"; then  # every 100th byte that is no line feed becomes '#'
-      note "writing ${invalid##*/}"
-      python3 -c 'import sys
+  invalid="$work/inputs/websites-${size}MiB-1pc-invalid.txt"
+  if ! made "$invalid"; then  # every 100th byte that is no line feed becomes '#'
+    note "writing ${invalid##*/}"
+    python3 -c 'import sys
 data = bytearray(open(sys.argv[1], "rb").read())
 for i in range(50, len(data), 100):
     if data[i] != 10: data[i] = 35
 open(sys.argv[2], "wb").write(data)' "$web" "$invalid"
-      mark "$invalid"
-    fi
+    mark "$invalid"
+  fi
+  if [[ -x "$patterntally_mpi" && -n "$mpirun" ]]; then
     mpi_run mpi-1 "$web" 1 ""
     mpi_run mpi-2 "$web" 2 ""
     pt_run pt-invalid "$invalid" large2000 ", 1% invalid bytes" -j 1
@@ -251,6 +299,13 @@ open(sys.argv[2], "wb").write(data)' "$web" "$invalid"
     done
   fi
 
+  varicode_inputs "$web"
+  vc_run vc-encode "varicode encode, large2000 map" "$web" "$varicode" encode input.txt
+  vc_run vc-encode-invalid "varicode encode, large2000 map, 1% invalid bytes" "$invalid" \
+    "$varicode" encode input.txt
+  vc_run cat-encoded "cat, encoded corpus" "$encoded" cat input.txt
+  vc_run vc-decode "varicode decode, encoded corpus" "$encoded" "$varicode" decode input.txt
+
   warm "$work"/inputs/websites-"${size}"MiB*.txt "$adv" "$work"/inputs/ranked-*.txt
   measure_rounds
 fi
@@ -258,7 +313,7 @@ fi
 if has_mode memory; then
   # The same definitions on a small and a large corpus: memory must not grow
   # with the corpus. A second pass of `order` would rerun the throughput runs.
-  order=() cmds=() dirs=()
+  order=() cmds=() dirs=() errs=()
   small="$work/inputs/websites-64MiB.txt"
   large="$work/inputs/websites-1024MiB.txt"
   corpus "$small" 64
@@ -269,7 +324,20 @@ if has_mode memory; then
   done
   corpus_run mem-small-read_floor "read_floor, 64 MiB" "$small" - "$read_floor" websites.txt
   corpus_run mem-large-read_floor "read_floor, 1 GiB" "$large" - "$read_floor" websites.txt
-  warm "$small" "$large"
+  # varicode on the throughput corpus and on four copies of it, streamed
+  # through a pipe: the pipe adds only cat's few hundred KiB.
+  web="$work/inputs/websites-${size}MiB.txt"
+  corpus "$web" "$size"
+  varicode_inputs "$web"
+  for command in encode decode; do
+    input="$web"
+    [[ "$command" == decode ]] && input="$encoded"
+    vc_run "mem-small-vc-$command" "varicode $command, ${input##*/} through a pipe" "$input" \
+      sh -c "cat input.txt | \"\$0\" $command" "$varicode"
+    copies=4 vc_run "mem-large-vc-$command" "varicode $command, 4 copies of ${input##*/} through a pipe" \
+      "$input" sh -c "cat input.txt input.txt input.txt input.txt | \"\$0\" $command" "$varicode"
+  done
+  warm "$small" "$large" "$web" "$encoded"
   measure_rounds
 fi
 

@@ -8,7 +8,8 @@
 # work competes for the cores, a command waits for a core without using one,
 # so the CPU figure is the steadier one and the wall figure the one a user sees.
 #
-# RUNS (TSV): name, label, input bytes, input lines, definition-file bytes.
+# RUNS (TSV): name, label, input bytes, input lines, definition-file bytes, the
+# exit status of a run that succeeds.
 # RESULTS (TSV): name, round, wall s, user s, system s, peak RSS KiB, status.
 import argparse
 import statistics
@@ -21,6 +22,8 @@ MIB = 1 << 20
 # (title, numerator, denominator, how, target, at least?)
 #   how "speed": throughput of a / throughput of b, per round
 #   how "time":  wall time of a / wall time of b, per round
+#   how "rate":  throughput of a in MB/s, per round (b is None): for a target
+#                that is a speed of its own; the ratio to its floor stands beside it
 RATIOS = [
     ("patterntally large-2000 / cat, MB/s", "pt-large2000", "cat", "speed", 0.10, True),
     ("patterntally large-10000 / cat, MB/s", "pt-large10000", "cat", "speed", None, True),
@@ -45,6 +48,16 @@ RATIOS = [
      "speed", 0.25, True),
     ("patterntally adversarial / large-2000, MB/s (own corpus)", "pt-adversarial",
      "pt-large2000", "speed", None, True),
+    ("varicode encode / patterntally large-2000 one thread, MB/s", "vc-encode", "pt-large2000",
+     "speed", 0.25, True),
+    ("varicode encode / patterntally large-2000 all threads, MB/s", "vc-encode", "pt-large2000-all",
+     "speed", 0.25, True),
+    ("varicode encode / cat, MB/s", "vc-encode", "cat", "speed", None, True),
+    ("varicode encode, 1% invalid bytes / valid, MB/s (own corpus)", "vc-encode-invalid", "vc-encode",
+     "speed", None, True),
+    ("varicode decode / cat of the encoded corpus, MB/s", "vc-decode", "cat-encoded", "speed", None,
+     True),
+    ("varicode decode, MB/s of encoded input", "vc-decode", None, "rate", 200, True),
     ("bitladder 1M lines: awk time / bitladder time", "awk-1M", "bitladder-1M", "time",
      3.0, True),
     ("bitladder 100k lines: awk time / bitladder time", "awk-100k", "bitladder-100k", "time",
@@ -87,15 +100,16 @@ def main():
     args = ap.parse_args()
 
     runs = {}
-    for name, label, nbytes, lines, defs in read_tsv(args.runs):
-        runs[name] = {"label": label, "bytes": int(nbytes), "lines": int(lines), "defs": int(defs)}
+    for name, label, nbytes, lines, defs, ok_status in read_tsv(args.runs):
+        runs[name] = {"label": label, "bytes": int(nbytes), "lines": int(lines), "defs": int(defs),
+                      "ok_status": ok_status}
     walls, cpus, rss = defaultdict(dict), defaultdict(dict), defaultdict(dict)
     failed = defaultdict(int)
     for name, rnd, wall, user, system, kib, status in read_tsv(args.results):
         walls[name][int(rnd)] = float(wall)
         cpus[name][int(rnd)] = max(float(user) + float(system), 1e-3)  # rusage ticks are coarse
         rss[name][int(rnd)] = int(kib) / 1024
-        if status != "0":
+        if status != runs[name]["ok_status"]:
             failed[name] += 1
 
     # 1. One row per command.
@@ -109,7 +123,7 @@ def main():
         med = statistics.median(w)
         size = (f"{run['bytes'] / MIB:,.0f} MiB" if run["bytes"] >= MIB
                 else f"{run['bytes'] / 1024:,.0f} KiB")
-        note = f" (exit ≠ 0 in {failed[name]} runs)" if failed[name] else ""
+        note = (f" (exit ≠ {run['ok_status']} in {failed[name]} runs)" if failed[name] else "")
         cpu = statistics.median(cpus[name].values())
         print(f"| {run['label']}{note} | {size}, {run['lines']:,} lines | {fmt(med)} ({spread(w)}) "
               f"| {fmt(cpu)} | {fmt(run['bytes'] / med / MB)} | {run['lines'] / med / 1e6:.2f} M "
@@ -120,12 +134,14 @@ def main():
     print("| ratio | wall: median (min–max) | CPU: median (min–max) | target | wall | CPU |")
     print("|---|---|---|---|---|---|")
     for title, a, b, how, target, at_least in RATIOS:
-        if a not in walls or b not in walls:
+        if a not in walls or (b is not None and b not in walls):
             continue
         cells, verdicts = [], []
         for times in (walls, cpus):
-            rounds = sorted(set(times[a]) & set(times[b]))
-            if how == "speed":
+            rounds = sorted(set(times[a]) & set(times[a if b is None else b]))
+            if how == "rate":
+                values = [runs[a]["bytes"] / times[a][r] / MB for r in rounds]
+            elif how == "speed":
                 values = [(runs[a]["bytes"] / times[a][r]) / (runs[b]["bytes"] / times[b][r])
                           for r in rounds]
             else:
