@@ -59,6 +59,11 @@ std::size_t columns() {
 void draw() {
   const double seconds = std::chrono::duration<double>(Clock::now() - drawing.start).count();
   std::string line = drawing.status(seconds);
+  // What the program holds in the buffer of standard error goes first: when
+  // the buffer filled in the middle of a message, the rest of the message is
+  // there, and the status line would land inside it. Messages are written
+  // whole, each while the drawing waits (see pause_progress).
+  std::fflush(stderr);
   if (drawing.on_terminal) {
     if (line.size() > columns()) line.resize(columns());
     write_error("\r" + line + "\033[K");
