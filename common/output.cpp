@@ -211,7 +211,10 @@ void write_all(Output& out, const char* data, std::size_t size) {
     return;
   }
   const bool to_terminal = out.fd == 1 && standard_output_is_terminal();
-  if (to_terminal) pause_progress();
+  if (to_terminal) {
+    pause_progress();
+    if (size != 0) set_terminal_line_open(data[size - 1] != '\n');
+  }
   while (size != 0) {
     const ssize_t written = ::write(out.fd, data, size);
     if (written < 0) {
@@ -362,6 +365,16 @@ void flush_output(Output& out) {
   if (out.fd < 0 || out.failed || out.buffer.empty()) return;
   write_all(out, out.buffer.data(), out.buffer.size());
   out.buffer.clear();
+}
+
+void flush_full_buffer(Output& out) {
+  const std::size_t end = out.buffer.rfind('\n');
+  if (out.fd != 1 || out.failed || end == std::string::npos || !standard_output_is_terminal()) {
+    flush_output(out);
+    return;
+  }
+  write_all(out, out.buffer.data(), end + 1);
+  out.buffer.erase(0, end + 1);
 }
 
 void write_through(Output& out, std::string_view bytes) {

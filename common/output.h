@@ -59,6 +59,11 @@ inline constexpr std::size_t output_flush_size = 1 << 16;
 
 void flush_output(Output& out);
 
+// Flushes a buffer that has filled: all of it, but on a terminal only up to
+// its last line feed, so that the status line can be drawn at the start of a
+// line (see progress.h) while the run waits for more input.
+void flush_full_buffer(Output& out);
+
 // Writes `bytes` straight to the file, after what the buffer holds.
 void write_through(Output& out, std::string_view bytes);
 
@@ -69,7 +74,7 @@ inline void write_output(Output& out, std::string_view bytes) {
     return;
   }
   out.buffer.append(bytes);
-  if (out.fd >= 0 && out.buffer.size() >= output_flush_size) flush_output(out);
+  if (out.fd >= 0 && out.buffer.size() >= output_flush_size) flush_full_buffer(out);
 }
 
 // Flushes and closes the file. A temporary is synced and renamed over its

@@ -39,6 +39,7 @@ Drawing drawing;
 // Read by the signal handler: a line stands on the terminal.
 volatile std::sig_atomic_t line_drawn = 0;
 std::atomic<bool> active{false};
+std::atomic<bool> terminal_line_open{false};
 
 void write_error(std::string_view bytes) {
   while (!bytes.empty()) {
@@ -57,6 +58,7 @@ std::size_t columns() {
 }
 
 void draw() {
+  if (drawing.on_terminal && terminal_line_open.load()) return;
   const double seconds = std::chrono::duration<double>(Clock::now() - drawing.start).count();
   std::string line = drawing.status(seconds);
   // What the program holds in the buffer of standard error goes first: when
@@ -125,6 +127,8 @@ void resume_progress() {
   if (!active.load()) return;
   drawing.mutex.unlock();
 }
+
+void set_terminal_line_open(bool open) { terminal_line_open.store(open); }
 
 void clear_progress_on_signal() {
   if (line_drawn == 0) return;

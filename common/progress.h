@@ -43,6 +43,11 @@ void stop_progress();
 void pause_progress();
 void resume_progress();
 
+// Whether the last bytes written to the terminal left a line unfinished. The
+// line is not drawn then: its carriage return would go back over the part
+// shown, and clearing it would erase that part.
+void set_terminal_line_open(bool open);
+
 // Clears a drawn line; safe in a signal handler.
 void clear_progress_on_signal();
 
