@@ -4,8 +4,8 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <csignal>
 #include <condition_variable>
+#include <csignal>
 #include <cstdio>
 #include <mutex>
 #include <thread>
@@ -177,8 +177,8 @@ std::string reading_status(const std::string& name, std::uint64_t done, std::uin
   const double rate = seconds > 0 ? static_cast<double>(done) / seconds : 0;
   std::string line = name + ": " + format_bytes(static_cast<double>(done));
   if (total != 0 && done <= total) {
-    line += " of " + format_bytes(static_cast<double>(total)) + " (" +
-            std::to_string(done * 100 / total) + "%)";
+    line +=
+        " of " + format_bytes(static_cast<double>(total)) + " (" + std::to_string(done * 100 / total) + "%)";
   }
   line += ", " + format_bytes(rate) + "/s";
   if (total != 0 && done <= total && rate > 0) {
