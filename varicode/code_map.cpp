@@ -1,5 +1,8 @@
 // The code map, and decoding with it.
+#include <algorithm>
+#include <bit>
 #include <cerrno>
+#include <cstring>
 #include <string>
 #include <unordered_set>
 
@@ -72,7 +75,11 @@ Decoder build_decoder(const CodeMap& map) {
   return d;
 }
 
-std::string decode_line(const Decoder& decoder, std::string_view line, std::string& text) {
+namespace {
+
+// decode_line one check at a time: what it answers for any line that the
+// fast pass turns down.
+std::string decode_line_checked(const Decoder& decoder, std::string_view line, std::string& text) {
   if (line.empty()) return "";
   const std::size_t other = line.find_first_not_of("01");
   if (other != std::string_view::npos) {
@@ -107,4 +114,80 @@ std::string decode_line(const Decoder& decoder, std::string_view line, std::stri
     begin = end + 2;
   }
   return "";
+}
+
+// A line as bits, '1' as 1, the first byte in the highest bit of words[0]:
+// 64 bytes a word, with zero bits after the line and a whole word of them
+// last. False when a byte is neither '0' nor '1'.
+bool pack_bits(std::string_view line, std::vector<std::uint64_t>& words) {
+  words.assign(line.size() / 64 + 2, 0);
+  constexpr std::uint64_t zeros = 0x3030303030303030;  // "00000000"
+  constexpr std::uint64_t low_bits = 0x0101010101010101;
+  // Multiplying by it moves the lowest bit of each byte into the highest byte,
+  // without carries, in the order that bytes stand in memory.
+  constexpr std::uint64_t gather =
+      std::endian::native == std::endian::little ? 0x8040201008040201 : 0x0102040810204080;
+  std::uint64_t stray = 0;  // bits other than the lowest of each byte, once '0' is taken away
+  auto put = [&](std::size_t at, std::uint64_t eight) {
+    eight ^= zeros;
+    stray |= eight & ~low_bits;
+    // The first of the eight bytes to bit 7, the last to bit 0.
+    const std::uint64_t byte = ((eight & low_bits) * gather) >> 56;
+    words[at / 64] |= byte << (56 - at % 64);
+  };
+  std::size_t at = 0;
+  std::uint64_t eight = 0;
+  for (; at + 8 <= line.size(); at += 8) {
+    std::memcpy(&eight, line.data() + at, 8);
+    put(at, eight);
+  }
+  if (at < line.size()) {
+    eight = zeros;
+    std::memcpy(&eight, line.data() + at, line.size() - at);
+    put(at, eight);
+  }
+  return stray == 0;
+}
+
+// The 64 bits from bit `at` on.
+std::uint64_t bits_at(const std::vector<std::uint64_t>& words, std::size_t at) {
+  const std::size_t shift = at % 64;
+  const std::uint64_t first = words[at / 64];
+  return shift == 0 ? first : first << shift | words[at / 64 + 1] >> (64 - shift);
+}
+
+}  // namespace
+
+std::string decode_line(const Decoder& decoder, std::string_view line, std::string& text) {
+  // The fast pass: the line as bits, each code word's end found by the first
+  // two zero bits in a row. It gives up, keeping nothing, at whatever the
+  // checked decoding would say more about than a pattern.
+  thread_local std::vector<std::uint64_t> words;
+  if (line.empty()) return "";
+  if (line.back() != '1' || !pack_bits(line, words)) return decode_line_checked(decoder, line, text);
+  const std::size_t kept = text.size();
+  const std::size_t short_size = decoder.short_codes.size();
+  for (std::size_t at = 0; at < line.size();) {
+    const std::uint64_t bits = bits_at(words, at);
+    const std::uint64_t zero = ~bits;
+    const std::uint64_t pairs = zero & zero << 1;  // bit 63 - i: bytes i and i + 1 are '0'
+    // The code word begins with '1' (else the line begins with "0" or holds
+    // "000"), and its end is in sight (else it is longer than any code).
+    if ((bits >> 63) == 0 || pairs == 0) break;
+    const auto size = static_cast<std::size_t>(std::countl_zero(pairs));
+    const std::uint64_t value = bits >> (64 - size);
+    std::uint32_t index = 0;
+    if (size <= short_code_bits) {
+      if (value < short_size) index = decoder.short_codes[value];
+    } else {
+      const auto found = decoder.long_codes.find(value);
+      if (found != decoder.long_codes.end()) index = found->second;
+    }
+    if (index == 0) break;
+    text += decoder.patterns[index - 1];
+    at += size + 2;
+    if (at >= line.size()) return "";
+  }
+  text.resize(kept);
+  return decode_line_checked(decoder, line, text);
 }
