@@ -1,0 +1,203 @@
+// varicode end to end: what it writes for each line read, what it reports
+// and its exit status; and its report of the shipped example against the
+// runs of patterntally and of varicode encode.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "scratch.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string varicode = VARICODE_PATH;
+
+// Runs `cd DIR && varicode ARGS` with `input` on standard input.
+RunResult run_varicode(const Scratch& s, const std::string& args, const std::string& input) {
+  const std::string base = s.dir.string();
+  std::ofstream(base + ".in", std::ios::binary) << input;
+  const std::string command = "cd '" + base + "' && '" + varicode + "' " + args + " <'" + base + ".in' >'" +
+                              base + ".out' 2>'" + base + ".err'";
+  const int raw = std::system(command.c_str());
+  auto slurp = [](const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    fs::remove(path);
+    return bytes.str();
+  };
+  RunResult r;
+  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  fs::remove(base + ".in");
+  r.out = slurp(base + ".out");
+  r.err = slurp(base + ".err");
+  return r;
+}
+
+// Start patterns "d:" and "d://"; "abc" holds "ab"; ".c" overlaps "c".
+const std::map<std::string, std::string> definitions = {
+    {"patterns_valid_chars.txt", "<a>\n<b>\n<c>\n<d>\n<.>\n<:>\n</>\n"},
+    {"patterns_recurrent.txt", "<ab>\n<abc>\n<.c>\n"},
+    {"patterns_start.txt", "<d:>\n<d://>\n"},
+    {"map_varicodes.txt",
+     "1 <a>\n11 <b>\n101 <ab>\n111 <c>\n1011 <.c>\n1101 <abc>\n1111 <.>\n10101 <d>\n10111 <:>\n11011 </>\n"},
+};
+
+std::string message(const std::string& what) { return "varicode: " + what + "\n"; }
+
+const std::string usage_hint = "Try 'varicode --help'.\n";
+
+}  // namespace
+
+TEST(VaricodeCommand, CommandLine) {
+  struct Row {
+    std::string name;
+    std::map<std::string, std::string> files;  // over the definitions; "<none>" removes one
+    std::string args;
+    std::string input;
+    std::string out;
+    std::string err;
+    int status;
+  };
+  const std::vector<Row> rows = {
+      // "d://" is the longer start pattern; then abc .c ab.
+      {"encode", {}, "encode", "d://abc.cab\n", "110100101100101\n", "", 0},
+      {"blank, empty and CRLF lines", {}, "encode -", " \t\r\n\nab\r\nd:", "\n\n101\n\n", "", 0},
+      {"invalid bytes are skipped",
+       {},
+       "encode",
+       "aXb\nX\n",
+       "10011\n\n",
+       message("-:1: invalid character \"X\"") + message("-:2: invalid character \"X\""),
+       1},
+      {"a token without a code empties its line",
+       {{"map_varicodes.txt", "1 <a>\n11 <b>\n"}},
+       "encode",
+       "ca\nab\ncX\n",
+       "\n\n\n",
+       message("-:1: no code for \"<c>\"") + message("-:2: no code for \"<ab>\"") +
+           message("-:3: no code for \"<c>\"") + message("-:3: invalid character \"X\""),
+       1},
+      {"files in order, each with its own line numbers",
+       {{"one.txt", "a\nX\n"}, {"two.txt", "X"}},
+       "encode one.txt missing.txt - two.txt",
+       "bX\n",
+       "1\n\n11\n\n",
+       message("one.txt:2: invalid character \"X\"") +
+           message("cannot read \"missing.txt\": No such file or directory") +
+           message("-:1: invalid character \"X\"") + message("two.txt:1: invalid character \"X\""),
+       1},
+      {"decode", {}, "decode", "110100101100101\n\n1001\n", "abc.cab\n\naa\n", "", 0},
+      {"lines that do not decode",
+       {},
+       "decode",
+       "1\r\n01\n10\n10001\n1001111111\n12\n1\n",
+       "\n\n\n\n\n\na\n",
+       message("-:1: invalid character \"\r\"") + message("-:2: begins with \"0\"") +
+           message("-:3: ends with \"0\"") + message("-:4: holds \"000\"") +
+           message("-:5: no pattern for the code word \"1111111\"") + message("-:6: invalid character \"2\""),
+       1},
+      {"no code map",
+       {{"map_varicodes.txt", "<none>"}},
+       "encode",
+       "a\n",
+       "",
+       message("cannot read \"map_varicodes.txt\": No such file or directory"),
+       1},
+      // The definitions are moved to sub/ for it.
+      {"-C DIR", {}, "-C sub decode", "101\n", "ab\n", "", 0},
+      {"no command",
+       {},
+       "",
+       "",
+       "",
+       message("a command is needed: encode, decode, report or suggest") + usage_hint,
+       2},
+      {"unknown command", {}, "code a", "", "", message("unknown command \"code\"") + usage_hint, 2},
+      {"report takes no file", {}, "report x", "", "", message("unexpected argument \"x\"") + usage_hint, 2},
+      {"unknown option", {}, "encode -q", "a\n", "", message("unrecognized option \"-q\"") + usage_hint, 2},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Scratch s;
+    make_scratch(s, "varicode");
+    std::map<std::string, std::string> files = definitions;
+    for (const auto& [name, bytes] : row.files) files[name] = bytes;
+    for (const auto& [name, bytes] : files) {
+      if (bytes == "<none>") continue;
+      put_file(s, name, bytes);
+    }
+    if (row.args.starts_with("-C")) {
+      fs::create_directory(s.dir / "sub");
+      for (const auto& [name, bytes] : definitions) fs::rename(s.dir / name, s.dir / "sub" / name);
+    }
+    const RunResult r = run_varicode(s, row.args, row.input);
+    EXPECT_EQ(row.out, r.out);
+    EXPECT_EQ(row.err, r.err);
+    EXPECT_EQ(row.status, r.status);
+  }
+}
+
+// The shipped example, counted by patterntally and coded by bitladder: the
+// report agrees with both and with the lines that varicode encode writes.
+TEST(VaricodeCommand, ReportOfTheShippedExample) {
+  Scratch s;
+  make_scratch(s, "varicode-example");
+  for (const char* name :
+       {"websites.txt", "patterns_valid_chars.txt", "patterns_recurrent.txt", "patterns_start.txt"}) {
+    fs::copy_file(fs::path(EXAMPLES_DIR) / name, s.dir / name);
+  }
+  const RunResult tally = run_in(s, patterntally);
+  ASSERT_EQ(0, tally.status);
+  ASSERT_EQ(0, run_in(s, bitladder).status);
+  std::uint64_t tokens = 0;
+  std::istringstream counts(get_file(s, "patterns_and_frequencies.txt"));
+  for (std::string line; std::getline(counts, line);) tokens += std::stoull(line.substr(0, line.find('\t')));
+  // Each byte that patterntally reports, encode reports on the same line:
+  // - Invalid character "C" in line N ("...") ...
+  std::uint64_t invalid = 0;
+  std::string expected_messages;
+  std::istringstream tally_lines(tally.out);
+  for (std::string line; std::getline(tally_lines, line); ++invalid) {
+    const std::size_t number = line.find(" in line ") + 9;
+    expected_messages += "varicode: websites.txt:" + line.substr(number, line.find(' ', number) - number) +
+                         ": invalid character \"" + line[21] + "\"\n";
+  }
+  ASSERT_GT(invalid, 0u);
+
+  const RunResult encoded = run_varicode(s, "encode websites.txt", "");
+  EXPECT_EQ(1, encoded.status);
+  EXPECT_EQ(expected_messages, encoded.err);
+  std::uint64_t lines = 0;
+  std::uint64_t bits = 0;
+  std::istringstream code_lines(encoded.out);
+  for (std::string line; std::getline(code_lines, line); ++lines) bits += line.size();
+
+  const RunResult report = run_varicode(s, "report", "");
+  EXPECT_EQ("", report.err);
+  std::map<std::string, std::string> figures;
+  std::istringstream report_lines(report.out);
+  for (std::string line; std::getline(report_lines, line) && !line.empty();) {
+    figures[line.substr(0, line.find(": "))] = line.substr(line.find(": ") + 2);
+  }
+  EXPECT_EQ(std::to_string(lines), figures["websites"]);
+  EXPECT_EQ(std::to_string(tokens), figures["tokens"]);
+  EXPECT_EQ(std::to_string(invalid), figures["skipped bytes"]);
+  EXPECT_EQ(std::to_string(bits), figures["bits"]);
+  // The bounds lie below the code, the entropy below the prefix code.
+  const double entropy = std::stod(figures["entropy bits per website"]);
+  const double optimal = std::stod(figures["optimal prefix code bits per website"]);
+  EXPECT_LT(entropy, optimal);
+  EXPECT_LT(optimal, std::stod(figures["bits per website"]));
+  // The table: a header and the 20 costliest patterns.
+  const std::string table = report.out.substr(report.out.find("\n\n") + 2);
+  EXPECT_TRUE(table.starts_with("pattern  count  code length  bits  share\n")) << table;
+  EXPECT_EQ(21, std::count(table.begin(), table.end(), '\n'));
+}
