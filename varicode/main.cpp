@@ -80,7 +80,8 @@ constexpr std::uint64_t no_sample = UINT64_MAX;
 
 // A number of patterns, up to a million.
 bool read_count(const std::string& text, std::size_t& n) {
-  if (text.empty() || text.size() > 7 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+  if (text.empty() || text.size() > 7 || text.find_first_not_of("0123456789") != std::string::npos)
+    return false;
   n = std::stoul(text);
   return n <= 1000000;
 }
@@ -93,9 +94,10 @@ int main(int argc, char** argv) {
   std::uint64_t sample = no_sample;
   const int ended = read_command_line(argc, argv, usage, version, {.operands = &operands, .sample = &sample});
   if (ended >= 0) return ended;
-  if (operands.empty()) return usage_error("a command is needed: encode, decode or report");
+  if (operands.empty()) return usage_error("a command is needed: encode, decode, report or suggest");
   const std::string command = operands.front();
   const std::vector<std::string> files(operands.begin() + 1, operands.end());
+  if (sample != no_sample && command != "suggest") return usage_error("--sample is an option of suggest");
   if (command == "encode") return run_encode(files);
   if (command == "decode") return run_decode(files);
   if (command == "report") {
@@ -111,6 +113,5 @@ int main(int argc, char** argv) {
     if (sample == no_sample) sample = std::max<std::uint64_t>(20000, 150 * std::uint64_t{n});
     return run_suggest(n, std::vector<std::string>(files.begin() + 1, files.end()), sample);
   }
-  if (sample != no_sample) return usage_error("--sample is an option of suggest");
   return usage_error("unknown command \"" + command + "\"");
 }
