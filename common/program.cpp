@@ -125,8 +125,7 @@ int read_command_line(int argc, char** argv, std::string_view usage, std::string
   for (;;) {
     // The argument being read: options stop at the first that is not one.
     const std::string_view current = optind < argc ? argv[optind] : "";
-    const int option =
-        getopt_long(argc, argv, short_options.c_str(), long_options.data(), nullptr);
+    const int option = getopt_long(argc, argv, short_options.c_str(), long_options.data(), nullptr);
     if (option == -1) break;
     switch (option) {
       case 'h':

@@ -186,8 +186,9 @@ int run(int rank, int ranks, unsigned threads) {
     start_progress([base, range, size, ranks](double seconds) {
       const std::uint64_t own = bytes_read.load(std::memory_order_relaxed) - base;
       const std::uint64_t all =
-          range == 0 ? own : static_cast<std::uint64_t>(static_cast<double>(own) * static_cast<double>(size) /
-                                                         static_cast<double>(range));
+          range == 0 ? own
+                     : static_cast<std::uint64_t>(static_cast<double>(own) * static_cast<double>(size) /
+                                                  static_cast<double>(range));
       return reading_status("patterntally-mpi", all, size, seconds) + " on " + std::to_string(ranks) +
              " ranks";
     });

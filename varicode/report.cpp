@@ -13,7 +13,7 @@ std::uint64_t optimal_prefix_code_bits(std::vector<std::uint64_t> counts) {
   if (counts.size() == 1) return counts.front();
   // Huffman: each merge of the two rarest adds their counts, one more bit each.
   std::priority_queue<std::uint64_t, std::vector<std::uint64_t>, std::greater<>> rarest(counts.begin(),
-                                                                                       counts.end());
+                                                                                        counts.end());
   std::uint64_t bits = 0;
   while (rarest.size() > 1) {
     const std::uint64_t a = rarest.top();
@@ -79,7 +79,8 @@ std::string format_report(const ReportFigures& f) {
   std::vector<std::vector<std::string>> rows = {{"pattern", "count", "code length", "bits", "share"}};
   for (const ReportFigures::Pattern& p : f.costliest) {
     rows.push_back({"<" + p.pattern + ">", std::to_string(p.count), std::to_string(p.code_size),
-                    std::to_string(p.bits), fixed(100 * ratio(static_cast<double>(p.bits), f.bits), 2) + "%"});
+                    std::to_string(p.bits),
+                    fixed(100 * ratio(static_cast<double>(p.bits), f.bits), 2) + "%"});
   }
   std::vector<std::size_t> widths(rows.front().size(), 0);
   for (const auto& row : rows) {

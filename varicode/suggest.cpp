@@ -175,7 +175,7 @@ std::vector<Candidate> find_candidates(const TokenizedSample& s) {
       text_slots = std::move(grown);
     }
     const std::size_t mask = text_slots.size() - 1;
-    for (std::size_t at = std::hash<std::string_view>{}(text) & mask;; at = (at + 1) & mask) {
+    for (std::size_t at = std::hash<std::string_view>{}(text)&mask;; at = (at + 1) & mask) {
       if (text_slots[at] == 0) {
         by_text.push_back({std::string(text)});
         text_slots[at] = static_cast<std::uint32_t>(by_text.size());
@@ -233,8 +233,8 @@ std::vector<Candidate> find_candidates(const TokenizedSample& s) {
   const std::vector<std::uint32_t> lengths = code_lengths(s.ranked.size() + 1);
   std::vector<std::uint64_t> push_cost(s.ranked.size() + 1, 0);
   for (std::size_t r = s.ranked.size(); r-- > 0;) {
-    push_cost[r] = push_cost[r + 1] +
-                   static_cast<std::uint64_t>(s.ranked[r].second) * (lengths[r + 1] - lengths[r]);
+    push_cost[r] =
+        push_cost[r + 1] + static_cast<std::uint64_t>(s.ranked[r].second) * (lengths[r + 1] - lengths[r]);
   }
   std::vector<Candidate> candidates;
   for (Candidate& c : by_text) {
@@ -386,7 +386,8 @@ std::vector<std::string> take(EvenSample& sample) {
   if (sample.target == 0 || size <= sample.target) return std::move(sample.kept);
   std::vector<std::string> taken;
   taken.reserve(sample.target);
-  for (std::size_t i = 0; i < sample.target; ++i) taken.push_back(std::move(sample.kept[i * size / sample.target]));
+  for (std::size_t i = 0; i < sample.target; ++i)
+    taken.push_back(std::move(sample.kept[i * size / sample.target]));
   return taken;
 }
 
@@ -465,16 +466,18 @@ int run_suggest(std::size_t n, const std::vector<std::string>& files, std::uint6
     write_output(out, "<" + pattern + ">\n");
   }
   close_output(out);
-  std::string summary = "sample: " + std::to_string(texts.size()) + " of " + std::to_string(websites) +
-                        " websites\nbits per website: " +
-                        per_website(tokenize_sample(texts, d.valid, {}).bits, texts.size()) +
-                        " with no recurrent patterns\n";
+  std::string summary =
+      "sample: " + std::to_string(texts.size()) + " of " + std::to_string(websites) +
+      " websites\nbits per website: " + per_website(tokenize_sample(texts, d.valid, {}).bits, texts.size()) +
+      " with no recurrent patterns\n";
   if (::access(recurrent_file, F_OK) == 0 && !is_standard_output(recurrent_file)) {
-    summary += "bits per website: " + per_website(tokenize_sample(texts, d.valid, d.recurrent).bits, texts.size()) +
-               " with " + recurrent_file + " (" + std::to_string(d.recurrent.size()) + " patterns)\n";
+    summary +=
+        "bits per website: " + per_website(tokenize_sample(texts, d.valid, d.recurrent).bits, texts.size()) +
+        " with " + recurrent_file + " (" + std::to_string(d.recurrent.size()) + " patterns)\n";
   }
-  summary += "bits per website: " + per_website(tokenize_sample(texts, d.valid, suggested).bits, texts.size()) +
-             " with the " + std::to_string(suggested.size()) + " patterns suggested\n";
+  summary +=
+      "bits per website: " + per_website(tokenize_sample(texts, d.valid, suggested).bits, texts.size()) +
+      " with the " + std::to_string(suggested.size()) + " patterns suggested\n";
   write_standard_error(summary);
   return exit_status();
 }

@@ -32,9 +32,9 @@ std::vector<std::uint32_t> code_lengths(std::size_t ranks);
 // A sample tokenised with one list of recurrent patterns, and what it costs.
 struct TokenizedSample {
   Tokenizer tokenizer;
-  std::vector<std::uint32_t> tokens;  // token nodes, `no_node` between lines and at invalid bytes
-  std::vector<std::uint64_t> count;   // per node
-  std::vector<std::string> text;      // per node, when it is a token
+  std::vector<std::uint32_t> tokens;     // token nodes, `no_node` between lines and at invalid bytes
+  std::vector<std::uint64_t> count;      // per node
+  std::vector<std::string> text;         // per node, when it is a token
   std::vector<std::uint32_t> code_size;  // per node: its code word's length, 0 when not counted
   std::vector<std::pair<std::string, std::int64_t>> ranked;  // counted tokens, in patterntally's order
   std::uint64_t bits = 0;
