@@ -3,7 +3,9 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <csignal>
 #include <cstdio>
@@ -161,7 +163,8 @@ std::string format_count(double count) {
 }
 
 std::string format_duration(double seconds) {
-  const auto s = static_cast<std::uint64_t>(seconds + 0.5);
+  // Bounded: a rate near zero tells of a time far past what a count can hold.
+  const auto s = static_cast<std::uint64_t>(std::llround(std::min(seconds, 1e12)));
   char text[32];
   if (s >= 3600) {
     std::snprintf(text, sizeof text, "%llu:%02llu:%02llu", static_cast<unsigned long long>(s / 3600),
