@@ -29,6 +29,25 @@ void for_each_popped_token(const Tokenizer& t, std::uint32_t v, Token&& token) {
   }
 }
 
+// One step of the walk below from `node` on `byte` by the general rule: pops
+// node after node until one has a child on the byte, and returns that child.
+// At the root, where only an invalid byte has none, calls `invalid()` and
+// stays there.
+template <typename Pop, typename Invalid>
+std::uint32_t step_by_failures(const Tokenizer& t, std::uint32_t node, unsigned char byte, Pop&& pop,
+                               Invalid&& invalid) {
+  for (;;) {
+    const std::uint32_t next = child_of(t, node, byte);
+    if (next != no_node) return next;
+    if (node == 0) {
+      invalid();
+      return 0;
+    }
+    pop(node);
+    node = t.fail[node];
+  }
+}
+
 // Walks `text`, a line already trimmed and without its start pattern: calls
 // `pop(v)` each time node v pops, in text order, and `invalid(offset)` for
 // each invalid byte, at its offset in `text`, between the pops of the tokens
@@ -38,18 +57,8 @@ template <typename Pop, typename Invalid>
 void walk_tokens(const Tokenizer& t, std::string_view text, Pop&& pop, Invalid&& invalid) {
   const auto* const begin = reinterpret_cast<const unsigned char*>(text.data());
   const auto* const end = begin + text.size();
-  // One step from `node` on the byte at `p` by the general rule.
   auto step_slowly = [&](std::uint32_t node, const unsigned char* p) {
-    for (;;) {
-      const std::uint32_t next = child_of(t, node, *p);
-      if (next != no_node) return next;
-      if (node == 0) {
-        invalid(static_cast<std::size_t>(p - begin));
-        return std::uint32_t{0};
-      }
-      pop(node);
-      node = t.fail[node];
-    }
+    return step_by_failures(t, node, *p, pop, [&] { invalid(static_cast<std::size_t>(p - begin)); });
   };
   std::uint32_t node = 0;
   if (!t.table.empty() && t.line_start_row == 0) {

@@ -61,6 +61,21 @@ void for_each_line(const std::vector<std::string>& files, Each&& each) {
   }
 }
 
+// Calls `each(file, number, block)` for every block of whole lines of `files`
+// (see next_block), read as for_each_line reads them; `number` counts the
+// lines of the file before the block, and `each` adds those of the block.
+template <typename Each>
+void for_each_block(const std::vector<std::string>& files, Each&& each) {
+  const std::vector<std::string> standard_input = {"-"};
+  for (const std::string& file : files.empty() ? standard_input : files) {
+    LineReader reader = file == "-" ? standard_input_lines(file) : open_lines(file, true);
+    std::string_view block;
+    std::uint64_t number = 0;
+    while (next_block(reader, block)) each(file, number, block);
+    close_lines(reader);
+  }
+}
+
 // Shows how many lines `command` has done ("encoded", say).
 void start_line_progress(const std::string& command, const std::string& done) {
   start_progress([command, done](double seconds) {
@@ -94,19 +109,56 @@ int run_encode(const std::vector<std::string>& files) {
   if (!read_map(map)) return 1;
   const Coder coder = build_coder(map);
   Output& out = standard_output();
-  std::string bits;
-  std::vector<Uncoded> uncoded;
   start_line_progress("encode", "encoded");
-  for_each_line(files, [&](const std::string& file, std::uint64_t number, std::string_view line) {
-    bits.clear();
-    encode_line(coder, line, bits, uncoded);
-    bits += '\n';
-    write_output(out, bits);
-    for (const Uncoded& u : uncoded) {
-      report_line_problem(file, number, (u.no_code ? "no code for \"<" : "invalid character \"") + u.text +
-                                            (u.no_code ? ">\"" : "\""));
-    }
-    uncoded.clear();
+  std::uint64_t done = 0;
+  for_each_block(files, [&](const std::string& file, std::uint64_t& number, std::string_view block) {
+    encode_lines(coder, block, [&](const CodedLines& coded) {
+      // The lines reach `out` as write_output would take them one by one,
+      // those that stay in its buffer together.
+      std::size_t from = 0;  // where the lines not handed to `out` yet begin
+      std::size_t next = 0;  // the first of them
+      auto hand = [&](std::size_t to) {
+        if (!out.failed) {
+          out.buffer.append(coded.codes.substr(from, to - from));
+          if (out.fd >= 0 && out.buffer.size() >= output_flush_size) flush_full_buffer(out);
+        }
+        from = to;
+      };
+      // Hands the lines before `last`, up to each that fills the buffer.
+      auto hand_lines = [&](std::size_t last) {
+        while (next < last) {
+          const std::size_t room = output_flush_size - std::min(out.buffer.size(), output_flush_size);
+          const auto full =
+              std::lower_bound(coded.ends.begin() + static_cast<std::ptrdiff_t>(next),
+                               coded.ends.begin() + static_cast<std::ptrdiff_t>(last), from + room);
+          const auto line = static_cast<std::size_t>(full - coded.ends.begin());
+          if (line == last) {
+            hand(coded.ends[last - 1]);
+            next = last;
+            break;
+          }
+          const std::size_t begin = line == 0 ? 0 : coded.ends[line - 1];
+          if (coded.ends[line] - begin >= output_flush_size) {  // written straight, after the buffer
+            hand(begin);
+            write_output(out, coded.codes.substr(begin, coded.ends[line] - begin));
+            from = coded.ends[line];
+          } else {
+            hand(coded.ends[line]);
+          }
+          next = line + 1;
+        }
+      };
+      for (const auto& [line, u] : coded.uncoded) {
+        hand_lines(line + 1);
+        report_line_problem(
+            file, number + line + 1,
+            (u.no_code ? "no code for \"<" : "invalid character \"") + u.text + (u.no_code ? ">\"" : "\""));
+      }
+      hand_lines(coded.ends.size());
+      number += coded.ends.size();
+      done += coded.ends.size();
+      progress_done.store(done, std::memory_order_relaxed);
+    });
   });
   return finish(out);
 }

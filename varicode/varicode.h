@@ -11,9 +11,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "start_patterns.h"
@@ -53,6 +55,11 @@ struct Coder {
   std::string pop_bits;
   std::vector<std::uint32_t> pop_begin;  // per node: where its pops stand in pop_bits,
   std::vector<std::uint32_t> pop_size;   // or no_pops when they are not kept
+  // The same for the fast walk, per node in one word, pop_begin in the low
+  // half and pop_size in the high one, when its pops are kept and short;
+  // else 0, and the steps that pop it are slow in the tokeniser's table.
+  std::vector<std::uint64_t> pops;
+  std::uint32_t longest_token_pops = 0;  // the most that popping one token writes
 };
 
 inline constexpr std::uint32_t no_pops = 0xFFFFFFFF;
@@ -72,6 +79,20 @@ struct Uncoded {
 // Returns false, appending nothing, when a token has no code word; what could
 // not be coded goes to `uncoded`.
 bool encode_line(const Coder& coder, std::string_view line, std::string& bits, std::vector<Uncoded>& uncoded);
+
+// The codes of a run of lines, as encode_lines gives them.
+struct CodedLines {
+  std::string_view codes;         // each line's code (nothing when it has none) and a line feed
+  std::vector<std::size_t> ends;  // per line: where its line feed ends in `codes`
+  std::vector<std::pair<std::size_t, Uncoded>> uncoded;  // in line order: a line (its index) and what it
+                                                         // could not code
+};
+
+// Encodes `lines`, whole lines that end at line feeds (the last may lack one),
+// each as encode_line does, several side by side: calls `take` for runs of
+// them, in order.
+void encode_lines(const Coder& coder, std::string_view lines,
+                  const std::function<void(const CodedLines&)>& take);
 
 // What decoding needs: the pattern of each code word, found by its value as a
 // binary number (a code word begins with '1', so the value tells its length).
