@@ -1,0 +1,107 @@
+// varicode suggest end to end: the patterns on standard output, the costs
+// compared on standard error, the sample, and the usage errors.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "scratch.h"
+
+namespace {
+
+const std::string varicode = VARICODE_PATH;
+
+std::string summary(const std::string& sample, const std::vector<std::string>& costs) {
+  std::string lines = "sample: " + sample + " websites\n";
+  for (const std::string& cost : costs) lines += "bits per website: " + cost + "\n";
+  return lines;
+}
+
+}  // namespace
+
+// The websites are those of SmallCorpusWorkedOutByHand in suggest_test.cpp
+// once "www." is taken off: abcd, abcd, cd, abcd; 50 bits with no recurrent
+// patterns, 10 with <abcd>. With <ab>: c and d 4 times, 1 and 2 bits, ab 3
+// times, 3 bits, and 7 separators: 35 bits.
+TEST(SuggestCommand, CommandLine) {
+  struct Row {
+    std::string args;
+    std::string file;  // a file over the definitions: its name, '=', its bytes
+    std::string out;
+    std::string err;
+    int status;
+  };
+  const std::string no_patterns = "12.50 with no recurrent patterns";
+  const std::string usage_hint = "Try 'varicode --help'.\n";
+  const std::vector<Row> rows = {
+      // Start patterns are not learnt.
+      {" suggest 3", "", "<abcd>\n", summary("4 of 4", {no_patterns, "2.50 with the 1 patterns suggested"}),
+       0},
+      {" suggest 3", "patterns_recurrent.txt=<ab>\n", "<abcd>\n",
+       summary("4 of 4", {no_patterns, "8.75 with patterns_recurrent.txt (1 patterns)",
+                          "2.50 with the 1 patterns suggested"}),
+       0},
+      // Lines 1 and 3, abcd twice: a, b, c and d take 1, 2, 3 and 3 bits, 6
+      // separators: 30 bits; <abcd> 1 bit each.
+      {" suggest --sample=2 2 sites.txt", "sites.txt=abcd\ncd\nabcd\ncd\n", "<abcd>\n",
+       summary("2 of 4", {"15.00 with no recurrent patterns", "1.00 with the 1 patterns suggested"}), 0},
+      // Nothing repeats: a, b, c, d 1, 2, 3 and 3 bits, 2 separators.
+      {" suggest 5 sites.txt", "sites.txt=ab\ncd\n", "",
+       summary("2 of 2", {"6.50 with no recurrent patterns", "6.50 with the 0 patterns suggested"}), 0},
+      {" suggest 5 missing.txt", "", "",
+       "varicode: cannot read \"missing.txt\": No such file or directory\n" +
+           summary("0 of 0", {"0.00 with no recurrent patterns", "0.00 with the 0 patterns suggested"}),
+       1},
+      {" suggest", "", "", "varicode: suggest needs a number of patterns\n" + usage_hint, 2},
+      {" suggest x", "", "", "varicode: invalid number of patterns \"x\"\n" + usage_hint, 2},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.args + " " + row.file);
+    Scratch s;
+    make_scratch(s, "suggest");
+    put_file(s, "patterns_valid_chars.txt", "<a>\n<b>\n<c>\n<d>\n<w>\n<.>\n");
+    put_file(s, "patterns_start.txt", "<www.>\n");
+    put_file(s, "websites.txt", "www.abcd\nabcd\n cd \nwww.abcd\n");
+    if (!row.file.empty())
+      put_file(s, row.file.substr(0, row.file.find('=')), row.file.substr(row.file.find('=') + 1));
+    const RunResult r = run_in(s, varicode, "", "", row.args);
+    EXPECT_EQ(row.out, r.out);
+    EXPECT_EQ(row.err, r.err);
+    EXPECT_EQ(row.status, r.status);
+  }
+}
+
+// The costs suggest gives are those the pipeline gives: on the shipped
+// example (start patterns, invalid bytes), varicode report after patterntally
+// and bitladder tells the same bits per website, with the example's patterns
+// and with those suggested. Standard output may replace
+// patterns_recurrent.txt, which is then not compared with.
+TEST(SuggestCommand, CostsAreThoseOfThePipeline) {
+  Scratch s;
+  make_scratch(s, "suggest-example");
+  for (const char* name :
+       {"websites.txt", "patterns_valid_chars.txt", "patterns_recurrent.txt", "patterns_start.txt"}) {
+    std::filesystem::copy_file(std::filesystem::path(EXAMPLES_DIR) / name, s.dir / name);
+  }
+  auto report_bits = [&] {
+    run_in(s, patterntally);  // status 1: the example has invalid bytes
+    EXPECT_EQ(0, run_in(s, bitladder).status);
+    const RunResult report = run_in(s, varicode, "", "", " report");
+    EXPECT_EQ(0, report.status);
+    const std::size_t at = report.out.find("bits per website: ");
+    return report.out.substr(at, report.out.find('\n', at) - at);
+  };
+  const RunResult suggested = run_in(s, varicode, "", "", " suggest --sample=0 20");
+  EXPECT_EQ(0, suggested.status);
+  EXPECT_EQ(20, std::count(suggested.out.begin(), suggested.out.end(), '\n'));
+  EXPECT_NE(std::string::npos,
+            suggested.err.find(report_bits() + " with patterns_recurrent.txt (72 patterns)\n"))
+      << suggested.err;
+  const RunResult again = run_in(s, varicode, ">patterns_recurrent.txt", "", " suggest --sample=0 20");
+  EXPECT_EQ(suggested.out, get_file(s, "patterns_recurrent.txt"));
+  EXPECT_EQ(std::string::npos, again.err.find("with patterns_recurrent.txt"));
+  EXPECT_NE(std::string::npos, suggested.err.find(report_bits() + " with the 20 patterns suggested\n"))
+      << suggested.err;
+}
