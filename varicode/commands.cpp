@@ -223,7 +223,8 @@ int run_report() {
     if (count[v] == 0) continue;
     counts.push_back(count[v]);
     if (coder.code_size[v] == 0) continue;
-    f.costliest.push_back({coder.token_pattern[v], count[v], coder.code_size[v], count[v] * coder.code_size[v]});
+    f.costliest.push_back(
+        {coder.token_pattern[v], count[v], coder.code_size[v], count[v] * coder.code_size[v]});
   }
   f.optimal_prefix_bits = optimal_prefix_code_bits(counts);
   f.entropy_bits = entropy_bits(counts);
