@@ -37,14 +37,6 @@ extern "C" void end_on_signal(int signal_number) {
   std::raise(signal_number);  // delivered when the handler returns
 }
 
-int usage_error(const std::string& what) {
-  const std::string name(program_name());
-  const std::string lines = name + ": " + what + "\nTry '" + name + " --help'.\n";
-  std::fwrite(lines.data(), 1, lines.size(), stderr);
-  std::fflush(stderr);
-  return 2;
-}
-
 // How an option that went wrong is quoted: a long one whole, as given; a short
 // one alone, also from a bundle such as "-hx".
 std::string option_text(std::string_view argument, int short_option) {
@@ -84,6 +76,14 @@ int print_and_end(std::string_view text) {
 }
 
 }  // namespace
+
+int usage_error(const std::string& what) {
+  const std::string name(program_name());
+  const std::string lines = name + ": " + what + "\nTry '" + name + " --help'.\n";
+  std::fwrite(lines.data(), 1, lines.size(), stderr);
+  std::fflush(stderr);
+  return 2;
+}
 
 void start_program(std::string_view name) {
   protect_standard_descriptors();

@@ -17,6 +17,10 @@ void start_program(std::string_view name);
 // The copyright and licence lines that follow the version line of --version.
 extern const std::string_view copyright_lines;
 
+// Reports a usage error, "PROGRAM: WHAT" and a hint at --help, on standard
+// error; returns the exit status of a usage error, 2.
+int usage_error(const std::string& what);
+
 // What a program takes besides -C, --help and --version; each is taken when
 // its pointer is given.
 struct ProgramOptions {

@@ -138,28 +138,32 @@ void clear_progress_on_signal() {
   static_cast<void>(written);  // nothing more can be done in a signal handler
 }
 
-std::string format_bytes(double bytes) {
-  const char* units[] = {"B", "kB", "MB", "GB", "TB", "PB"};
+namespace {
+
+// `value` in the largest of `units` (each a thousand times the one before)
+// that keeps it at 1 or more: whole in the first unit, else with `decimals`.
+template <std::size_t N>
+std::string scaled(double value, const char* const (&units)[N], int decimals) {
   std::size_t unit = 0;
-  while (bytes >= 1000 && unit + 1 < std::size(units)) {
-    bytes /= 1000;
+  while (value >= 1000 && unit + 1 < N) {
+    value /= 1000;
     ++unit;
   }
   char text[32];
-  std::snprintf(text, sizeof text, unit == 0 ? "%.0f %s" : "%.2f %s", bytes, units[unit]);
+  std::snprintf(text, sizeof text, "%.*f%s", unit == 0 ? 0 : decimals, value, units[unit]);
   return text;
 }
 
+}  // namespace
+
+std::string format_bytes(double bytes) {
+  static const char* const units[] = {" B", " kB", " MB", " GB", " TB", " PB"};
+  return scaled(bytes, units, 2);
+}
+
 std::string format_count(double count) {
-  const char* units[] = {"", " k", " M", " G", " T"};
-  std::size_t unit = 0;
-  while (count >= 1000 && unit + 1 < std::size(units)) {
-    count /= 1000;
-    ++unit;
-  }
-  char text[32];
-  std::snprintf(text, sizeof text, unit == 0 ? "%.0f%s" : "%.1f%s", count, units[unit]);
-  return text;
+  static const char* const units[] = {"", " k", " M", " G", " T"};
+  return scaled(count, units, 1);
 }
 
 std::string format_duration(double seconds) {

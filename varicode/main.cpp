@@ -7,7 +7,6 @@
 #include <string_view>
 #include <vector>
 
-#include "failure.h"
 #include "program.h"
 #include "suggest.h"
 #include "varicode.h"
@@ -67,13 +66,6 @@ constexpr std::string_view usage =
     "The manual: man varicode\n";
 
 constexpr std::string_view version = "varicode " PATTERNLADDER_VERSION "\n";
-
-int usage_error(const std::string& what) {
-  std::string lines(program_name());
-  lines += ": " + what + "\nTry 'varicode --help'.\n";
-  std::fputs(lines.c_str(), stderr);
-  return 2;
-}
 
 // --sample not given.
 constexpr std::uint64_t no_sample = UINT64_MAX;
