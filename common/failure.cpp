@@ -2,8 +2,10 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 #include "output.h"
@@ -13,9 +15,10 @@ namespace {
 
 // A fixed array, so that fail_out_of_memory can use it without allocating.
 char name_bytes[64] = "program";
-int status = 0;
+std::atomic<int> status{0};  // set by any thread that reports
 
 void report(std::string_view verb, std::string_view file_name, std::string_view reason) {
+  const std::lock_guard lock(standard_output_lock());
   Output& out = standard_output();
   if (!out.failed) flush_output(out);  // keep the two streams in order
   std::string line(program_name());
@@ -71,6 +74,7 @@ void report_write_failure_reason(std::string_view file_name, std::string_view re
 }
 
 void report_problem(std::string_view what) {
+  const std::lock_guard lock(standard_output_lock());
   std::string line(program_name());
   line += ": ";
   line += what;
@@ -100,4 +104,4 @@ void fail_out_of_memory() {
   ::_exit(1);
 }
 
-int exit_status() { return status; }
+int exit_status() { return status.load(); }

@@ -77,9 +77,10 @@ std::size_t read_bytes(LineReader& reader, char* bytes, std::size_t size, int& e
 }
 
 bool read_only(LineReader& reader, std::uint64_t offset, std::uint64_t size) {
+  reader.begin = reader.end = 0;
+  reader.at_end = reader.file == nullptr;
   reader.left = size;
-  if (reader.file != nullptr && offset != 0 &&
-      ::fseeko(reader.file, static_cast<off_t>(offset), SEEK_SET) != 0) {
+  if (reader.file != nullptr && ::fseeko(reader.file, static_cast<off_t>(offset), SEEK_SET) != 0) {
     reader.left = 0;
     return false;
   }

@@ -94,8 +94,9 @@ inline bool next_line(LineReader& reader, std::string_view& line) {
 // next call.
 bool next_block(LineReader& reader, std::string_view& block);
 
-// Makes `reader` read only the `size` bytes of its file from `offset` on.
-// False, with nothing to read, when the file cannot be positioned there.
+// Makes `reader` read only the `size` bytes of its file from `offset` on,
+// dropping what it holds unread: it may read one range after another. False,
+// with nothing to read, when the file cannot be positioned there.
 bool read_only(LineReader& reader, std::uint64_t offset, std::uint64_t size);
 
 // Reads up to `size` bytes of the file into `bytes`, as much as `reader` is

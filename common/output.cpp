@@ -361,6 +361,11 @@ Output& standard_output() {
   return out;
 }
 
+std::recursive_mutex& standard_output_lock() {
+  static std::recursive_mutex lock;
+  return lock;
+}
+
 void flush_output(Output& out) {
   if (out.fd < 0 || out.failed || out.buffer.empty()) return;
   write_all(out, out.buffer.data(), out.buffer.size());

@@ -15,6 +15,7 @@
 // character device, a FIFO) is written in place.
 #pragma once
 
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -53,6 +54,11 @@ Output memory_output();
 // descriptor 1 was closed at start (see protect_standard_descriptors), the
 // first write to it is reported as failed with EBADF.
 Output& standard_output();
+
+// Held by every failure line (see failure.h) while it flushes standard output
+// and is written, and by a thread that writes standard output while other
+// threads of the program may report a failure.
+std::recursive_mutex& standard_output_lock();
 
 // Hands the buffer to the file when it holds this many bytes or more.
 inline constexpr std::size_t output_flush_size = 1 << 16;

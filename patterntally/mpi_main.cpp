@@ -1,22 +1,28 @@
 // patterntally-mpi: one patterntally run spread over the ranks of an MPI job
 // (`mpirun -np N patterntally-mpi`, or srun), in a working directory that
-// every rank sees. Every rank reads the definition files and counts its own
-// byte range of "websites.txt", cut at line ends, with its threads; the counts
-// are summed on rank 0, which alone writes standard output and both reports:
-// the same bytes as patterntally in the same directory, for any number of
-// ranks. Rank 0 writes its messages as it counts; the others keep theirs in a
-// temporary file, numbered from their first line, and send them to rank 0 in
-// rank order once the lines of the ranks before them are known.
+// every rank sees. Every rank reads the definition files and counts chunks of
+// "websites.txt", cut at line ends, with its threads, taking the next chunk
+// whenever it is free; the counts are summed on rank 0, which alone writes
+// standard output and both reports: the same bytes as patterntally in the
+// same directory, for any number of ranks.
 #include <fcntl.h>
+#include <linux/falloc.h>
 #include <mpi.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <optional>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "failure.h"
@@ -56,81 +62,322 @@ constexpr std::string_view usage =
 
 constexpr std::string_view version = "patterntally-mpi " PATTERNLADDER_VERSION "\n";
 
-constexpr int message_tag = 1;
-constexpr std::size_t message_chunk = std::size_t{1} << 20;
+// The corpus is cut into chunks of `chunk_length` bytes; a chunk holds the
+// lines that begin in it. Ranks take chunks one after another as they come
+// free: rank 0 from a counter of its own, the others by asking rank 0, so a
+// rank that is slower, or that also writes the messages, counts fewer. Each
+// chunk's messages are numbered from the chunk's first line; rank 0 writes
+// them in the order of the chunks, renumbered by the lines of the chunks
+// before, as soon as those are known.
+constexpr int result_tag = 1;  // rank -> 0: a chunk counted (or none yet), and another wanted
+constexpr int piece_tag = 2;   // rank -> 0: the messages of that chunk, in pieces
+constexpr int chunk_tag = 3;   // 0 -> rank: the chunk to count next, or `no_chunk`
+constexpr std::uint64_t no_chunk = UINT64_MAX;
+constexpr std::uint64_t cannot_read = 1;  // with `no_chunk`: the rank leaves the others the chunks
+constexpr std::size_t piece_size = std::size_t{1} << 20;
 
-// The byte where the first line at or after `offset` begins, reading `fd`;
-// `size` when none does.
-std::uint64_t line_start_at(int fd, std::uint64_t offset, std::uint64_t size) {
-  if (offset == 0 || offset >= size) return std::min(offset, size);
+// Waits for `request` without spinning. MPI's own waits poll at full speed,
+// and a rank that waits for another (or for rank 0 to write) would take a
+// core from the ranks still counting and from mpirun, which carries the
+// output; a sleep of at most a millisecond between tests costs little.
+void wait_for(MPI_Request& request, MPI_Status* status = MPI_STATUS_IGNORE) {
+  auto pause = std::chrono::microseconds(10);
+  for (;;) {
+    int done = 0;
+    MPI_Test(&request, &done, status);
+    if (done != 0) return;
+    std::this_thread::sleep_for(pause);
+    pause = std::min(pause * 2, std::chrono::microseconds(1000));
+  }
+}
+
+void send(const void* bytes, int count, MPI_Datatype type, int to, int tag) {
+  MPI_Request request = MPI_REQUEST_NULL;
+  MPI_Isend(bytes, count, type, to, tag, MPI_COMM_WORLD, &request);
+  wait_for(request);
+}
+
+void receive(void* bytes, int count, MPI_Datatype type, int from, int tag,
+             MPI_Status* status = MPI_STATUS_IGNORE) {
+  MPI_Request request = MPI_REQUEST_NULL;
+  MPI_Irecv(bytes, count, type, from, tag, MPI_COMM_WORLD, &request);
+  wait_for(request, status);
+}
+
+// What rank 0 decides for all: the corpus's size, and the chunks' length;
+// 0 when the corpus is no regular file, which rank 0 then counts alone.
+struct Plan {
+  std::uint64_t size = 0;
+  std::uint64_t chunk_length = 0;
+  std::uint64_t chunks() const { return chunk_length == 0 ? 0 : (size + chunk_length - 1) / chunk_length; }
+};
+
+// About eight chunks a rank, to even out the ranks' speeds, and no chunk too
+// small for the threads of a rank to share.
+Plan plan_chunks(const LineReader& corpus, int ranks, unsigned threads) {
+  struct stat st {};
+  Plan plan;
+  if (corpus.file == nullptr || ::fstat(::fileno(corpus.file), &st) != 0 || !S_ISREG(st.st_mode)) return plan;
+  plan.size = static_cast<std::uint64_t>(st.st_size);
+  const std::uint64_t smallest = std::uint64_t{64} << 10 << std::min(threads - 1, 10u);
+  const std::uint64_t even = plan.size / (8 * static_cast<std::uint64_t>(ranks));
+  plan.chunk_length = std::clamp(even, smallest, std::max(smallest, std::uint64_t{64} << 20));
+  return plan;
+}
+
+// The first byte in [from, to) where a line begins, reading `fd`: one that
+// follows a line feed, or the first of the file. `to` when none does; `bad`
+// on a read error, which is reported.
+constexpr std::uint64_t bad = UINT64_MAX;
+std::uint64_t line_start_in(int fd, std::uint64_t from, std::uint64_t to) {
+  if (from == 0 || from >= to) return std::min(from, to);
   std::vector<char> bytes(std::size_t{1} << 16);
-  for (std::uint64_t at = offset - 1; at < size;) {  // the byte before `offset` may end a line
-    const ssize_t got = ::pread(fd, bytes.data(), bytes.size(), static_cast<off_t>(at));
-    if (got <= 0) return size;
+  for (std::uint64_t at = from - 1; at + 1 < to;) {  // the byte before a start is a line feed
+    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(bytes.size(), to - 1 - at));
+    const ssize_t got = ::pread(fd, bytes.data(), want, static_cast<off_t>(at));
+    if (got < 0) {
+      report_read_failure(corpus_file, errno);
+      return bad;
+    }
+    if (got == 0) return to;  // the file became shorter
     const void* lf = std::memchr(bytes.data(), '\n', static_cast<std::size_t>(got));
     if (lf != nullptr)
       return at + static_cast<std::uint64_t>(static_cast<const char*>(lf) - bytes.data()) + 1;
     at += static_cast<std::uint64_t>(got);
   }
-  return size;
+  return to;
 }
 
-// The invalid-character message `line` (without its line feed) with its line
-// number moved on by `lines_before`. The number follows the quoted byte at a
-// fixed place; what follows it is copied as it is.
-void renumber(std::string_view line, std::uint64_t lines_before, std::string& out) {
-  constexpr std::string_view head = "- Invalid character \"";
-  constexpr std::size_t number_at = head.size() + 1 + std::string_view("\" in line ").size();
-  const std::size_t number_end = line.find(' ', number_at);
-  std::uint64_t number = 0;
-  for (std::size_t i = number_at; i < number_end && i < line.size(); ++i) {
-    number = number * 10 + static_cast<std::uint64_t>(line[i] - '0');
-  }
-  out.append(line.substr(0, number_at));
-  out += std::to_string(number + lines_before);
-  out.append(line.substr(std::min(number_end, line.size())));
-  out += '\n';
-}
+// Where a chunk's messages are kept: `size` bytes from `offset` of the file
+// `fd`.
+struct Kept {
+  int fd = -1;
+  std::uint64_t offset = 0;
+  std::uint64_t size = 0;
+};
 
-// Sends `bytes` to rank 0 in chunks of at most `message_chunk` bytes, and
-// empties it.
-void send_chunks(std::string& bytes) {
-  for (std::size_t at = 0; at < bytes.size(); at += message_chunk) {
-    const std::size_t size = std::min(message_chunk, bytes.size() - at);
-    MPI_Send(bytes.data() + at, static_cast<int>(size), MPI_CHAR, 0, message_tag, MPI_COMM_WORLD);
-  }
-  bytes.clear();
-}
+// One chunk counted: the lines it holds and where its messages are kept;
+// the bytes it covers, for the progress.
+struct ChunkDone {
+  std::uint64_t lines = 0;
+  std::uint64_t bytes = 0;
+  Kept messages;
+};
 
-// Sends the messages kept in `spool`, renumbered, to rank 0, a chunk at a
-// time, then an empty chunk.
-void send_messages(std::FILE* spool, std::uint64_t lines_before) {
-  std::string chunk;
-  if (spool != nullptr && std::fseek(spool, 0, SEEK_SET) == 0) {
-    LineReader reader;
-    reader.name = "messages";
-    reader.file = spool;
-    std::string_view line;
-    while (next_line(reader, line)) {
-      renumber(line, lines_before, chunk);
-      if (chunk.size() >= message_chunk) send_chunks(chunk);
+// A file of messages that grows at its end; nothing that stores files holds
+// it (it has no name).
+struct Spool {
+  std::FILE* file = nullptr;
+  Output out = memory_output();
+
+  Spool() {
+    file = std::tmpfile();
+    if (file != nullptr) {
+      out.fd = ::fileno(file);
+    } else {
+      out.failed = true;
+      report_write_failure_reason("", "no temporary file for the messages");
     }
   }
-  send_chunks(chunk);
-  MPI_Send(nullptr, 0, MPI_CHAR, 0, message_tag, MPI_COMM_WORLD);
+  ~Spool() {
+    if (file != nullptr) std::fclose(file);
+  }
+  Spool(const Spool&) = delete;
+  Spool& operator=(const Spool&) = delete;
+  std::uint64_t end() {
+    flush_output(out);
+    const off_t at = out.fd >= 0 ? ::lseek(out.fd, 0, SEEK_CUR) : 0;
+    return at > 0 ? static_cast<std::uint64_t>(at) : 0;
+  }
+};
+
+// Counts chunk `k` into `table`, its messages at the end of `spool`.
+ChunkDone count_chunk(std::uint64_t k, const Plan& plan, LineReader& corpus, Counting& c, unsigned threads,
+                      Spool& spool) {
+  ChunkDone done;
+  const int fd = ::fileno(corpus.file);
+  const std::uint64_t from = k * plan.chunk_length;
+  const std::uint64_t to = std::min(from + plan.chunk_length, plan.size);
+  const std::uint64_t begin = line_start_in(fd, from, to);
+  if (begin == bad || begin == to) return done;  // no line begins in the chunk
+  const std::uint64_t end = line_start_in(fd, to, plan.size);
+  if (end == bad) return done;
+  done.bytes = end - begin;
+  done.messages.fd = spool.out.fd;
+  done.messages.offset = spool.end();
+  if (read_only(corpus, begin, end - begin)) {
+    done.lines = count_into_table(corpus, c.start, c.tokenizer, threads, spool.out, c.table);
+  } else {
+    report_read_failure(corpus_file, errno);
+  }
+  done.messages.size = spool.end() - done.messages.offset;
+  return done;
 }
 
-// Writes what rank `from` sends to `out`, up to its empty chunk.
-void receive_messages(int from, Output& out) {
-  std::vector<char> bytes(message_chunk);
-  for (;;) {
+// The chunks counted, by number, until rank 0 writes their messages.
+struct Ledger {
+  std::mutex mutex;
+  std::condition_variable added;
+  std::map<std::uint64_t, ChunkDone> done;
+
+  void add(std::uint64_t k, const ChunkDone& chunk) {
+    {
+      const std::lock_guard lock(mutex);
+      done.emplace(k, chunk);
+    }
+    added.notify_one();
+  }
+  ChunkDone take(std::uint64_t k) {
+    std::unique_lock lock(mutex);
+    added.wait(lock, [&] { return done.count(k) != 0; });
+    const ChunkDone chunk = done[k];
+    done.erase(k);
+    return chunk;
+  }
+};
+
+// An invalid-character message `line` (without its line feed) with its line
+// number moved on by `lines_before`. The number follows the quoted byte at a
+// fixed place; what follows it is copied as it is.
+void renumber(std::string_view line, std::uint64_t lines_before, Output& out) {
+  constexpr std::string_view head = "- Invalid character \"";
+  constexpr std::size_t number_at = head.size() + 1 + std::string_view("\" in line ").size();
+  const std::size_t number_end = std::min(line.find(' ', number_at), line.size());
+  std::uint64_t number = 0;
+  for (std::size_t i = number_at; i < number_end; ++i) {
+    number = number * 10 + static_cast<std::uint64_t>(line[i] - '0');
+  }
+  write_output(out, line.substr(0, number_at));
+  write_output(out, std::to_string(number + lines_before));
+  write_output(out, line.substr(number_end));
+  write_output(out, "\n");
+}
+
+// Writes the messages kept in `kept` to `out`, renumbered by `lines_before`.
+void write_kept(const Kept& kept, std::uint64_t lines_before, Output& out) {
+  std::string bytes;  // an unfinished line, then what was read after it
+  for (std::uint64_t at = 0; at < kept.size;) {
+    const std::size_t held = bytes.size();
+    const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(piece_size, kept.size - at));
+    bytes.resize(held + want);
+    const ssize_t got = ::pread(kept.fd, bytes.data() + held, want, static_cast<off_t>(kept.offset + at));
+    if (got <= 0) {
+      report_read_failure("messages", got < 0 ? errno : EIO);
+      return;
+    }
+    bytes.resize(held + static_cast<std::size_t>(got));
+    at += static_cast<std::uint64_t>(got);
+    std::size_t line = 0;
+    for (std::size_t lf; (lf = bytes.find('\n', line)) != std::string::npos; line = lf + 1) {
+      if (lf != line) renumber(std::string_view(bytes).substr(line, lf - line), lines_before, out);
+    }
+    bytes.erase(0, line);
+  }
+}
+
+// Rank 0 writes the messages of every chunk in order, as chunks are done.
+void write_chunks(Ledger& ledger, std::uint64_t chunks, Output& out, std::atomic<std::uint64_t>& written) {
+  std::uint64_t lines_before = 0;
+  for (std::uint64_t k = 0; k < chunks; ++k) {
+    const ChunkDone chunk = ledger.take(k);
+    {
+      const std::lock_guard lock(standard_output_lock());
+      write_kept(chunk.messages, lines_before, out);
+    }
+    // What is written needs no room on disk any more, where the file system
+    // can give it back.
+    if (chunk.messages.size != 0) {
+      static_cast<void>(::fallocate(chunk.messages.fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE,
+                                    static_cast<off_t>(chunk.messages.offset),
+                                    static_cast<off_t>(chunk.messages.size)));
+    }
+    lines_before += chunk.lines;
+    written.fetch_add(chunk.bytes, std::memory_order_relaxed);
+  }
+}
+
+// Rank 0, while its own threads count and write: hands chunks to the other
+// ranks as they ask, and keeps what they send.
+void serve_chunks(int ranks, std::atomic<std::uint64_t>& next_chunk, std::uint64_t chunks, Ledger& ledger,
+                  Spool& received) {
+  std::vector<char> piece(piece_size);
+  auto pause = std::chrono::microseconds(10);
+  for (int asking = ranks - 1; asking > 0;) {
+    int arrived = 0;
     MPI_Status status;
-    MPI_Recv(bytes.data(), static_cast<int>(bytes.size()), MPI_CHAR, from, message_tag, MPI_COMM_WORLD,
-             &status);
-    int size = 0;
-    MPI_Get_count(&status, MPI_CHAR, &size);
-    if (size == 0) return;
-    write_output(out, std::string_view(bytes.data(), static_cast<std::size_t>(size)));
+    MPI_Iprobe(MPI_ANY_SOURCE, result_tag, MPI_COMM_WORLD, &arrived, &status);
+    if (arrived == 0) {
+      std::this_thread::sleep_for(pause);
+      pause = std::min(pause * 2, std::chrono::microseconds(200));
+      continue;
+    }
+    pause = std::chrono::microseconds(10);
+    const int from = status.MPI_SOURCE;
+    std::uint64_t result[4];  // chunk, lines, bytes covered, bytes of messages
+    receive(result, 4, MPI_UINT64_T, from, result_tag);
+    if (result[0] == no_chunk && result[1] == cannot_read) {
+      --asking;
+      continue;
+    }
+    if (result[0] != no_chunk) {
+      ChunkDone chunk{result[1], result[2], {received.out.fd, received.end(), result[3]}};
+      for (std::uint64_t left = result[3]; left > 0;) {
+        const auto size = static_cast<int>(std::min<std::uint64_t>(piece_size, left));
+        receive(piece.data(), size, MPI_CHAR, from, piece_tag);
+        write_output(received.out, std::string_view(piece.data(), static_cast<std::size_t>(size)));
+        left -= static_cast<std::uint64_t>(size);
+      }
+      received.end();  // flushed before the chunk is written
+      ledger.add(result[0], chunk);
+    }
+    std::uint64_t next = next_chunk.fetch_add(1);
+    if (next >= chunks) {
+      next = no_chunk;
+      --asking;
+    }
+    send(&next, 1, MPI_UINT64_T, from, chunk_tag);
+  }
+}
+
+// The other ranks: ask rank 0 for chunks, count them, send what they found.
+void ask_for_chunks(const Plan& plan, LineReader& corpus, Counting& c, unsigned threads) {
+  if (corpus.file == nullptr) {  // rank 0 reads the corpus, but this rank cannot
+    corpus = open_lines(corpus_file, true);
+    if (corpus.file == nullptr) {
+      const std::uint64_t leaving[4] = {no_chunk, cannot_read, 0, 0};
+      send(leaving, 4, MPI_UINT64_T, 0, result_tag);
+      return;
+    }
+  }
+  Spool spool;
+  std::uint64_t result[4] = {no_chunk, 0, 0, 0};
+  std::vector<char> piece(piece_size);
+  for (;;) {
+    send(result, 4, MPI_UINT64_T, 0, result_tag);
+    for (std::uint64_t sent = 0; sent < result[3];) {
+      const auto size = static_cast<std::size_t>(std::min<std::uint64_t>(piece_size, result[3] - sent));
+      const ssize_t got = ::pread(spool.out.fd, piece.data(), size, static_cast<off_t>(sent));
+      if (got != static_cast<ssize_t>(size)) {  // the size was promised: line feeds, passed over, instead
+        if (got < 0) report_read_failure("messages", errno);
+        std::fill(piece.begin() + std::max<ssize_t>(got, 0),
+                  piece.begin() + static_cast<std::ptrdiff_t>(size), '\n');
+      }
+      send(piece.data(), static_cast<int>(size), MPI_CHAR, 0, piece_tag);
+      sent += size;
+    }
+    std::uint64_t k = no_chunk;
+    receive(&k, 1, MPI_UINT64_T, 0, chunk_tag);
+    if (k == no_chunk) return;
+    // One chunk's messages at a time: the spool starts again.
+    if (spool.out.fd >= 0 && (::ftruncate(spool.out.fd, 0) != 0 || ::lseek(spool.out.fd, 0, SEEK_SET) != 0)) {
+      report_write_failure_reason("", "the temporary file for the messages cannot be emptied");
+      spool.out.failed = true;
+    }
+    const ChunkDone chunk = count_chunk(k, plan, corpus, c, threads, spool);
+    result[0] = k;
+    result[1] = chunk.lines;
+    result[2] = chunk.bytes;
+    result[3] = chunk.messages.size;
   }
 }
 
@@ -151,76 +398,67 @@ int run(int rank, int ranks, unsigned threads) {
   Counting c = read_definitions(messages);
   FrequencyTable& table = c.table;
 
-  // 2. This rank's range, from the first line that begins in its share of the
-  //    bytes; a corpus that is no regular file is counted by rank 0 alone.
-  struct stat st {};
-  const int fd = corpus.file != nullptr ? ::fileno(corpus.file) : -1;
-  const bool split = fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-  const std::uint64_t size = split ? static_cast<std::uint64_t>(st.st_size) : 0;
-  const auto share = [&](int r) {
-    return line_start_at(fd, size / static_cast<std::uint64_t>(ranks) * static_cast<std::uint64_t>(r), size);
-  };
-  const std::uint64_t begin = split ? share(rank) : 0;
-  const std::uint64_t end = split ? (rank + 1 == ranks ? size : share(rank + 1)) : 0;
-  if (split) {
-    read_only(corpus, begin, end - begin);
-  } else if (!first) {
-    read_only(corpus, 0, 0);
-  }
+  // 2. Rank 0's plan for all.
+  Plan plan = first ? plan_chunks(corpus, ranks, threads) : Plan{};
+  std::uint64_t planned[2] = {plan.size, plan.chunk_length};
+  MPI_Request request = MPI_REQUEST_NULL;
+  MPI_Ibcast(planned, 2, MPI_UINT64_T, 0, MPI_COMM_WORLD, &request);
+  wait_for(request);
+  plan = {planned[0], planned[1]};
+  const std::uint64_t chunks = plan.chunks();
 
-  // 3. Count; the other ranks keep their messages in a temporary file.
-  std::FILE* spool = first ? nullptr : std::tmpfile();
-  Output kept = memory_output();
-  if (spool != nullptr) {
-    kept.fd = ::fileno(spool);
-  } else if (!first) {
-    kept.failed = true;
-    report_write_failure_reason("", "no temporary file for the messages");
-  }
-  Output& mine = first ? messages : kept;
+  // 3. Count. Rank 0 counts and writes on threads of its own while it serves
+  //    the others; a corpus that is no regular file it counts alone.
   if (first) {
-    // Rank 0 tells the progress of all from its own: the ranks read shares
-    // of the same size at much the same speed.
+    std::atomic<std::uint64_t> written{0};
     const std::uint64_t base = bytes_read.load();
-    const std::uint64_t range = end - begin;
-    start_progress([base, range, size, ranks](double seconds) {
-      const std::uint64_t own = bytes_read.load(std::memory_order_relaxed) - base;
-      const std::uint64_t all =
-          range == 0 ? own
-                     : static_cast<std::uint64_t>(static_cast<double>(own) * static_cast<double>(size) /
-                                                  static_cast<double>(range));
-      return reading_status("patterntally-mpi", all, size, seconds) + " on " + std::to_string(ranks) +
+    start_progress([&written, &plan, base, chunks, ranks](double seconds) {
+      const std::uint64_t done = chunks == 0 ? bytes_read.load(std::memory_order_relaxed) - base
+                                             : written.load(std::memory_order_relaxed);
+      return reading_status("patterntally-mpi", done, plan.size, seconds) + " on " + std::to_string(ranks) +
              " ranks";
     });
+    if (chunks == 0) {
+      count_into_table(corpus, c.start, c.tokenizer, threads, messages, table);
+    } else {
+      Spool own;
+      Spool received;
+      Ledger ledger;
+      std::atomic<std::uint64_t> next_chunk{0};
+      std::thread counting([&] {
+        for (std::uint64_t k; (k = next_chunk.fetch_add(1)) < chunks;) {
+          ledger.add(k, count_chunk(k, plan, corpus, c, threads, own));
+        }
+      });
+      std::thread writing([&] { write_chunks(ledger, chunks, messages, written); });
+      serve_chunks(ranks, next_chunk, chunks, ledger, received);
+      counting.join();
+      writing.join();
+    }
+    stop_progress();
+  } else if (chunks != 0) {
+    ask_for_chunks(plan, corpus, c, threads);
   }
-  std::uint64_t lines = count_into_table(corpus, c.start, c.tokenizer, threads, mine, table);
   close_lines(corpus);
-  stop_progress();
-  std::uint64_t lines_before = 0;
-  MPI_Exscan(&lines, &lines_before, 1, MPI_UINT64_T, MPI_SUM, MPI_COMM_WORLD);
 
-  // 4. The messages, in rank order, then the counts, on rank 0.
-  if (first) {
-    for (int r = 1; r < ranks; ++r) receive_messages(r, messages);
-  } else {
-    flush_output(kept);
-    send_messages(spool, lines_before);
-    if (spool != nullptr) std::fclose(spool);
-  }
+  // 4. The counts, summed on rank 0, once every rank has as many.
   std::vector<std::int64_t> counts;
   for (const auto& [pattern, count] : table) counts.push_back(count);
   std::vector<std::int64_t> sums(counts.size());
   unsigned long long entries[2] = {counts.size(), ~static_cast<unsigned long long>(counts.size())};
-  MPI_Allreduce(MPI_IN_PLACE, entries, 2, MPI_UNSIGNED_LONG_LONG, MPI_MAX, MPI_COMM_WORLD);
+  MPI_Iallreduce(MPI_IN_PLACE, entries, 2, MPI_UNSIGNED_LONG_LONG, MPI_MAX, MPI_COMM_WORLD, &request);
+  wait_for(request);
   const bool same_definitions = entries[0] == ~entries[1];  // every rank has as many entries
   if (same_definitions) {
-    MPI_Reduce(counts.data(), sums.data(), static_cast<int>(counts.size()), MPI_INT64_T, MPI_SUM, 0,
-               MPI_COMM_WORLD);
+    MPI_Ireduce(counts.data(), sums.data(), static_cast<int>(counts.size()), MPI_INT64_T, MPI_SUM, 0,
+                MPI_COMM_WORLD, &request);
+    wait_for(request);
   } else if (first) {
     report_write_failure_reason(count_report_file, "the ranks read different definition files");
   }
   int failed = exit_status();
-  MPI_Allreduce(MPI_IN_PLACE, &failed, 1, MPI_INT, MPI_MAX, MPI_COMM_WORLD);
+  MPI_Iallreduce(MPI_IN_PLACE, &failed, 1, MPI_INT, MPI_MAX, MPI_COMM_WORLD, &request);
+  wait_for(request);
 
   // 5. Rank 0 writes the reports, unless the ranks disagree.
   if (first) {
@@ -238,11 +476,29 @@ int run(int rank, int ranks, unsigned threads) {
   return std::max(failed, exit_status());
 }
 
+// A job whose ranks all run on this machine needs no network between them.
+// Open MPI would still probe the network transports (UCX) in MPI_Init, which
+// costs about 0.2 s here, as much as counting 100 MB; its own transport over
+// shared memory is chosen instead, unless the user chose one (OMPI_MCA_pml,
+// also set by `mpirun --mca pml`). mpirun tells each rank the size of the
+// job and how many of its ranks share the machine; other launchers and
+// other MPI implementations are left as they are.
+void prefer_shared_memory() {
+  const char* size = std::getenv("OMPI_COMM_WORLD_SIZE");
+  const char* local = std::getenv("OMPI_COMM_WORLD_LOCAL_SIZE");
+  if (size != nullptr && local != nullptr && std::strcmp(size, local) == 0 &&
+      std::getenv("OMPI_MCA_pml") == nullptr) {
+    ::setenv("OMPI_MCA_pml", "ob1", 0);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   start_program("patterntally-mpi");
-  MPI_Init(&argc, &argv);
+  prefer_shared_memory();
+  int provided = 0;  // rank 0 calls MPI from its first thread only
+  MPI_Init_thread(&argc, &argv, MPI_THREAD_FUNNELED, &provided);
   int rank = 0;
   int ranks = 1;
   MPI_Comm_rank(MPI_COMM_WORLD, &rank);

@@ -40,8 +40,8 @@ unsigned default_thread_count();
 inline constexpr std::size_t thread_block_size = std::size_t{1} << 18;
 
 // Counts every line of `corpus` as count_corpus does, on `threads` threads,
-// each with its own copy of `tokenizer`, whose state it takes; adds the token
-// counts to `table`. Messages are written in line order, and a read failure
+// `tokenizer` and copies of it; adds the token counts of all to `table`,
+// which leaves `tokenizer` counting from 0 again. Messages are written in line order, and a read failure
 // is reported after them, as by one thread. Returns the number of lines.
 std::uint64_t count_corpus_in_threads(LineReader& corpus, const StartMatcher& start, Tokenizer& tokenizer,
                                       unsigned threads, Output& messages, FrequencyTable& table,
