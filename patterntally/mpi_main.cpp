@@ -69,11 +69,11 @@ constexpr std::string_view version = "patterntally-mpi " PATTERNLADDER_VERSION "
 // chunk's messages are numbered from the chunk's first line; rank 0 writes
 // them in the order of the chunks, renumbered by the lines of the chunks
 // before, as soon as those are known.
-constexpr int result_tag = 1;  // rank -> 0: a chunk counted (or none yet), and another wanted
+constexpr int result_tag = 1;  // rank -> 0: a chunk counted (or none), another wanted; or no more
 constexpr int piece_tag = 2;   // rank -> 0: the messages of that chunk, in pieces
 constexpr int chunk_tag = 3;   // 0 -> rank: the chunk to count next, or `no_chunk`
 constexpr std::uint64_t no_chunk = UINT64_MAX;
-constexpr std::uint64_t cannot_read = 1;  // with `no_chunk`: the rank leaves the others the chunks
+constexpr std::uint64_t done_asking = 1;  // with `no_chunk`: the rank asks for no more
 constexpr std::size_t piece_size = std::size_t{1} << 20;
 
 // Waits for `request` without spinning. MPI's own waits poll at full speed,
@@ -112,7 +112,7 @@ struct Plan {
   std::uint64_t chunks() const { return chunk_length == 0 ? 0 : (size + chunk_length - 1) / chunk_length; }
 };
 
-// About eight chunks a rank, to even out the ranks' speeds, and no chunk too
+// About sixteen chunks a rank, to even out the ranks' speeds, and no chunk too
 // small for the threads of a rank to share.
 Plan plan_chunks(const LineReader& corpus, int ranks, unsigned threads) {
   struct stat st {};
@@ -120,7 +120,7 @@ Plan plan_chunks(const LineReader& corpus, int ranks, unsigned threads) {
   if (corpus.file == nullptr || ::fstat(::fileno(corpus.file), &st) != 0 || !S_ISREG(st.st_mode)) return plan;
   plan.size = static_cast<std::uint64_t>(st.st_size);
   const std::uint64_t smallest = std::uint64_t{64} << 10 << std::min(threads - 1, 10u);
-  const std::uint64_t even = plan.size / (8 * static_cast<std::uint64_t>(ranks));
+  const std::uint64_t even = plan.size / (16 * static_cast<std::uint64_t>(ranks));
   plan.chunk_length = std::clamp(even, smallest, std::max(smallest, std::uint64_t{64} << 20));
   return plan;
 }
@@ -191,9 +191,11 @@ struct Spool {
   }
 };
 
-// Counts chunk `k` into `table`, its messages at the end of `spool`.
+// Counts chunk `k`, its messages at the end of `spool`. The counts stay in
+// the tokeniser and in the threads' copies of it, kept in `copies` for the
+// next chunk, until add_counts.
 ChunkDone count_chunk(std::uint64_t k, const Plan& plan, LineReader& corpus, Counting& c, unsigned threads,
-                      Spool& spool) {
+                      Spool& spool, std::vector<Tokenizer>& copies) {
   ChunkDone done;
   const int fd = ::fileno(corpus.file);
   const std::uint64_t from = k * plan.chunk_length;
@@ -206,12 +208,17 @@ ChunkDone count_chunk(std::uint64_t k, const Plan& plan, LineReader& corpus, Cou
   done.messages.fd = spool.out.fd;
   done.messages.offset = spool.end();
   if (read_only(corpus, begin, end - begin)) {
-    done.lines = count_into_table(corpus, c.start, c.tokenizer, threads, spool.out, c.table);
+    done.lines = count_into_table(corpus, c.start, c.tokenizer, threads, spool.out, c.table, 1, &copies);
   } else {
     report_read_failure(corpus_file, errno);
   }
   done.messages.size = spool.end() - done.messages.offset;
   return done;
+}
+
+void add_counts(Counting& c, std::vector<Tokenizer>& copies) {
+  add_token_counts(c.tokenizer, c.table);
+  for (Tokenizer& t : copies) add_token_counts(t, c.table);
 }
 
 // The chunks counted, by number, until rank 0 writes their messages.
@@ -315,7 +322,7 @@ void serve_chunks(int ranks, std::atomic<std::uint64_t>& next_chunk, std::uint64
     const int from = status.MPI_SOURCE;
     std::uint64_t result[4];  // chunk, lines, bytes covered, bytes of messages
     receive(result, 4, MPI_UINT64_T, from, result_tag);
-    if (result[0] == no_chunk && result[1] == cannot_read) {
+    if (result[0] == no_chunk && result[1] == done_asking) {
       --asking;
       continue;
     }
@@ -331,31 +338,51 @@ void serve_chunks(int ranks, std::atomic<std::uint64_t>& next_chunk, std::uint64
       ledger.add(result[0], chunk);
     }
     std::uint64_t next = next_chunk.fetch_add(1);
-    if (next >= chunks) {
-      next = no_chunk;
-      --asking;
-    }
+    if (next >= chunks) next = no_chunk;
     send(&next, 1, MPI_UINT64_T, from, chunk_tag);
   }
 }
 
 // The other ranks: ask rank 0 for chunks, count them, send what they found.
+// A rank asks for one chunk ahead, so that it never waits for an answer while
+// rank 0 is busy: its result of one chunk asks for the chunk after the next.
 void ask_for_chunks(const Plan& plan, LineReader& corpus, Counting& c, unsigned threads) {
+  const std::uint64_t asking[4] = {no_chunk, 0, 0, 0};
+  const std::uint64_t leaving[4] = {no_chunk, done_asking, 0, 0};
   if (corpus.file == nullptr) {  // rank 0 reads the corpus, but this rank cannot
     corpus = open_lines(corpus_file, true);
     if (corpus.file == nullptr) {
-      const std::uint64_t leaving[4] = {no_chunk, cannot_read, 0, 0};
       send(leaving, 4, MPI_UINT64_T, 0, result_tag);
       return;
     }
   }
   Spool spool;
-  std::uint64_t result[4] = {no_chunk, 0, 0, 0};
+  std::vector<Tokenizer> copies;
   std::vector<char> piece(piece_size);
-  for (;;) {
+  send(asking, 4, MPI_UINT64_T, 0, result_tag);
+  send(asking, 4, MPI_UINT64_T, 0, result_tag);
+  for (int unanswered = 2;;) {
+    std::uint64_t k = no_chunk;
+    receive(&k, 1, MPI_UINT64_T, 0, chunk_tag);
+    --unanswered;
+    if (k == no_chunk) {  // so are the answers still to come
+      for (; unanswered > 0; --unanswered) receive(&k, 1, MPI_UINT64_T, 0, chunk_tag);
+      send(leaving, 4, MPI_UINT64_T, 0, result_tag);
+      add_counts(c, copies);
+      return;
+    }
+    // One chunk's messages at a time: the spool starts again.
+    if (spool.out.fd >= 0 && (::ftruncate(spool.out.fd, 0) != 0 || ::lseek(spool.out.fd, 0, SEEK_SET) != 0)) {
+      report_write_failure_reason("", "the temporary file for the messages cannot be emptied");
+      spool.out.failed = true;
+    }
+    const ChunkDone chunk = count_chunk(k, plan, corpus, c, threads, spool, copies);
+    const std::uint64_t result[4] = {k, chunk.lines, chunk.bytes, chunk.messages.size};
     send(result, 4, MPI_UINT64_T, 0, result_tag);
-    for (std::uint64_t sent = 0; sent < result[3];) {
-      const auto size = static_cast<std::size_t>(std::min<std::uint64_t>(piece_size, result[3] - sent));
+    ++unanswered;
+    for (std::uint64_t sent = 0; sent < chunk.messages.size;) {
+      const auto size =
+          static_cast<std::size_t>(std::min<std::uint64_t>(piece_size, chunk.messages.size - sent));
       const ssize_t got = ::pread(spool.out.fd, piece.data(), size, static_cast<off_t>(sent));
       if (got != static_cast<ssize_t>(size)) {  // the size was promised: line feeds, passed over, instead
         if (got < 0) report_read_failure("messages", errno);
@@ -365,19 +392,6 @@ void ask_for_chunks(const Plan& plan, LineReader& corpus, Counting& c, unsigned 
       send(piece.data(), static_cast<int>(size), MPI_CHAR, 0, piece_tag);
       sent += size;
     }
-    std::uint64_t k = no_chunk;
-    receive(&k, 1, MPI_UINT64_T, 0, chunk_tag);
-    if (k == no_chunk) return;
-    // One chunk's messages at a time: the spool starts again.
-    if (spool.out.fd >= 0 && (::ftruncate(spool.out.fd, 0) != 0 || ::lseek(spool.out.fd, 0, SEEK_SET) != 0)) {
-      report_write_failure_reason("", "the temporary file for the messages cannot be emptied");
-      spool.out.failed = true;
-    }
-    const ChunkDone chunk = count_chunk(k, plan, corpus, c, threads, spool);
-    result[0] = k;
-    result[1] = chunk.lines;
-    result[2] = chunk.bytes;
-    result[3] = chunk.messages.size;
   }
 }
 
@@ -426,9 +440,11 @@ int run(int rank, int ranks, unsigned threads) {
       Ledger ledger;
       std::atomic<std::uint64_t> next_chunk{0};
       std::thread counting([&] {
+        std::vector<Tokenizer> copies;
         for (std::uint64_t k; (k = next_chunk.fetch_add(1)) < chunks;) {
-          ledger.add(k, count_chunk(k, plan, corpus, c, threads, own));
+          ledger.add(k, count_chunk(k, plan, corpus, c, threads, own, copies));
         }
+        add_counts(c, copies);
       });
       std::thread writing([&] { write_chunks(ledger, chunks, messages, written); });
       serve_chunks(ranks, next_chunk, chunks, ledger, received);

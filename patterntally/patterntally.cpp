@@ -16,12 +16,13 @@ std::uint64_t count_corpus(LineReader& corpus, const StartMatcher& start, Tokeni
 
 std::uint64_t count_into_table(LineReader& corpus, const StartMatcher& start, Tokenizer& tokenizer,
                                unsigned threads, Output& messages, FrequencyTable& table,
-                               std::uint64_t first_line_number) {
+                               std::uint64_t first_line_number, std::vector<Tokenizer>* kept_copies) {
   if (threads > 1) {
-    return count_corpus_in_threads(corpus, start, tokenizer, threads, messages, table, first_line_number);
+    return count_corpus_in_threads(corpus, start, tokenizer, threads, messages, table, first_line_number,
+                                   thread_block_size, kept_copies);
   }
   const std::uint64_t lines = count_corpus(corpus, start, tokenizer, messages, first_line_number);
-  add_token_counts(tokenizer, table);
+  if (kept_copies == nullptr) add_token_counts(tokenizer, table);
   return lines;
 }
 

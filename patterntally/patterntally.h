@@ -41,19 +41,24 @@ inline constexpr std::size_t thread_block_size = std::size_t{1} << 18;
 
 // Counts every line of `corpus` as count_corpus does, on `threads` threads,
 // `tokenizer` and copies of it; adds the token counts of all to `table`,
-// which leaves `tokenizer` counting from 0 again. Messages are written in line order, and a read failure
-// is reported after them, as by one thread. Returns the number of lines.
+// which leaves them counting from 0 again. With `kept_copies`, the copies
+// are kept there for the next call instead, and the counts stay in them and
+// in `tokenizer` until the caller adds them (add_token_counts). Messages are written in line order, and a
+// read failure is reported after them, as by one thread. Returns the number of lines.
 std::uint64_t count_corpus_in_threads(LineReader& corpus, const StartMatcher& start, Tokenizer& tokenizer,
                                       unsigned threads, Output& messages, FrequencyTable& table,
                                       std::uint64_t first_line_number = 1,
-                                      std::size_t block_size = thread_block_size);
+                                      std::size_t block_size = thread_block_size,
+                                      std::vector<Tokenizer>* kept_copies = nullptr);
 
 // Counts `corpus` into `table` on `threads` threads, or in one pass when it
 // is 1, numbering its lines from `first_line_number`; returns the number of
-// lines.
+// lines. With `kept_copies`, as count_corpus_in_threads, the counts stay in
+// the tokenisers, on one thread too.
 std::uint64_t count_into_table(LineReader& corpus, const StartMatcher& start, Tokenizer& tokenizer,
                                unsigned threads, Output& messages, FrequencyTable& table,
-                               std::uint64_t first_line_number = 1);
+                               std::uint64_t first_line_number = 1,
+                               std::vector<Tokenizer>* kept_copies = nullptr);
 
 // Every valid-character entry and recurrent pattern, at count 0.
 FrequencyTable seed_frequency_table(const PatternList& valid, const PatternList& recurrent);

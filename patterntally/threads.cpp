@@ -153,7 +153,8 @@ unsigned default_thread_count() {
 
 std::uint64_t count_corpus_in_threads(LineReader& corpus, const StartMatcher& start, Tokenizer& tokenizer,
                                       unsigned threads, Output& messages, FrequencyTable& table,
-                                      std::uint64_t first_line_number, std::size_t block_size) {
+                                      std::uint64_t first_line_number, std::size_t block_size,
+                                      std::vector<Tokenizer>* kept_copies) {
   SharedRun run;
   run.start = &start;
   run.messages = &messages;
@@ -163,7 +164,9 @@ std::uint64_t count_corpus_in_threads(LineReader& corpus, const StartMatcher& st
   // Enough blocks that every thread has one to count while others wait to
   // be written.
   for (unsigned i = 0; i < 2 * threads + 1; ++i) run.free_blocks.push_back(std::make_unique<Block>());
-  std::vector<Tokenizer> copies(threads - 1, tokenizer);
+  std::vector<Tokenizer> own_copies;
+  std::vector<Tokenizer>& copies = kept_copies != nullptr ? *kept_copies : own_copies;
+  if (copies.size() != threads - 1) copies.assign(threads - 1, tokenizer);  // its counts are all 0
   {
     std::vector<std::jthread> workers;
     workers.reserve(copies.size());
@@ -171,7 +174,9 @@ std::uint64_t count_corpus_in_threads(LineReader& corpus, const StartMatcher& st
     count_blocks(run, tokenizer);
   }
   if (run.read_error != 0) report_read_failure(corpus.name, run.read_error);
-  add_token_counts(tokenizer, table);
-  for (Tokenizer& t : copies) add_token_counts(t, table);
+  if (kept_copies == nullptr) {
+    add_token_counts(tokenizer, table);
+    for (Tokenizer& t : copies) add_token_counts(t, table);
+  }
   return run.lines;
 }
