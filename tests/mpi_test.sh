@@ -3,7 +3,8 @@
 # output, standard error, exit status and files of patterntally on one
 # thread: on the example, on a corpus of many blocks with invalid bytes and a
 # last line without a line feed, on fewer lines than ranks, on an empty or
-# missing corpus, and with unusable definition lines.
+# missing corpus, and with unusable definition lines; and a rank that cannot
+# read the corpus.
 # Usage: mpi_test.sh PATTERNTALLY_MPI|none PATTERNTALLY EXAMPLES_DIR [MPIEXEC]
 set -euo pipefail
 mpi=$1 patterntally=$(realpath "$2") examples=$(realpath "$3") mpiexec=${4:-mpirun}
@@ -68,4 +69,20 @@ for name in example generated few-lines empty missing bad-definitions; do
   done
   echo "same as patterntally: $name"
 done
+# A rank that cannot read the corpus says so and fails the run; the other
+# ranks count its chunks, so the messages and reports are still complete.
+dir=$work/generated
+(cd "$dir" && "$patterntally" -j 1 >"$work/expected.out")
+cat "$dir"/patterns_and_frequencies.txt "$dir"/patterns_ordered_by_frequency.txt >"$work/expected.files"
+mkdir "$dir/elsewhere" && cp "$examples"/patterns_{valid_chars,recurrent,start}.txt "$dir/elsewhere"/
+status=0
+(cd "$dir" && run_mpi 3 sh -c '[ "$OMPI_COMM_WORLD_RANK" != 1 ] || cd elsewhere; exec "$0" -j 1' "$mpi" \
+  >"$work/got.out" 2>"$work/got.err") || status=$?
+[[ $status == 1 ]] || fail "a rank without the corpus: exit status $status"
+grep -q 'patterntally-mpi: cannot read "websites.txt": No such file or directory' "$work/got.err" ||
+  fail "a rank without the corpus: no failure line"
+cmp -s "$work/expected.out" "$work/got.out" || fail "a rank without the corpus: standard output differs"
+cat "$dir"/patterns_and_frequencies.txt "$dir"/patterns_ordered_by_frequency.txt >"$work/got.files"
+cmp -s "$work/expected.files" "$work/got.files" || fail "a rank without the corpus: the reports differ"
+echo "a rank without the corpus fails the run, and the others count its part"
 echo "PASS: patterntally-mpi"
