@@ -274,9 +274,10 @@ void write_kept(const Kept& kept, std::uint64_t lines_before, Output& out) {
     }
     bytes.resize(held + static_cast<std::size_t>(got));
     at += static_cast<std::uint64_t>(got);
+    const std::string_view text = bytes;
     std::size_t line = 0;
-    for (std::size_t lf; (lf = bytes.find('\n', line)) != std::string::npos; line = lf + 1) {
-      if (lf != line) renumber(std::string_view(bytes).substr(line, lf - line), lines_before, out);
+    for (std::size_t lf; (lf = text.find('\n', line)) != std::string_view::npos; line = lf + 1) {
+      if (lf != line) renumber(text.substr(line, lf - line), lines_before, out);
     }
     bytes.erase(0, line);
   }
