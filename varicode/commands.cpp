@@ -2,8 +2,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdio>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "failure.h"
 #include "line_reader.h"
@@ -100,19 +104,116 @@ int finish(Output& out) {
   return exit_status();
 }
 
+// Encodes, on a thread of its own, the runs of lines handed to it one at a
+// time, and keeps what encode_lines gives until the next run (its codes stay
+// in that thread's own room until then).
+class EncodingThread {
+ public:
+  explicit EncodingThread(const Coder& coder) : coder_(coder), thread_([this] { serve(); }) {}
+  ~EncodingThread() {
+    {
+      const std::lock_guard lock(mutex_);
+      stopping_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+  }
+  EncodingThread(const EncodingThread&) = delete;
+  EncodingThread& operator=(const EncodingThread&) = delete;
+
+  void start(std::string_view lines) {
+    {
+      const std::lock_guard lock(mutex_);
+      lines_ = lines;
+      given_ = true;
+    }
+    changed_.notify_all();
+  }
+
+  const std::vector<CodedLines>& finish() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return !given_ && !working_; });
+    return coded_;
+  }
+
+ private:
+  void serve() {
+    for (;;) {
+      std::string_view lines;
+      {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return given_ || stopping_; });
+        if (stopping_) return;
+        lines = lines_;
+        given_ = false;
+        working_ = true;
+      }
+      coded_.clear();
+      encode_lines(coder_, lines, [this](const CodedLines& coded) { coded_.push_back(coded); });
+      {
+        const std::lock_guard lock(mutex_);
+        working_ = false;
+      }
+      changed_.notify_all();
+    }
+  }
+
+  const Coder& coder_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::string_view lines_;
+  bool given_ = false;
+  bool working_ = false;
+  bool stopping_ = false;
+  std::vector<CodedLines> coded_;
+  std::thread thread_;  // last: it starts once the rest is ready
+};
+
+// Encodes `block` on this thread and `helpers`, a slice each, cut after line
+// feeds; gives `take` the codes in the order of the lines.
+template <typename Take>
+void encode_block(const Coder& coder, std::string_view block,
+                  std::vector<std::unique_ptr<EncodingThread>>& helpers, Take&& take) {
+  constexpr std::size_t smallest_slice = 16 << 10;  // below this, handing over costs more than it saves
+  const std::size_t slices =
+      std::min(helpers.size() + 1, std::max<std::size_t>(1, block.size() / smallest_slice));
+  std::size_t from = 0;
+  std::string_view first;
+  for (std::size_t i = 0; i < slices; ++i) {
+    std::size_t cut = i + 1 == slices ? block.size() : std::max(from, block.size() * (i + 1) / slices);
+    if (cut < block.size()) {
+      const std::size_t lf = block.find('\n', cut);
+      cut = lf == std::string_view::npos ? block.size() : lf + 1;
+    }
+    const std::string_view slice = block.substr(from, cut - from);
+    if (i == 0) {
+      first = slice;
+    } else {
+      helpers[i - 1]->start(slice);
+    }
+    from = cut;
+  }
+  encode_lines(coder, first, take);
+  for (std::size_t i = 1; i < slices; ++i) {
+    for (const CodedLines& coded : helpers[i - 1]->finish()) take(coded);
+  }
+}
+
 }  // namespace
 
-int run_encode(const std::vector<std::string>& files) {
+int run_encode(const std::vector<std::string>& files, unsigned threads) {
   buffer_standard_error();
   check_standard_output(inputs_of(files));
   CodeMap map;
   if (!read_map(map)) return 1;
   const Coder coder = build_coder(map);
   Output& out = standard_output();
+  std::vector<std::unique_ptr<EncodingThread>> helpers;
+  for (unsigned i = 1; i < threads; ++i) helpers.push_back(std::make_unique<EncodingThread>(coder));
   start_line_progress("encode", "encoded");
   std::uint64_t done = 0;
   for_each_block(files, [&](const std::string& file, std::uint64_t& number, std::string_view block) {
-    encode_lines(coder, block, [&](const CodedLines& coded) {
+    encode_block(coder, block, helpers, [&](const CodedLines& coded) {
       // The lines reach `out` as write_output would take them one by one,
       // those that stay in its buffer together.
       std::size_t from = 0;  // where the lines not handed to `out` yet begin

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "patterntally.h"
 #include "program.h"
 #include "suggest.h"
 #include "varicode.h"
@@ -18,7 +19,7 @@
 namespace {
 
 constexpr std::string_view usage =
-    "Usage: varicode [-C DIR] encode [FILE]...\n"
+    "Usage: varicode [-C DIR] [-j N] encode [FILE]...\n"
     "       varicode [-C DIR] decode [FILE]...\n"
     "       varicode [-C DIR] report\n"
     "       varicode [-C DIR] suggest [--sample=LINES] N [FILE]...\n"
@@ -52,6 +53,8 @@ constexpr std::string_view usage =
     "that is a terminal: one line, redrawn in place and cleared at the end.\n"
     "\n"
     "  -C, --directory=DIR  work in DIR instead of the current directory\n"
+    "  -j, --threads=N      encode: code with N threads (default: one per core;\n"
+    "                       0: the default); the output is the same for any N\n"
     "      --sample=LINES   suggest: learn from LINES lines (0: all)\n"
     "      --progress       show the progress also when standard error is not a\n"
     "                       terminal, one line a second\n"
@@ -84,13 +87,15 @@ int main(int argc, char** argv) {
   start_program("varicode");
   std::vector<std::string> operands;
   std::uint64_t sample = no_sample;
-  const int ended = read_command_line(argc, argv, usage, version, {.operands = &operands, .sample = &sample});
+  unsigned threads = default_thread_count();
+  const int ended = read_command_line(argc, argv, usage, version,
+                                      {.threads = &threads, .operands = &operands, .sample = &sample});
   if (ended >= 0) return ended;
   if (operands.empty()) return usage_error("a command is needed: encode, decode, report or suggest");
   const std::string command = operands.front();
   const std::vector<std::string> files(operands.begin() + 1, operands.end());
   if (sample != no_sample && command != "suggest") return usage_error("--sample is an option of suggest");
-  if (command == "encode") return run_encode(files);
+  if (command == "encode") return run_encode(files, threads);
   if (command == "decode") return run_decode(files);
   if (command == "report") {
     if (!files.empty()) return usage_error("unexpected argument \"" + files.front() + "\"");

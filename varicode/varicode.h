@@ -138,7 +138,7 @@ std::string format_report(const ReportFigures& figures);
 
 // The commands, in the working directory; each returns the exit status.
 // `files` are the files to read, "-" for standard input; none reads standard
-// input.
-int run_encode(const std::vector<std::string>& files);
+// input. encode codes each block of lines on `threads` threads, a slice each.
+int run_encode(const std::vector<std::string>& files, unsigned threads = 1);
 int run_decode(const std::vector<std::string>& files);
 int run_report();

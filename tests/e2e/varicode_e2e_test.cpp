@@ -175,6 +175,11 @@ TEST(VaricodeCommand, ReportOfTheShippedExample) {
   const RunResult encoded = run_varicode(s, "encode websites.txt", "");
   EXPECT_EQ(1, encoded.status);
   EXPECT_EQ(expected_messages, encoded.err);
+  for (const char* threads : {"-j 1", "-j 2", "--threads=5"}) {  // the lines are cut among the threads
+    const RunResult again = run_varicode(s, std::string(threads) + " encode websites.txt", "");
+    EXPECT_EQ(encoded.out, again.out) << threads;
+    EXPECT_EQ(encoded.err, again.err) << threads;
+  }
   std::uint64_t lines = 0;
   std::uint64_t bits = 0;
   std::istringstream code_lines(encoded.out);
