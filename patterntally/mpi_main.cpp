@@ -164,23 +164,22 @@ struct ChunkDone {
   Kept messages;
 };
 
-// A file of messages that grows at its end; nothing that stores files holds
-// it (it has no name).
+// A file of messages that grows at its end, without a name: in /tmp, or in
+// the working directory when /tmp has no room for one.
 struct Spool {
-  std::FILE* file = nullptr;
   Output out = memory_output();
 
   Spool() {
-    file = std::tmpfile();
-    if (file != nullptr) {
-      out.fd = ::fileno(file);
-    } else {
+    std::FILE* file = std::tmpfile();
+    out.fd = file != nullptr ? ::dup(::fileno(file)) : ::open(".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (file != nullptr) std::fclose(file);
+    if (out.fd < 0) {
       out.failed = true;
       report_write_failure_reason("", "no temporary file for the messages");
     }
   }
   ~Spool() {
-    if (file != nullptr) std::fclose(file);
+    if (out.fd >= 0) ::close(out.fd);
   }
   Spool(const Spool&) = delete;
   Spool& operator=(const Spool&) = delete;

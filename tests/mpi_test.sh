@@ -85,4 +85,20 @@ cmp -s "$work/expected.out" "$work/got.out" || fail "a rank without the corpus: 
 cat "$dir"/patterns_and_frequencies.txt "$dir"/patterns_ordered_by_frequency.txt >"$work/got.files"
 cmp -s "$work/expected.files" "$work/got.files" || fail "a rank without the corpus: the reports differ"
 echo "a rank without the corpus fails the run, and the others count its part"
+
+# With /tmp read-only, the messages wait in unnamed files of the working
+# directory instead. Needs a mount namespace (root); skipped without one.
+if unshare -m true 2>/dev/null; then
+  spare=$(mktemp -d -p /var/tmp) && cp -r "$dir" "$spare/case" && rm -rf "$spare/case/elsewhere"
+  status=0
+  unshare -m sh -c 'mount -o bind,ro /tmp /tmp && cd "$1/case" && TMPDIR="$1" "$2" --allow-run-as-root \
+    --oversubscribe -np 2 "$3" -j 1 >"$1/got.out" 2>"$1/got.err"' sh "$spare" "$mpiexec" "$mpi" || status=$?
+  [[ $status == 0 ]] || fail "/tmp read-only: exit status $status: $(head -c 300 "$spare/got.err")"
+  cmp -s "$work/expected.out" "$spare/got.out" || fail "/tmp read-only: standard output differs"
+  [[ $(ls -A "$spare/case" | wc -l) == 6 ]] || fail "/tmp read-only: files left behind: $(ls -A "$spare/case")"
+  rm -rf "$spare"
+  echo "with /tmp read-only, the messages wait in the working directory"
+else
+  echo "SKIPPED: no mount namespace here, so a read-only /tmp is not tried"
+fi
 echo "PASS: patterntally-mpi"
