@@ -76,19 +76,24 @@ constexpr std::uint64_t no_chunk = UINT64_MAX;
 constexpr std::uint64_t done_asking = 1;  // with `no_chunk`: the rank asks for no more
 constexpr std::size_t piece_size = std::size_t{1} << 20;
 
-// Waits for `request` without spinning. MPI's own waits poll at full speed,
-// and a rank that waits for another (or for rank 0 to write) would take a
-// core from the ranks still counting and from mpirun, which carries the
-// output; a sleep of at most a millisecond between tests costs little.
+// Tests `done()` until it holds, without spinning. MPI's own waits poll at
+// full speed, and a rank that waits for another (or for rank 0 to write)
+// would take a core from the ranks still counting and from mpirun, which
+// carries the output; a sleep of at most `longest` between tests costs little.
+template <typename Done>
+void wait_until(Done&& done, std::chrono::microseconds longest = std::chrono::microseconds(1000)) {
+  for (auto pause = std::chrono::microseconds(10); !done();) {
+    std::this_thread::sleep_for(pause);
+    pause = std::min(pause * 2, longest);
+  }
+}
+
 void wait_for(MPI_Request& request, MPI_Status* status = MPI_STATUS_IGNORE) {
-  auto pause = std::chrono::microseconds(10);
-  for (;;) {
+  wait_until([&] {
     int done = 0;
     MPI_Test(&request, &done, status);
-    if (done != 0) return;
-    std::this_thread::sleep_for(pause);
-    pause = std::min(pause * 2, std::chrono::microseconds(1000));
-  }
+    return done != 0;
+  });
 }
 
 void send(const void* bytes, int count, MPI_Datatype type, int to, int tag) {
@@ -308,17 +313,15 @@ void write_chunks(Ledger& ledger, std::uint64_t chunks, Output& out, std::atomic
 void serve_chunks(int ranks, std::atomic<std::uint64_t>& next_chunk, std::uint64_t chunks, Ledger& ledger,
                   Spool& received) {
   std::vector<char> piece(piece_size);
-  auto pause = std::chrono::microseconds(10);
   for (int asking = ranks - 1; asking > 0;) {
-    int arrived = 0;
     MPI_Status status;
-    MPI_Iprobe(MPI_ANY_SOURCE, result_tag, MPI_COMM_WORLD, &arrived, &status);
-    if (arrived == 0) {
-      std::this_thread::sleep_for(pause);
-      pause = std::min(pause * 2, std::chrono::microseconds(200));
-      continue;
-    }
-    pause = std::chrono::microseconds(10);
+    wait_until(
+        [&] {
+          int arrived = 0;
+          MPI_Iprobe(MPI_ANY_SOURCE, result_tag, MPI_COMM_WORLD, &arrived, &status);
+          return arrived != 0;
+        },
+        std::chrono::microseconds(200));
     const int from = status.MPI_SOURCE;
     std::uint64_t result[4];  // chunk, lines, bytes covered, bytes of messages
     receive(result, 4, MPI_UINT64_T, from, result_tag);

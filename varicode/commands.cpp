@@ -180,11 +180,7 @@ void encode_block(const Coder& coder, std::string_view block,
   std::size_t from = 0;
   std::string_view first;
   for (std::size_t i = 0; i < slices; ++i) {
-    std::size_t cut = i + 1 == slices ? block.size() : std::max(from, block.size() * (i + 1) / slices);
-    if (cut < block.size()) {
-      const std::size_t lf = block.find('\n', cut);
-      cut = lf == std::string_view::npos ? block.size() : lf + 1;
-    }
+    const std::size_t cut = cut_after_line_feed(block, from, i, slices);
     const std::string_view slice = block.substr(from, cut - from);
     if (i == 0) {
       first = slice;

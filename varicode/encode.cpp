@@ -443,6 +443,13 @@ bool encode_line(const Coder& c, std::string_view line, std::string& bits, std::
   return true;
 }
 
+std::size_t cut_after_line_feed(std::string_view lines, std::size_t from, std::size_t part,
+                                std::size_t parts) {
+  if (part + 1 >= parts) return lines.size();
+  const std::size_t lf = lines.find('\n', std::max(from, lines.size() * (part + 1) / parts));
+  return lf == std::string_view::npos ? lines.size() : lf + 1;
+}
+
 void encode_lines(const Coder& c, std::string_view lines,
                   const std::function<void(const CodedLines&)>& take) {
   thread_local std::array<Part, walks> parts;
@@ -450,14 +457,10 @@ void encode_lines(const Coder& c, std::string_view lines,
   std::array<Part*, walks> active{};
   std::size_t count = 0;
   const char* from = lines.data();
-  const char* const end = from + lines.size();
   for (std::size_t i = 0; i < walks; ++i) {
     Part& part = parts[i];
-    const char* cut = i + 1 == walks ? end : std::max(from, lines.data() + lines.size() * (i + 1) / walks);
-    if (cut != end) {
-      const char* lf = static_cast<const char*>(std::memchr(cut, '\n', static_cast<std::size_t>(end - cut)));
-      cut = lf != nullptr ? lf + 1 : end;
-    }
+    const char* cut =
+        lines.data() + cut_after_line_feed(lines, static_cast<std::size_t>(from - lines.data()), i, walks);
     part.next_line = from;
     part.end = cut;
     part.done = false;

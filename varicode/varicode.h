@@ -80,6 +80,12 @@ struct Uncoded {
 // not be coded goes to `uncoded`.
 bool encode_line(const Coder& coder, std::string_view line, std::string& bits, std::vector<Uncoded>& uncoded);
 
+// Where `lines` is cut to give the `part`th of `parts` runs of whole lines of
+// about the same size: just after the first line feed at or after that share
+// of its bytes (but not before `from`, where the run begins), or its end.
+std::size_t cut_after_line_feed(std::string_view lines, std::size_t from, std::size_t part,
+                                std::size_t parts);
+
 // The codes of a run of lines, as encode_lines gives them.
 struct CodedLines {
   std::string_view codes;         // each line's code (nothing when it has none) and a line feed
