@@ -8,7 +8,8 @@
 # reader alone) over a generated corpus, patterntally on one thread on it with
 # the example definitions and with large sets of 2,000 and 10,000 patterns,
 # patterntally with 2 and with all threads (the default) on the 2,000 set,
-# patterntally-mpi (when built) on 1 and 2 ranks of one thread, also on a
+# patterntally-mpi (when built) on 1 and 2 ranks of one thread, also on the
+# corpus without the lines that draw a message and on a
 # corpus where 1% of the bytes are invalid, patterntally on
 # an adversarial corpus with the adversarial set, bitladder against
 # `awk '!seen[$0]++'` on ranked files of 100,000 and 1,000,000 distinct lines
@@ -275,9 +276,27 @@ for i in range(50, len(data), 100):
 open(sys.argv[2], "wb").write(data)' "$web" "$invalid"
     mark "$invalid"
   fi
+  # The corpus without the lines that draw a message with the 2,000 set: the
+  # ranks without the gather of messages, which rank 0 writes and mpirun carries.
+  quiet="$work/inputs/websites-${size}MiB-no-messages.txt"
+  if [[ -x "$patterntally_mpi" && -n "$mpirun" ]] && ! made "$quiet"; then
+    note "writing ${quiet##*/}"
+    rm -rf "$quiet.dir" && mkdir -p "$quiet.dir"
+    cp "$work/defs/large2000"/patterns_*.txt "$quiet.dir"/
+    ln -s "$web" "$quiet.dir/websites.txt"
+    # shellcheck disable=SC2016  # an awk program, not shell
+    (cd "$quiet.dir" && { "$patterntally" -j 1 2>/dev/null || true; } |
+      LC_ALL=C sed -n 's/^- Invalid character ".\{1\}" in line \([0-9]*\) .*/\1/p' >lines.txt &&
+      awk 'FILENAME == ARGV[1] { drop[$1] = 1; next } !(FNR in drop)' lines.txt websites.txt >"$quiet") ||
+      { echo "run_bench.sh: writing the corpus without messages failed" >&2; exit 1; }
+    rm -rf "$quiet.dir"
+    mark "$quiet"
+  fi
   if [[ -x "$patterntally_mpi" && -n "$mpirun" ]]; then
     mpi_run mpi-1 "$web" 1 ""
     mpi_run mpi-2 "$web" 2 ""
+    mpi_run mpi-quiet-1 "$quiet" 1 ", no messages"
+    mpi_run mpi-quiet-2 "$quiet" 2 ", no messages"
     pt_run pt-invalid "$invalid" large2000 ", 1% invalid bytes" -j 1
     mpi_run mpi-invalid-1 "$invalid" 1 ", 1% invalid bytes"
     mpi_run mpi-invalid-2 "$invalid" 2 ", 1% invalid bytes"

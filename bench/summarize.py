@@ -40,6 +40,8 @@ RATIOS = [
     ("patterntally-mpi 1 rank / patterntally one thread, MB/s", "mpi-1", "pt-large2000", "speed",
      None, True),
     ("patterntally-mpi 2 ranks / 1 rank, MB/s", "mpi-2", "mpi-1", "speed", 1.5, True),
+    ("patterntally-mpi 2 ranks / 1 rank, no messages, MB/s (own corpus)", "mpi-quiet-2",
+     "mpi-quiet-1", "speed", None, True),
     ("patterntally-mpi 2 ranks / 1 rank, 1% invalid bytes, MB/s (own corpus)", "mpi-invalid-2",
      "mpi-invalid-1", "speed", None, True),
     ("patterntally-mpi 1 rank / patterntally, 1% invalid bytes, MB/s (own corpus)", "mpi-invalid-1",
