@@ -66,8 +66,8 @@ constexpr std::string_view usage =
 
 constexpr std::string_view version = "patterntally-mpi " PATTERNLADDER_VERSION "\n";
 
-// The corpus is cut into chunks of `chunk_length` bytes; a chunk holds the
-// lines that begin in it. Ranks take chunks one after another as they come
+// The corpus is cut into chunks of `chunk_length` bytes, shorter ones at its
+// end; a chunk holds the lines that begin in it. Ranks take chunks one after another as they come
 // free: rank 0 from a counter of its own, the others by asking rank 0, so a
 // rank that is slower, or that also writes the messages, counts fewer. Each
 // chunk's messages are numbered from the chunk's first line; rank 0 writes
@@ -113,16 +113,32 @@ void receive(void* bytes, int count, MPI_Datatype type, int from, int tag,
   wait_for(request, status);
 }
 
-// What rank 0 decides for all: the corpus's size, and the chunks' length;
-// 0 when the corpus is no regular file, which rank 0 then counts alone.
+// What rank 0 decides for all: the corpus's size, and the chunks: of
+// `chunk_length` bytes up to `short_from`, then of `short_length`. No chunks
+// (`chunk_length` 0) when the corpus is no regular file, which rank 0 then
+// counts alone.
 struct Plan {
   std::uint64_t size = 0;
   std::uint64_t chunk_length = 0;
-  std::uint64_t chunks() const { return chunk_length == 0 ? 0 : (size + chunk_length - 1) / chunk_length; }
+  std::uint64_t short_from = 0;  // a multiple of `chunk_length`, at most `size`
+  std::uint64_t short_length = 0;
+
+  std::uint64_t chunks() const {
+    if (chunk_length == 0) return 0;
+    return short_from / chunk_length + (size - short_from + short_length - 1) / short_length;
+  }
+  // Where chunk `k` begins; `size` past the last.
+  std::uint64_t begin(std::uint64_t k) const {
+    const std::uint64_t long_chunks = short_from / chunk_length;
+    if (k <= long_chunks) return k * chunk_length;
+    return std::min(size, short_from + (k - long_chunks) * short_length);
+  }
 };
 
 // About sixteen chunks a rank, to even out the ranks' speeds, and no chunk too
-// small for the threads of a rank to share.
+// small for the threads of a rank to share. The last rank's share or so is cut
+// into chunks of a quarter of that length, so that the ranks end at about the
+// same time: the last chunk a rank takes is a short one.
 Plan plan_chunks(const LineReader& corpus, int ranks, unsigned threads) {
   struct stat st {};
   Plan plan;
@@ -131,6 +147,11 @@ Plan plan_chunks(const LineReader& corpus, int ranks, unsigned threads) {
   const std::uint64_t smallest = std::uint64_t{64} << 10 << std::min(threads - 1, 10u);
   const std::uint64_t even = plan.size / (16 * static_cast<std::uint64_t>(ranks));
   plan.chunk_length = std::clamp(even, smallest, std::max(smallest, std::uint64_t{64} << 20));
+  plan.short_length = std::max(smallest, plan.chunk_length / 4);
+  const std::uint64_t short_part = static_cast<std::uint64_t>(ranks) * plan.chunk_length;
+  if (plan.size > short_part) {
+    plan.short_from = (plan.size - short_part) / plan.chunk_length * plan.chunk_length;
+  }
   return plan;
 }
 
@@ -206,8 +227,8 @@ ChunkDone count_chunk(std::uint64_t k, const Plan& plan, LineReader& corpus, Cou
                       Spool& spool, std::vector<Tokenizer>& copies) {
   ChunkDone done;
   const int fd = ::fileno(corpus.file);
-  const std::uint64_t from = k * plan.chunk_length;
-  const std::uint64_t to = std::min(from + plan.chunk_length, plan.size);
+  const std::uint64_t from = plan.begin(k);
+  const std::uint64_t to = plan.begin(k + 1);
   const std::uint64_t begin = line_start_in(fd, from, to);
   if (begin == bad || begin == to) return done;  // no line begins in the chunk
   const std::uint64_t end = line_start_in(fd, to, plan.size);
@@ -421,11 +442,11 @@ int run(int rank, int ranks, unsigned threads) {
 
   // 2. Rank 0's plan for all.
   Plan plan = first ? plan_chunks(corpus, ranks, threads) : Plan{};
-  std::uint64_t planned[2] = {plan.size, plan.chunk_length};
+  std::uint64_t planned[4] = {plan.size, plan.chunk_length, plan.short_from, plan.short_length};
   MPI_Request request = MPI_REQUEST_NULL;
-  MPI_Ibcast(planned, 2, MPI_UINT64_T, 0, MPI_COMM_WORLD, &request);
+  MPI_Ibcast(planned, 4, MPI_UINT64_T, 0, MPI_COMM_WORLD, &request);
   wait_for(request);
-  plan = {planned[0], planned[1]};
+  plan = {planned[0], planned[1], planned[2], planned[3]};
   const std::uint64_t chunks = plan.chunks();
 
   // 3. Count. Rank 0 counts and writes on threads of its own while it serves
