@@ -179,11 +179,12 @@ std::uint64_t line_start_in(int fd, std::uint64_t from, std::uint64_t to) {
 }
 
 // Where a chunk's messages are kept: `size` bytes from `offset` of the file
-// `fd`.
+// `fd`, in the directory `where`.
 struct Kept {
   int fd = -1;
   std::uint64_t offset = 0;
   std::uint64_t size = 0;
+  std::string_view where;
 };
 
 // One chunk counted: the lines it holds and where its messages are kept;
@@ -194,19 +195,38 @@ struct ChunkDone {
   Kept messages;
 };
 
-// A file of messages that grows at its end, without a name: in /tmp, or in
-// the working directory when /tmp has no room for one.
+// A file for reading and writing in `dir` that has no name: O_TMPFILE, or,
+// where the file system lacks it, a name made and removed at once. -1 when
+// `dir` takes no file.
+int unnamed_file(const std::string& dir) {
+  const int fd = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd >= 0) return fd;
+  std::string name = dir;
+  name += "/.patterntally-mpi-XXXXXX";
+  const int named = ::mkostemp(name.data(), O_CLOEXEC);
+  if (named >= 0) ::unlink(name.c_str());
+  return named;
+}
+
+// A file of messages that grows at its end, without a name: in $TMPDIR, else
+// in /tmp, else in the working directory, the first that takes one. Its
+// failures name that directory.
 struct Spool {
   Output out = memory_output();
 
   Spool() {
-    std::FILE* file = std::tmpfile();
-    out.fd = file != nullptr ? ::dup(::fileno(file)) : ::open(".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    if (file != nullptr) std::fclose(file);
-    if (out.fd < 0) {
-      out.failed = true;
-      report_write_failure_reason("", "no temporary file for the messages");
+    std::vector<std::string> dirs = {"/tmp", "."};
+    const char* tmpdir = std::getenv("TMPDIR");
+    if (tmpdir != nullptr && *tmpdir != '\0') dirs.insert(dirs.begin(), tmpdir);
+    for (const std::string& dir : dirs) {
+      out.name = dir;
+      out.fd = unnamed_file(dir);
+      if (out.fd >= 0) return;
     }
+    out.failed = true;
+    out.name = dirs.front();
+    report_write_failure_reason(out.name,
+                                "no temporary file for the messages there, nor in the working directory");
   }
   ~Spool() {
     if (out.fd >= 0) ::close(out.fd);
@@ -235,6 +255,7 @@ ChunkDone count_chunk(std::uint64_t k, const Plan& plan, LineReader& corpus, Cou
   if (end == bad) return done;
   done.bytes = end - begin;
   done.messages.fd = spool.out.fd;
+  done.messages.where = spool.out.name;
   done.messages.offset = spool.end();
   if (read_only(corpus, begin, end - begin)) {
     done.lines = count_into_table(corpus, c.start, c.tokenizer, threads, spool.out, c.table, 1, &copies);
@@ -298,7 +319,7 @@ void write_kept(const Kept& kept, std::uint64_t lines_before, Output& out) {
     bytes.resize(held + want);
     const ssize_t got = ::pread(kept.fd, bytes.data() + held, want, static_cast<off_t>(kept.offset + at));
     if (got <= 0) {
-      report_read_failure("messages", got < 0 ? errno : EIO);
+      report_read_failure(kept.where, got < 0 ? errno : EIO);
       return;
     }
     bytes.resize(held + static_cast<std::size_t>(got));
@@ -355,14 +376,16 @@ void serve_chunks(int ranks, std::atomic<std::uint64_t>& next_chunk, std::uint64
       continue;
     }
     if (result[0] != no_chunk) {
-      ChunkDone chunk{result[1], result[2], {received.out.fd, received.end(), result[3]}};
+      ChunkDone chunk{result[1], result[2], {received.out.fd, received.end(), result[3], received.out.name}};
       for (std::uint64_t left = result[3]; left > 0;) {
         const auto size = static_cast<int>(std::min<std::uint64_t>(piece_size, left));
         receive(piece.data(), size, MPI_CHAR, from, piece_tag);
         write_output(received.out, std::string_view(piece.data(), static_cast<std::size_t>(size)));
         left -= static_cast<std::uint64_t>(size);
       }
-      received.end();  // flushed before the chunk is written
+      // Flushed before the chunk is written; what the spool could not take
+      // was reported, and is not looked for.
+      chunk.messages.size = received.end() - chunk.messages.offset;
       ledger.add(result[0], chunk);
     }
     std::uint64_t next = next_chunk.fetch_add(1);
@@ -401,7 +424,7 @@ void ask_for_chunks(const Plan& plan, LineReader& corpus, Counting& c, unsigned 
     }
     // One chunk's messages at a time: the spool starts again.
     if (spool.out.fd >= 0 && (::ftruncate(spool.out.fd, 0) != 0 || ::lseek(spool.out.fd, 0, SEEK_SET) != 0)) {
-      report_write_failure_reason("", "the temporary file for the messages cannot be emptied");
+      report_write_failure_reason(spool.out.name, "the temporary file for the messages cannot be emptied");
       spool.out.failed = true;
     }
     const ChunkDone chunk = count_chunk(k, plan, corpus, c, threads, spool, copies);
@@ -413,7 +436,7 @@ void ask_for_chunks(const Plan& plan, LineReader& corpus, Counting& c, unsigned 
           static_cast<std::size_t>(std::min<std::uint64_t>(piece_size, chunk.messages.size - sent));
       const ssize_t got = ::pread(spool.out.fd, piece.data(), size, static_cast<off_t>(sent));
       if (got != static_cast<ssize_t>(size)) {  // the size was promised: line feeds, passed over, instead
-        if (got < 0) report_read_failure("messages", errno);
+        if (got < 0) report_read_failure(spool.out.name, errno);
         std::fill(piece.begin() + std::max<ssize_t>(got, 0),
                   piece.begin() + static_cast<std::ptrdiff_t>(size), '\n');
       }

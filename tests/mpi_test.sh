@@ -86,19 +86,37 @@ cat "$dir"/patterns_and_frequencies.txt "$dir"/patterns_ordered_by_frequency.txt
 cmp -s "$work/expected.files" "$work/got.files" || fail "a rank without the corpus: the reports differ"
 echo "a rank without the corpus fails the run, and the others count its part"
 
-# With /tmp read-only, the messages wait in unnamed files of the working
-# directory instead. Needs a mount namespace (root); skipped without one.
+# The messages wait in unnamed files: in $TMPDIR, else in /tmp, else in the
+# working directory. With /tmp read-only and $TMPDIR unusable, the output is
+# the same; with $TMPDIR full, the run says so and fails, and the reports are
+# whole. Needs a mount namespace (root); skipped without one.
 if unshare -m true 2>/dev/null; then
   spare=$(mktemp -d -p /var/tmp) && cp -r "$dir" "$spare/case" && rm -rf "$spare/case/elsewhere"
-  status=0
-  unshare -m sh -c 'mount -o bind,ro /tmp /tmp && cd "$1/case" && TMPDIR="$1" "$2" --allow-run-as-root \
-    --oversubscribe -np 2 "$3" -j 1 >"$1/got.out" 2>"$1/got.err"' sh "$spare" "$mpiexec" "$mpi" || status=$?
+  # One run of 2 ranks with /tmp read-only and a full 64 KiB file system in
+  # $spare/small; mpirun keeps its own files in $spare, the ranks' TMPDIR is $1.
+  two_ranks_without_tmp() {
+    status=0
+    unshare -m sh -c 'mount -o bind,ro /tmp /tmp && mkdir -p "$1/small" &&
+      mount -t tmpfs -o size=64k tmpfs "$1/small" && cd "$1/case" && TMPDIR="$1" "$2" --allow-run-as-root \
+      --oversubscribe -np 2 -x TMPDIR="$4" "$3" -j 1 >"$1/got.out" 2>"$1/got.err"' \
+      sh "$spare" "$mpiexec" "$mpi" "$1" || status=$?
+  }
+  two_ranks_without_tmp /proc
   [[ $status == 0 ]] || fail "/tmp read-only: exit status $status: $(head -c 300 "$spare/got.err")"
   cmp -s "$work/expected.out" "$spare/got.out" || fail "/tmp read-only: standard output differs"
   [[ $(ls -A "$spare/case" | wc -l) == 6 ]] || fail "/tmp read-only: files left behind: $(ls -A "$spare/case")"
-  rm -rf "$spare"
   echo "with /tmp read-only, the messages wait in the working directory"
+  rm "$spare"/case/patterns_{and_frequencies,ordered_by_frequency}.txt
+  two_ranks_without_tmp "$spare/small"
+  [[ $status == 1 ]] || fail "a full \$TMPDIR: exit status $status"
+  grep -q "^patterntally-mpi: cannot write \"$spare/small\": No space left on device\$" "$spare/got.err" ||
+    fail "a full \$TMPDIR: no failure line naming it: $(head -c 300 "$spare/got.err")"
+  ! grep -q "cannot read" "$spare/got.err" || fail "a full \$TMPDIR: $(grep "cannot read" "$spare/got.err")"
+  cat "$spare"/case/patterns_{and_frequencies,ordered_by_frequency}.txt >"$work/got.files"
+  cmp -s "$work/expected.files" "$work/got.files" || fail "a full \$TMPDIR: the reports differ"
+  echo "with \$TMPDIR full, the run fails and says so, and the reports are whole"
+  rm -rf "$spare"
 else
-  echo "SKIPPED: no mount namespace here, so a read-only /tmp is not tried"
+  echo "SKIPPED: no mount namespace here, so a read-only /tmp and a full \$TMPDIR are not tried"
 fi
 echo "PASS: patterntally-mpi"
