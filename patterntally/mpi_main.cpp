@@ -67,12 +67,12 @@ constexpr std::string_view usage =
 constexpr std::string_view version = "patterntally-mpi " PATTERNLADDER_VERSION "\n";
 
 // The corpus is cut into chunks of `chunk_length` bytes, shorter ones at its
-// end; a chunk holds the lines that begin in it. Ranks take chunks one after another as they come
-// free: rank 0 from a counter of its own, the others by asking rank 0, so a
-// rank that is slower, or that also writes the messages, counts fewer. Each
-// chunk's messages are numbered from the chunk's first line; rank 0 writes
-// them in the order of the chunks, renumbered by the lines of the chunks
-// before, as soon as those are known.
+// end; a chunk holds the lines that begin in it. Ranks take chunks one after
+// another as they come free: rank 0 from a counter of its own, the others by
+// asking rank 0, so a rank that is slower, or that also writes the messages,
+// counts fewer. Each chunk's messages are numbered from the chunk's first
+// line; rank 0 writes them in the order of the chunks, renumbered by the lines
+// of the chunks before, as soon as those are known.
 constexpr int result_tag = 1;  // rank -> 0: a chunk counted (or none), another wanted; or no more
 constexpr int piece_tag = 2;   // rank -> 0: the messages of that chunk, in pieces
 constexpr int chunk_tag = 3;   // 0 -> rank: the chunk to count next, or `no_chunk`
@@ -559,9 +559,9 @@ void prefer_shared_memory() {
   }
 }
 
-// The process manager's client in each rank (PMIx under Open MPI's mpirun
-// and under srun) talks to the daemon on its machine over a loopback TCP
-// socket without TCP_NODELAY. At the end of the job it writes a few short
+// The process manager's client in each rank (Open MPI's PMIx client, for
+// one) talks to the daemon on its machine over a loopback TCP socket without
+// TCP_NODELAY. At the end of the job it writes a few short
 // requests in a row and waits for the answer to the last, which is held back
 // until the daemon acknowledges the first: Linux delays that acknowledgement
 // by 40 ms, which MPI_Finalize then waits out, in every rank. With
