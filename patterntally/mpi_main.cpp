@@ -242,7 +242,7 @@ struct Spool {
 
 // Counts chunk `k`, its messages at the end of `spool`. The counts stay in
 // the tokeniser and in the threads' copies of it, kept in `copies` for the
-// next chunk, until add_counts.
+// next chunk, until add_token_counts.
 ChunkDone count_chunk(std::uint64_t k, const Plan& plan, LineReader& corpus, Counting& c, unsigned threads,
                       Spool& spool, std::vector<Tokenizer>& copies) {
   ChunkDone done;
@@ -266,11 +266,6 @@ ChunkDone count_chunk(std::uint64_t k, const Plan& plan, LineReader& corpus, Cou
   return done;
 }
 
-void add_counts(Counting& c, std::vector<Tokenizer>& copies) {
-  add_token_counts(c.tokenizer, c.table);
-  for (Tokenizer& t : copies) add_token_counts(t, c.table);
-}
-
 // The chunks counted, by number, until rank 0 writes their messages.
 struct Ledger {
   std::mutex mutex;
@@ -287,9 +282,7 @@ struct Ledger {
   ChunkDone take(std::uint64_t k) {
     std::unique_lock lock(mutex);
     added.wait(lock, [&] { return done.count(k) != 0; });
-    const ChunkDone chunk = done[k];
-    done.erase(k);
-    return chunk;
+    return done.extract(k).mapped();
   }
 };
 
@@ -376,7 +369,7 @@ void serve_chunks(int ranks, std::atomic<std::uint64_t>& next_chunk, std::uint64
       continue;
     }
     if (result[0] != no_chunk) {
-      ChunkDone chunk{result[1], result[2], {received.out.fd, received.end(), result[3], received.out.name}};
+      const std::uint64_t offset = received.end();
       for (std::uint64_t left = result[3]; left > 0;) {
         const auto size = static_cast<int>(std::min<std::uint64_t>(piece_size, left));
         receive(piece.data(), size, MPI_CHAR, from, piece_tag);
@@ -385,8 +378,8 @@ void serve_chunks(int ranks, std::atomic<std::uint64_t>& next_chunk, std::uint64
       }
       // Flushed before the chunk is written; what the spool could not take
       // was reported, and is not looked for.
-      chunk.messages.size = received.end() - chunk.messages.offset;
-      ledger.add(result[0], chunk);
+      const std::uint64_t size = received.end() - offset;
+      ledger.add(result[0], {result[1], result[2], {received.out.fd, offset, size, received.out.name}});
     }
     std::uint64_t next = next_chunk.fetch_add(1);
     if (next >= chunks) next = no_chunk;
@@ -419,7 +412,7 @@ void ask_for_chunks(const Plan& plan, LineReader& corpus, Counting& c, unsigned 
     if (k == no_chunk) {  // so are the answers still to come
       for (; unanswered > 0; --unanswered) receive(&k, 1, MPI_UINT64_T, 0, chunk_tag);
       send(leaving, 4, MPI_UINT64_T, 0, result_tag);
-      add_counts(c, copies);
+      add_token_counts(c.tokenizer, copies, c.table);
       return;
     }
     // One chunk's messages at a time: the spool starts again.
@@ -495,7 +488,7 @@ int run(int rank, int ranks, unsigned threads) {
         for (std::uint64_t k; (k = next_chunk.fetch_add(1)) < chunks;) {
           ledger.add(k, count_chunk(k, plan, corpus, c, threads, own, copies));
         }
-        add_counts(c, copies);
+        add_token_counts(c.tokenizer, copies, c.table);
       });
       std::thread writing([&] { write_chunks(ledger, chunks, messages, written); });
       serve_chunks(ranks, next_chunk, chunks, ledger, received);

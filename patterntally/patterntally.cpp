@@ -31,6 +31,11 @@ void add_token_counts(Tokenizer& tokenizer, FrequencyTable& table) {
     table[pattern] += static_cast<std::int64_t>(count);
 }
 
+void add_token_counts(Tokenizer& tokenizer, std::vector<Tokenizer>& copies, FrequencyTable& table) {
+  add_token_counts(tokenizer, table);
+  for (Tokenizer& t : copies) add_token_counts(t, table);
+}
+
 Definitions read_definition_files(Output& messages) {
   Definitions d;
   d.valid = read_strings_from_file(valid_chars_file, {}, messages);

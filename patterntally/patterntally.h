@@ -43,8 +43,9 @@ inline constexpr std::size_t thread_block_size = std::size_t{1} << 18;
 // `tokenizer` and copies of it; adds the token counts of all to `table`,
 // which leaves them counting from 0 again. With `kept_copies`, the copies
 // are kept there for the next call instead, and the counts stay in them and
-// in `tokenizer` until the caller adds them (add_token_counts). Messages are written in line order, and a
-// read failure is reported after them, as by one thread. Returns the number of lines.
+// in `tokenizer` until the caller adds them (add_token_counts). Messages are
+// written in line order, and a read failure is reported after them, as by
+// one thread. Returns the number of lines.
 std::uint64_t count_corpus_in_threads(LineReader& corpus, const StartMatcher& start, Tokenizer& tokenizer,
                                       unsigned threads, Output& messages, FrequencyTable& table,
                                       std::uint64_t first_line_number = 1,
@@ -65,6 +66,9 @@ FrequencyTable seed_frequency_table(const PatternList& valid, const PatternList&
 
 // Adds the counts that `tokenizer` holds to `table`, and resets them.
 void add_token_counts(Tokenizer& tokenizer, FrequencyTable& table);
+
+// The same for `tokenizer` and the threads' `copies` of it.
+void add_token_counts(Tokenizer& tokenizer, std::vector<Tokenizer>& copies, FrequencyTable& table);
 
 // What counting needs, made from the three definition files.
 struct Counting {

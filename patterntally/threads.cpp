@@ -174,9 +174,6 @@ std::uint64_t count_corpus_in_threads(LineReader& corpus, const StartMatcher& st
     count_blocks(run, tokenizer);
   }
   if (run.read_error != 0) report_read_failure(corpus.name, run.read_error);
-  if (kept_copies == nullptr) {
-    add_token_counts(tokenizer, table);
-    for (Tokenizer& t : copies) add_token_counts(t, table);
-  }
+  if (kept_copies == nullptr) add_token_counts(tokenizer, copies, table);
   return run.lines;
 }
