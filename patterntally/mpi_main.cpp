@@ -4,7 +4,9 @@
 // "websites.txt", cut at line ends, with its threads, taking the next chunk
 // whenever it is free; the counts are summed on rank 0, which alone writes
 // standard output and both reports: the same bytes as patterntally in the
-// same directory, for any number of ranks.
+// same directory, for any number of ranks. Rank 0 alone opens the corpus
+// first, and the run counts only when every rank read the definitions that
+// rank 0 read.
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/falloc.h>
@@ -26,10 +28,12 @@
 #include <mutex>
 #include <optional>
 #include <string_view>
+#include <system_error>
 #include <thread>
 #include <vector>
 
 #include "failure.h"
+#include "output.h"
 #include "patterntally.h"
 #include "program.h"
 #include "progress.h"
@@ -113,11 +117,12 @@ void receive(void* bytes, int count, MPI_Datatype type, int from, int tag,
   wait_for(request, status);
 }
 
-// What rank 0 decides for all: the corpus's size, and the chunks: of
-// `chunk_length` bytes up to `short_from`, then of `short_length`. No chunks
-// (`chunk_length` 0) when the corpus is no regular file, which rank 0 then
-// counts alone.
+// What rank 0 decides for all: whether to count at all, the corpus's size,
+// and the chunks: of `chunk_length` bytes up to `short_from`, then of
+// `short_length`. No chunks (`chunk_length` 0) when the corpus is no regular
+// file, which rank 0 then counts alone.
 struct Plan {
+  std::uint64_t count = 1;  // 0: the ranks read other definitions, and nothing is counted
   std::uint64_t size = 0;
   std::uint64_t chunk_length = 0;
   std::uint64_t short_from = 0;  // a multiple of `chunk_length`, at most `size`
@@ -153,6 +158,76 @@ Plan plan_chunks(const LineReader& corpus, int ranks, unsigned threads) {
     plan.short_from = (plan.size - short_part) / plan.chunk_length * plan.chunk_length;
   }
   return plan;
+}
+
+// A digest of the definition lists as read, in order: each list's length,
+// then each entry's length and bytes, through 64-bit FNV-1a. Ranks that read
+// the same files have the same digest; ranks that read other lists, even
+// with as many entries, almost surely not.
+std::uint64_t digest_of(const Definitions& d) {
+  std::uint64_t digest = 0xcbf29ce484222325;
+  const auto mix = [&digest](std::string_view bytes) {
+    for (const char byte : bytes) {
+      digest ^= static_cast<unsigned char>(byte);
+      digest *= 0x100000001b3;
+    }
+  };
+  const auto mix_length = [&mix](std::uint64_t length) {
+    char bytes[8];
+    for (std::size_t i = 0; i < sizeof bytes; ++i) bytes[i] = static_cast<char>(length >> (8 * i));
+    mix(std::string_view(bytes, sizeof bytes));
+  };
+  for (const PatternList* list : {&d.valid, &d.recurrent, &d.start}) {
+    mix_length(list->size());
+    for (const std::string& entry : *list) {
+      mix_length(entry.size());
+      mix(entry);
+    }
+  }
+  return digest;
+}
+
+// Gathers every rank's `digest` on rank 0, which reports each rank whose
+// digest is not its own. True on rank 0 when all agree; the other ranks
+// learn it from the plan.
+bool same_definitions(std::uint64_t digest, int rank, int ranks) {
+  std::vector<std::uint64_t> digests(rank == 0 ? static_cast<std::size_t>(ranks) : 0);
+  MPI_Request request = MPI_REQUEST_NULL;
+  MPI_Igather(&digest, 1, MPI_UINT64_T, digests.data(), 1, MPI_UINT64_T, 0, MPI_COMM_WORLD, &request);
+  wait_for(request);
+  bool same = true;
+  for (std::size_t other = 1; other < digests.size(); ++other) {
+    if (digests[other] == digest) continue;
+    report_problem("rank " + std::to_string(other) + " read other definition files than rank 0");
+    same = false;
+  }
+  return same;
+}
+
+// Starts `work` on a thread of its own in `thread`. Returns 0, or the errno
+// value why the system gave no thread, with `thread` left empty.
+template <typename Work>
+int start_thread(std::thread& thread, Work&& work) {
+  try {
+    thread = std::thread(std::forward<Work>(work));
+    return 0;
+  } catch (const std::system_error& e) {
+    return e.code().value();
+  }
+}
+
+// Says on standard error, after the messages so far, that rank 0 works
+// without the threads it wanted; the run goes on, and its status is kept.
+void note_without_threads(int error) {
+  const std::lock_guard lock(standard_output_lock());
+  Output& out = standard_output();
+  if (!out.failed) flush_output(out);
+  std::string line(program_name());
+  line += ": no thread could be started (";
+  line += std::strerror(error);
+  line += "): rank 0 counts and writes on its main thread\n";
+  std::fputs(line.c_str(), stderr);
+  std::fflush(stderr);
 }
 
 // The first byte in [from, to) where a line begins, reading `fd`: one that
@@ -439,35 +514,78 @@ void ask_for_chunks(const Plan& plan, LineReader& corpus, Counting& c, unsigned 
   }
 }
 
+// Rank 0 counts its chunks and writes the messages of all on two threads of
+// its own, while its main thread serves the other ranks. Without them, the
+// main thread counts and writes once it has served the others: with one rank,
+// everything; else what they left.
+void count_chunks_on_rank_0(const Plan& plan, int ranks, LineReader& corpus, Counting& c, unsigned threads,
+                            Output& messages, std::atomic<std::uint64_t>& written) {
+  const std::uint64_t chunks = plan.chunks();
+  Spool own;
+  Spool received;
+  Ledger ledger;
+  std::atomic<std::uint64_t> next_chunk{0};
+  const auto count = [&] {
+    std::vector<Tokenizer> copies;
+    for (std::uint64_t k; (k = next_chunk.fetch_add(1)) < chunks;) {
+      ledger.add(k, count_chunk(k, plan, corpus, c, threads, own, copies));
+    }
+    add_token_counts(c.tokenizer, copies, c.table);
+  };
+  const auto write = [&] { write_chunks(ledger, chunks, messages, written); };
+  std::thread counting;
+  std::thread writing;
+  int error = start_thread(counting, count);
+  if (error == 0) error = start_thread(writing, write);
+  if (error != 0) note_without_threads(error);
+  serve_chunks(ranks, next_chunk, chunks, ledger, received);
+  if (counting.joinable()) {
+    counting.join();
+  } else {
+    count();
+  }
+  if (writing.joinable()) {
+    writing.join();
+  } else {
+    write();
+  }
+}
+
 int run(int rank, int ranks, unsigned threads) {
   const bool first = rank == 0;
   Output quiet = memory_output();
   quiet.failed = true;  // drops what the other ranks would print twice
   Output& messages = first ? standard_output() : quiet;
-  // 1. As patterntally: the corpus, the outputs (on rank 0), the definitions.
-  LineReader corpus = open_lines(corpus_file);
+  // 1. As patterntally on rank 0: the corpus, the outputs, the definitions.
+  //    The other ranks read the definitions; they open the corpus only once
+  //    rank 0 has found it a regular file (a FIFO is for one reader).
+  LineReader corpus;
   std::optional<Output> count_report;
   std::optional<Output> ranked;
   if (first) {
+    corpus = open_lines(corpus_file);
     check_standard_output(input_files);
     count_report = create_output(count_report_file, input_files);
     ranked = create_output(ranked_file, input_files);
   }
-  Counting c = read_definitions(messages);
+  const Definitions definitions = read_definition_files(messages);
+  Counting c = make_counting(definitions);
   FrequencyTable& table = c.table;
 
-  // 2. Rank 0's plan for all.
-  Plan plan = first ? plan_chunks(corpus, ranks, threads) : Plan{};
-  std::uint64_t planned[4] = {plan.size, plan.chunk_length, plan.short_from, plan.short_length};
+  // 2. Rank 0's plan for all, once every rank has read what it read.
+  const bool same = same_definitions(digest_of(definitions), rank, ranks);
+  Plan plan = first && same ? plan_chunks(corpus, ranks, threads) : Plan{};
+  if (first && !same) plan.count = 0;
+  std::uint64_t planned[5] = {plan.count, plan.size, plan.chunk_length, plan.short_from, plan.short_length};
   MPI_Request request = MPI_REQUEST_NULL;
-  MPI_Ibcast(planned, 4, MPI_UINT64_T, 0, MPI_COMM_WORLD, &request);
+  MPI_Ibcast(planned, 5, MPI_UINT64_T, 0, MPI_COMM_WORLD, &request);
   wait_for(request);
-  plan = {planned[0], planned[1], planned[2], planned[3]};
+  plan = {planned[0], planned[1], planned[2], planned[3], planned[4]};
   const std::uint64_t chunks = plan.chunks();
 
   // 3. Count. Rank 0 counts and writes on threads of its own while it serves
   //    the others; a corpus that is no regular file it counts alone.
-  if (first) {
+  if (first && plan.count != 0) {
     std::atomic<std::uint64_t> written{0};
     const std::uint64_t base = bytes_read.load();
     start_progress([&written, &plan, base, chunks, ranks](double seconds) {
@@ -479,21 +597,7 @@ int run(int rank, int ranks, unsigned threads) {
     if (chunks == 0) {
       count_into_table(corpus, c.start, c.tokenizer, threads, messages, table);
     } else {
-      Spool own;
-      Spool received;
-      Ledger ledger;
-      std::atomic<std::uint64_t> next_chunk{0};
-      std::thread counting([&] {
-        std::vector<Tokenizer> copies;
-        for (std::uint64_t k; (k = next_chunk.fetch_add(1)) < chunks;) {
-          ledger.add(k, count_chunk(k, plan, corpus, c, threads, own, copies));
-        }
-        add_token_counts(c.tokenizer, copies, c.table);
-      });
-      std::thread writing([&] { write_chunks(ledger, chunks, messages, written); });
-      serve_chunks(ranks, next_chunk, chunks, ledger, received);
-      counting.join();
-      writing.join();
+      count_chunks_on_rank_0(plan, ranks, corpus, c, threads, messages, written);
     }
     stop_progress();
   } else if (chunks != 0) {
@@ -501,20 +605,15 @@ int run(int rank, int ranks, unsigned threads) {
   }
   close_lines(corpus);
 
-  // 4. The counts, summed on rank 0, once every rank has as many.
+  // 4. The counts, summed on rank 0, when the ranks read the same
+  //    definitions, so that each has the same patterns in the same order.
   std::vector<std::int64_t> counts;
   for (const auto& [pattern, count] : table) counts.push_back(count);
   std::vector<std::int64_t> sums(counts.size());
-  unsigned long long entries[2] = {counts.size(), ~static_cast<unsigned long long>(counts.size())};
-  MPI_Iallreduce(MPI_IN_PLACE, entries, 2, MPI_UNSIGNED_LONG_LONG, MPI_MAX, MPI_COMM_WORLD, &request);
-  wait_for(request);
-  const bool same_definitions = entries[0] == ~entries[1];  // every rank has as many entries
-  if (same_definitions) {
+  if (plan.count != 0) {
     MPI_Ireduce(counts.data(), sums.data(), static_cast<int>(counts.size()), MPI_INT64_T, MPI_SUM, 0,
                 MPI_COMM_WORLD, &request);
     wait_for(request);
-  } else if (first) {
-    report_write_failure_reason(count_report_file, "the ranks read different definition files");
   }
   int failed = exit_status();
   MPI_Iallreduce(MPI_IN_PLACE, &failed, 1, MPI_INT, MPI_MAX, MPI_COMM_WORLD, &request);
@@ -522,7 +621,7 @@ int run(int rank, int ranks, unsigned threads) {
 
   // 5. Rank 0 writes the reports, unless the ranks disagree.
   if (first) {
-    if (same_definitions) {
+    if (plan.count != 0) {
       std::size_t i = 0;
       for (auto& [pattern, count] : table) count = sums[i++];
       write_ranked_reports(table, *count_report, *ranked);

@@ -44,12 +44,13 @@ Definitions read_definition_files(Output& messages) {
   return d;
 }
 
-Counting read_definitions(Output& messages) {
-  const Definitions d = read_definition_files(messages);
+Counting make_counting(const Definitions& d) {
   Counting c{seed_frequency_table(d.valid, d.recurrent), build_start_matcher(d.start), {}};
   c.tokenizer = build_tokenizer(d.valid, d.recurrent, c.start);
   return c;
 }
+
+Counting read_definitions(Output& messages) { return make_counting(read_definition_files(messages)); }
 
 FrequencyTable seed_frequency_table(const PatternList& valid, const PatternList& recurrent) {
   FrequencyTable table;

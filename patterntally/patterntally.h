@@ -88,6 +88,9 @@ struct Definitions {
 // checked against them; their messages go to `messages`.
 Definitions read_definition_files(Output& messages);
 
+// What counting makes of the definition lists.
+Counting make_counting(const Definitions& d);
+
 // read_definition_files, and what counting makes of them.
 Counting read_definitions(Output& messages);
 

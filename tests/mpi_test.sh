@@ -4,7 +4,8 @@
 # thread: on the example, on a corpus of many blocks with invalid bytes and a
 # last line without a line feed, on fewer lines than ranks, on an empty or
 # missing corpus, and with unusable definition lines; and a rank that cannot
-# read the corpus.
+# read the corpus, a FIFO corpus, ranks that read other definitions, and a
+# rank 0 that gets no thread.
 # Usage: mpi_test.sh PATTERNTALLY_MPI|none PATTERNTALLY EXAMPLES_DIR [MPIEXEC]
 set -euo pipefail
 mpi=$1 patterntally=$(realpath "$2") examples=$(realpath "$3") mpiexec=${4:-mpirun}
@@ -85,6 +86,90 @@ cmp -s "$work/expected.out" "$work/got.out" || fail "a rank without the corpus: 
 cat "$dir"/patterns_and_frequencies.txt "$dir"/patterns_ordered_by_frequency.txt >"$work/got.files"
 cmp -s "$work/expected.files" "$work/got.files" || fail "a rank without the corpus: the reports differ"
 echo "a rank without the corpus fails the run, and the others count its part"
+
+# Expected: patterntally -j 1 in $1 (standard output and both reports).
+expect_from() {
+  (cd "$1" && "$patterntally" -j 1 >"$work/expected.out")
+  cat "$1"/patterns_and_frequencies.txt "$1"/patterns_ordered_by_frequency.txt >"$work/expected.files"
+}
+same_as_expected() {  # WHAT DIR
+  cmp -s "$work/expected.out" "$work/got.out" || fail "$1: standard output differs"
+  cat "$2"/patterns_and_frequencies.txt "$2"/patterns_ordered_by_frequency.txt >"$work/got.files"
+  cmp -s "$work/expected.files" "$work/got.files" || fail "$1: the reports differ"
+}
+
+# A corpus that is a FIFO is read by rank 0 alone: no other rank waits for a
+# writer that has come and gone before it started.
+dir=$work/fifo
+mkdir "$dir" && cp "$examples"/patterns_{valid_chars,recurrent,start}.txt "$dir"/
+head -n 200 "$examples/websites.txt" >"$dir/websites.txt"
+expect_from "$dir"
+lines=$(cat "$dir/websites.txt") && rm "$dir/websites.txt" && mkfifo "$dir/websites.txt"
+for ranks in 2 3; do
+  (printf '%s\n' "$lines" >"$dir/websites.txt") &
+  writer=$!
+  status=0
+  (cd "$dir" && timeout 60 "$mpiexec" --allow-run-as-root --oversubscribe -np "$ranks" "$mpi" -j 1 \
+    >"$work/got.out" 2>"$work/got.err") || status=$?
+  kill "$writer" 2>/dev/null || true
+  [[ $status == 0 ]] || fail "a FIFO corpus, $ranks ranks: exit status $status: $(head -c 300 "$work/got.err")"
+  same_as_expected "a FIFO corpus, $ranks ranks" "$dir"
+done
+echo "a FIFO corpus is counted by rank 0 alone"
+
+# Ranks that read other definitions, even as many entries, fail the run before
+# it counts: each is named, and neither report is replaced.
+for side in ours theirs; do
+  mkdir -p "$work/$side"
+  cp "$examples"/{websites,patterns_valid_chars,patterns_start}.txt "$work/$side"/
+done
+cp "$examples/patterns_recurrent.txt" "$work/ours"/
+sed '1s/.*/<zzq>/' "$examples/patterns_recurrent.txt" >"$work/theirs/patterns_recurrent.txt"
+echo old | tee "$work"/ours/patterns_{and_frequencies,ordered_by_frequency}.txt >/dev/null
+status=0
+run_mpi 1 "$mpi" -C "$work/ours" -j 1 : -np 2 "$mpi" -C "$work/theirs" -j 1 >/dev/null 2>"$work/got.err" ||
+  status=$?
+[[ $status == 1 ]] || fail "other definitions: exit status $status"
+for rank in 1 2; do
+  grep -qx "patterntally-mpi: rank $rank read other definition files than rank 0" "$work/got.err" ||
+    fail "other definitions: rank $rank not named: $(head -c 300 "$work/got.err")"
+done
+[[ $(cat "$work"/ours/patterns_{and_frequencies,ordered_by_frequency}.txt) == $'old\nold' ]] ||
+  fail "other definitions: a report was replaced"
+echo "ranks that read other definitions fail the run, named"
+
+# Without a thread to spare (here no std::thread starts at all), rank 0
+# counts and writes on its main thread, with a note, and the run is whole.
+if cc -shared -fPIC -o "$work/no_threads.so" -x c - -ldl 2>/dev/null <<'C'; then
+#define _GNU_SOURCE
+#include <dlfcn.h>
+#include <errno.h>
+#include <pthread.h>
+#include <string.h>
+/* Refuses the threads of std::thread, whose start routine is libstdc++'s. */
+int pthread_create(pthread_t *t, const pthread_attr_t *a, void *(*f)(void *), void *arg) {
+  Dl_info in;
+  if (dladdr((void *)f, &in) && in.dli_fname && strstr(in.dli_fname, "libstdc++")) return EAGAIN;
+  int (*next)(pthread_t *, const pthread_attr_t *, void *(*)(void *), void *) =
+      (int (*)(pthread_t *, const pthread_attr_t *, void *(*)(void *), void *))dlsym(RTLD_NEXT, "pthread_create");
+  return next(t, a, f, arg);
+}
+C
+  dir=$work/generated
+  expect_from "$dir"
+  for ranks in 1 2; do
+    status=0
+    (cd "$dir" && ASAN_OPTIONS=$ASAN_OPTIONS:verify_asan_link_order=0 run_mpi "$ranks" \
+      -x LD_PRELOAD="$work/no_threads.so" "$mpi" -j 1 >"$work/got.out" 2>"$work/got.err") || status=$?
+    [[ $status == 0 ]] || fail "no threads, $ranks ranks: exit status $status: $(head -c 300 "$work/got.err")"
+    grep -q '^patterntally-mpi: .*thread.*main thread' "$work/got.err" ||
+      fail "no threads, $ranks ranks: no note: $(head -c 300 "$work/got.err")"
+    same_as_expected "no threads, $ranks ranks" "$dir"
+  done
+  echo "without threads, rank 0 counts and writes on its main thread"
+else
+  echo "SKIPPED: no C compiler here, so a run without threads is not tried"
+fi
 
 # The messages wait in unnamed files: in $TMPDIR, else in /tmp, else in the
 # working directory. With /tmp read-only and $TMPDIR unusable, the output is
