@@ -39,7 +39,7 @@ constexpr std::string_view usage =
     "Exit status: 0 when the run completed, 1 when a file could not be read or\n"
     "written or memory ran out (reported on standard error), 2 for a usage error.\n"
     "\n"
-    "The manual: man bitladder\n";
+    "The manual: man bitladder (man/bitladder.1 in the source tree)\n";
 
 constexpr std::string_view version = "bitladder " PATTERNLADDER_VERSION "\n";
 

@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# Checks the manual pages: each renders without a single warning, and each
-# shell session in its EXAMPLES section ("$ command" lines, each followed by
-# its exact output) gives that output when run with the built programs.
-# Usage: man_test.sh MAN_DIR PATTERNTALLY BITLADDER VARICODE
+# Checks the manual pages: each renders without a single warning and without
+# words run together (an option glued to the text after it, "-C;every"), and
+# each shell session in its EXAMPLES section ("$ command" lines, each followed
+# by its exact output) gives that output when run with the built programs.
+# Each program's --help ends by naming its page, and where it is in the
+# source tree.
+# Usage: man_test.sh MAN_DIR PATTERNTALLY BITLADDER VARICODE [PATTERNTALLY_MPI]
 set -euo pipefail
-man_dir=$1
+man_dir=$(realpath "$1")
 work=$(mktemp -d); trap 'rm -rf "$work"' EXIT
 mkdir "$work/bin"
 ln -s "$(realpath "$2")" "$work/bin/patterntally"
@@ -15,6 +18,11 @@ export PATH="$work/bin:$PATH" LC_ALL=C
 render() {
   if command -v groff >/dev/null; then groff -man -Tutf8 -ww -z "$1" 2>&1
   else man --warnings -l "$1" 2>&1 >/dev/null; fi
+}
+# The page as plain text.
+render_text() {
+  if command -v groff >/dev/null; then groff -man -Tutf8 -P-cbou "$1" 2>/dev/null
+  else MANWIDTH=80 man -l "$1" 2>/dev/null | col -b; fi
 }
 
 # Turns a line of roff no-fill text into the plain text it stands for.
@@ -54,6 +62,16 @@ for page in "$man_dir"/*.1; do
   warnings=$(render "$page")
   if [[ -n $warnings ]]; then
     echo "FAIL: $page renders with warnings:"; echo "$warnings"; status=1
+  fi
+  if glued=$(render_text "$page" | grep -E -- '(^|[[:space:]])-{1,2}[[:alnum:]-]+[;,:.][[:alpha:]]'); then
+    echo "FAIL: $page runs words together:"; echo "$glued"; status=1
+  fi
+done
+for program in "${@:2}"; do
+  last=$("$program" --help | tail -n 1)
+  name=$(basename "$program")
+  if [[ $last != "The manual: man $name (man/$name.1 in the source tree)" || ! -f $man_dir/$name.1 ]]; then
+    echo "FAIL: $name --help ends with '$last'"; status=1
   fi
 done
 if ((status == 0)) && ! command -v groff >/dev/null && ! command -v man >/dev/null; then

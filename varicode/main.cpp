@@ -66,7 +66,7 @@ constexpr std::string_view usage =
     "or reported, or a file could not be read or written (suggest: only then),\n"
     "2 for a usage error.\n"
     "\n"
-    "The manual: man varicode\n";
+    "The manual: man varicode (man/varicode.1 in the source tree)\n";
 
 constexpr std::string_view version = "varicode " PATTERNLADDER_VERSION "\n";
 
