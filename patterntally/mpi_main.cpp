@@ -66,7 +66,7 @@ constexpr std::string_view usage =
     "Exit status: 0 when the run completed, 1 when a rank could not read or write\n"
     "a file or ran out of memory (reported on standard error), 2 for a usage error.\n"
     "\n"
-    "The manual: man patterntally\n";
+    "The manual: man patterntally-mpi (man/patterntally-mpi.1 in the source tree)\n";
 
 constexpr std::string_view version = "patterntally-mpi " PATTERNLADDER_VERSION "\n";
 
