@@ -2,8 +2,8 @@
 # Builds the programs and runs the whole pipeline on the shipped example in a
 # scratch copy of this directory: patterntally, bitladder, then varicode with
 # the code map: one website encoded and decoded back, and the report of the
-# whole list. The source tree is never written to; the scratch directory is
-# printed at the end.
+# whole list. Nothing is written outside build/release: the scratch directory
+# is build/release/example, emptied first, and is printed at the end.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 
@@ -17,9 +17,13 @@ if ((${#missing[@]})); then
   for package in "${missing[@]}"; do echo "missing: $package (apt-get install $package)" >&2; done
   exit 1
 fi
-(cd "$root" && cmake --preset release >/dev/null && cmake --build --preset release -j >/dev/null)
+# One compiler a core: more would only wait for each other, and for memory.
+jobs=$(nproc 2>/dev/null || getconf _NPROCESSORS_ONLN 2>/dev/null || echo 2)
+echo "building the programs in build/release with $jobs jobs (a minute or two the first time)..."
+(cd "$root" && cmake --preset release >/dev/null && cmake --build --preset release -j "$jobs" >/dev/null)
 
-work="$(mktemp -d "${TMPDIR:-/tmp}/patternladder-example.XXXXXX")"
+work="$root/build/release/example"
+rm -rf "$work" && mkdir "$work"
 cp "$root"/examples/websites.txt "$root"/examples/patterns_*.txt "$work"/
 cd "$work"
 
