@@ -4,7 +4,9 @@
 # what `patterntally --version`, `bitladder --version` and `varicode --version`
 # print. The .deb is laid out as Debian packages are: gzipped manual pages, the
 # licences in /usr/share/doc/patternladder/copyright, a changelog, stripped and
-# hardened programs.
+# hardened programs. patterntally-mpi, where MPI is found, is installed with
+# them (component "mpi") and packaged apart, in patternladder-mpi, which alone
+# depends on MPI.
 include(GNUInstallDirs)
 include(CheckPIESupported)
 
@@ -29,6 +31,12 @@ if(PATTERNLADDER_HARDENING AND NOT PATTERNLADDER_SANITIZE AND NOT PATTERNLADDER_
   target_link_options(patterntally PRIVATE "$<${PATTERNLADDER_HARDENED}:LINKER:-z,relro,-z,now>")
   target_link_options(bitladder PRIVATE "$<${PATTERNLADDER_HARDENED}:LINKER:-z,relro,-z,now>")
   target_link_options(varicode PRIVATE "$<${PATTERNLADDER_HARDENED}:LINKER:-z,relro,-z,now>")
+  if(TARGET patterntally-mpi)
+    set_target_properties(patterntally-mpi PROPERTIES POSITION_INDEPENDENT_CODE ON)
+    target_compile_options(patterntally-mpi PRIVATE
+      "$<${PATTERNLADDER_HARDENED}:-U_FORTIFY_SOURCE;-D_FORTIFY_SOURCE=3;-fstack-protector-strong>")
+    target_link_options(patterntally-mpi PRIVATE "$<${PATTERNLADDER_HARDENED}:LINKER:-z,relro,-z,now>")
+  endif()
 else()
   set(PATTERNLADDER_HARDENED 0)
 endif()
@@ -39,7 +47,8 @@ find_program(PATTERNLADDER_GZIP gzip REQUIRED)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/changelog.in ${PROJECT_BINARY_DIR}/doc/changelog @ONLY)
 set(gzipped_files)
 foreach(source IN ITEMS ${PROJECT_SOURCE_DIR}/man/patterntally.1 ${PROJECT_SOURCE_DIR}/man/bitladder.1
-                        ${PROJECT_SOURCE_DIR}/man/varicode.1 ${PROJECT_BINARY_DIR}/doc/changelog)
+                        ${PROJECT_SOURCE_DIR}/man/varicode.1 ${PROJECT_SOURCE_DIR}/man/patterntally-mpi.1
+                        ${PROJECT_BINARY_DIR}/doc/changelog)
   get_filename_component(name ${source} NAME)
   set(gzipped ${PROJECT_BINARY_DIR}/gzipped/${name}.gz)
   add_custom_command(OUTPUT ${gzipped}
@@ -52,7 +61,10 @@ add_custom_target(gzipped_docs ALL DEPENDS ${gzipped_files})
 
 foreach(program IN ITEMS patterntally bitladder varicode)
   target_compile_definitions(${program} PRIVATE PATTERNLADDER_VERSION="${PROJECT_VERSION}")
-  install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endforeach()
+# Installs `program` and its manual page as part of `component`.
+function(install_program program component)
+  install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT ${component})
   # A stripped install (`cmake --install --strip`, and the packages) also
   # drops the compiler's .comment section, as Debian's dh_strip does.
   if(CMAKE_STRIP)
@@ -60,9 +72,13 @@ foreach(program IN ITEMS patterntally bitladder varicode)
       execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment --remove-section=.note
         \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/$<TARGET_FILE_NAME:${program}>\"
         COMMAND_ERROR_IS_FATAL ANY)
-    endif()")
+    endif()" COMPONENT ${component})
   endif()
-  install(FILES ${PROJECT_BINARY_DIR}/gzipped/${program}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES ${PROJECT_BINARY_DIR}/gzipped/${program}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
+          COMPONENT ${component})
+endfunction()
+foreach(program IN ITEMS patterntally bitladder varicode)
+  install_program(${program} Unspecified)
 endforeach()
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/copyright ${PROJECT_BINARY_DIR}/gzipped/changelog.gz
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
@@ -70,6 +86,28 @@ install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/copyright ${PROJECT_BINARY_DIR}/g
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/lintian-overrides
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME ${PROJECT_NAME}
         COMPONENT deb EXCLUDE_FROM_ALL)
+
+# The cluster program: installed with the others, packaged in a .deb of its
+# own with its own copy of the copyright and changelog. It depends on the
+# libraries it links (dpkg-shlibdeps) and on the package of the launcher,
+# mpirun, of the MPI it was built with (openmpi-bin for Open MPI).
+if(TARGET patterntally-mpi)
+  install_program(patterntally-mpi mpi)
+  install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/copyright ${PROJECT_BINARY_DIR}/gzipped/changelog.gz
+          DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${PROJECT_NAME}-mpi COMPONENT mpi_deb EXCLUDE_FROM_ALL)
+  set(CPACK_PATTERNLADDER_MPI ON)
+  set(CPACK_DEBIAN_MPI_PACKAGE_DEPENDS "")
+  get_filename_component(launcher "${MPIEXEC_EXECUTABLE}" REALPATH)
+  find_program(PATTERNLADDER_DPKG dpkg)
+  if(PATTERNLADDER_DPKG AND EXISTS "${launcher}")
+    execute_process(COMMAND ${PATTERNLADDER_DPKG} -S "${launcher}" OUTPUT_VARIABLE owner ERROR_QUIET
+                    OUTPUT_STRIP_TRAILING_WHITESPACE)
+    string(REGEX REPLACE ":.*" "" owner "${owner}")
+    if(owner MATCHES "^[a-z0-9][a-z0-9+.-]+$")
+      set(CPACK_DEBIAN_MPI_PACKAGE_DEPENDS "${owner}")
+    endif()
+  endif()
+endif()
 
 set(CPACK_PACKAGE_NAME ${PROJECT_NAME})
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})

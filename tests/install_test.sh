@@ -5,11 +5,13 @@
 # the three programs and their manual pages, with the project version; the
 # .deb is one Debian would take: copyright and changelog, gzipped pages,
 # stripped programs, hardened when HARDENED is 1, and nothing lintian (if
-# installed) calls an error or a warning.
-# Usage: install_test.sh install|package BUILD_DIR EXAMPLES_DIR VERSION BINDIR MANDIR HARDENED
+# installed) calls an error or a warning. With MPI 1 (patterntally-mpi was
+# built), patterntally-mpi is installed too, and packaged alone in
+# patternladder-mpi, which depends on MPI while patternladder does not.
+# Usage: install_test.sh install|package BUILD_DIR EXAMPLES_DIR VERSION BINDIR MANDIR HARDENED MPI
 set -euo pipefail
 mode=$1 build=$(realpath "$2") examples=$(realpath "$3") version=$4 bindir=$5 mandir=$6
-hardened=${7:-0}
+hardened=${7:-0} mpi=${8:-0}
 work=$(mktemp -d); trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 expect_eq() { [[ $1 == "$2" ]] || fail "$3: got '$1', expected '$2'"; }
@@ -25,7 +27,9 @@ stripped() {
 if [[ $mode == install ]]; then
   prefix=$work/prefix
   cmake --install "$build" --prefix "$prefix" --strip >/dev/null
-  for program in patterntally bitladder varicode; do
+  programs=(patterntally bitladder varicode)
+  ((mpi)) && programs+=(patterntally-mpi)
+  for program in "${programs[@]}"; do
     [[ -x $prefix/$bindir/$program ]] || fail "$program is not installed in $bindir"
     stripped "$prefix/$bindir/$program"
     gzipped "$prefix/$mandir/man1/$program.1.gz"
@@ -62,27 +66,34 @@ else
   cpack --config "$build/CPackConfig.cmake" -B "$work" >/dev/null
   tgz=$(ls "$work"/*.tar.gz) || fail "no .tar.gz"
   listing=$(tar -tzf "$tgz")
-  for file in "$bindir/patterntally" "$bindir/bitladder" "$bindir/varicode" \
-              "$mandir/man1/patterntally.1.gz" "$mandir/man1/bitladder.1.gz" "$mandir/man1/varicode.1.gz"; do
-    grep -qx "[^/]*/$file" <<<"$listing" || fail ".tar.gz lacks $file"
+  programs=(patterntally bitladder varicode)
+  ((mpi)) && programs+=(patterntally-mpi)
+  for program in "${programs[@]}"; do
+    for file in "$bindir/$program" "$mandir/man1/$program.1.gz"; do
+      grep -qx "[^/]*/$file" <<<"$listing" || fail ".tar.gz lacks $file"
+    done
   done
-  if command -v dpkg-deb >/dev/null; then
-    deb=$(ls "$work"/*.deb) || fail "no .deb"
-    expect_eq "$(dpkg-deb -f "$deb" Version)" "$version" ".deb version"
+  # A .deb: PACKAGE holds PROGRAMS, their pages, copyright and changelog.
+  check_deb() {
+    local package=$1 deb; shift
+    deb=$(ls "$work/${package}_"*.deb) || fail "no .deb of $package"
+    expect_eq "$(dpkg-deb -f "$deb" Version)" "$version" "$package version"
     [[ -n $(dpkg-deb -f "$deb" Maintainer) && -n $(dpkg-deb -f "$deb" Description) ]] ||
-      fail ".deb lacks a maintainer or description"
-    dpkg-deb -x "$deb" "$work/deb"
-    doc=$work/deb/usr/share/doc/patternladder
+      fail "$package lacks a maintainer or description"
+    dpkg-deb -x "$deb" "$work/$package"
+    expect_eq "$(cd "$work/$package/usr/$bindir" && ls | xargs)" "$(printf '%s\n' "$@" | sort | xargs)" \
+              "programs of $package"
+    doc=$work/$package/usr/share/doc/$package
     expect_eq "$(sed -n 1p "$doc/copyright")" \
               "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/" \
-              ".deb copyright header"
+              "$package copyright header"
     gzipped "$doc/changelog.gz"
     [[ $(gzip -dc "$doc/changelog.gz" | sed -n 1p) == "patternladder ($version) "* ]] ||
-      fail ".deb changelog has no entry for $version on top"
-    for program in patterntally bitladder varicode; do
-      binary=$work/deb/usr/$bindir/$program
-      expect_eq "$("$binary" --version | sed -n 1p)" "$program $version" ".deb $program"
-      gzipped "$work/deb/usr/$mandir/man1/$program.1.gz"
+      fail "$package changelog has no entry for $version on top"
+    for program in "$@"; do
+      binary=$work/$package/usr/$bindir/$program
+      expect_eq "$("$binary" --version | sed -n 1p)" "$program $version" "$package $program"
+      gzipped "$work/$package/usr/$mandir/man1/$program.1.gz"
       stripped "$binary"
       ((hardened)) || continue
       elf=$(readelf -hldW --dyn-syms "$binary")
@@ -91,8 +102,19 @@ else
       grep -Eq 'BIND_NOW|FLAGS_1.* NOW' <<<"$elf" || fail "$program binds lazily"
       grep -q __stack_chk_fail <<<"$elf" || fail "$program has no stack protector"
     done
+  }
+  if command -v dpkg-deb >/dev/null; then
+    check_deb patternladder patterntally bitladder varicode
+    ! grep -Eiq 'mpi' <<<"$(dpkg-deb -f "$work"/patternladder_*.deb Depends)" ||
+      fail "patternladder depends on MPI"
+    if ((mpi)); then
+      check_deb patternladder-mpi patterntally-mpi
+      grep -Eq 'openmpi|mpich' <<<"$(dpkg-deb -f "$work"/patternladder-mpi_*.deb Depends)" ||
+        fail "patternladder-mpi does not depend on MPI"
+    fi
     if command -v lintian >/dev/null; then
-      lintian --pedantic "$deb" >"$work/lintian.txt" 2>&1 || true
+      # Its temporary files go where this script's go.
+      TMPDIR=$work lintian --pedantic "$work"/*.deb >"$work/lintian.txt" 2>&1 || true
       ! grep '^[EW]: ' "$work/lintian.txt" || fail "lintian reports errors or warnings"
     fi
   fi
