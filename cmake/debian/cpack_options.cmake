@@ -18,7 +18,7 @@ if(CPACK_GENERATOR STREQUAL "DEB")
     set(CPACK_COMPONENT_MPI_DEB_GROUP mpi)
     set(CPACK_DEBIAN_MPI_PACKAGE_NAME "${CPACK_PACKAGE_NAME}-mpi")
     set(CPACK_DEBIAN_MPI_PACKAGE_RECOMMENDS "${CPACK_PACKAGE_NAME} (= ${CPACK_PACKAGE_VERSION})")
-    set(CPACK_DEBIAN_MPI_DESCRIPTION "pattern counts of website lists on the ranks of an MPI job
+    set(CPACK_DEBIAN_MPI_DESCRIPTION "Pattern counts of website lists on the ranks of an MPI job
 patterntally-mpi is patterntally spread over the ranks of an MPI job
 (mpirun, or srun under Slurm): each rank counts chunks of the list of
 websites, and rank 0 writes the messages and both reports, the same bytes as
