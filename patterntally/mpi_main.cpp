@@ -226,8 +226,10 @@ void note_without_threads(int error) {
   line += ": no thread could be started (";
   line += std::strerror(error);
   line += "): rank 0 counts and writes on its main thread\n";
+  pause_progress();
   std::fputs(line.c_str(), stderr);
   std::fflush(stderr);
+  resume_progress();
 }
 
 // The first byte in [from, to) where a line begins, reading `fd`: one that
