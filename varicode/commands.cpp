@@ -308,7 +308,7 @@ int run_report() {
             coded = false;
             if (reported[token]) return;
             reported[token] = true;
-            report_line_problem(file, number, "no code for \"<" + coder.token_pattern[token] + ">\"");
+            report_line_problem(file, number, "no code for \"<" + text_of(t, token) + ">\"");
           });
         },
         [&](std::size_t) { ++f.skipped_bytes; });
@@ -320,8 +320,8 @@ int run_report() {
     if (count[v] == 0) continue;
     counts.push_back(count[v]);
     if (coder.code_size[v] == 0) continue;
-    f.costliest.push_back(
-        {coder.token_pattern[v], count[v], coder.code_size[v], count[v] * coder.code_size[v]});
+    f.costliest.push_back({text_of(t, static_cast<std::uint32_t>(v)), count[v], coder.code_size[v],
+                           count[v] * coder.code_size[v]});
   }
   f.optimal_prefix_bits = optimal_prefix_code_bits(counts);
   f.entropy_bits = entropy_bits(counts);

@@ -24,21 +24,30 @@ constexpr std::size_t kept_pops_limit = std::size_t{64} << 20;
 // code.
 constexpr std::size_t copy_width = 32;
 
-// Appends "00" and the code word of each token that popping `v` gives; false,
-// appending nothing, when one of them has no code word.
-bool append_pops(const Coder& c, std::uint32_t v, std::string& bits) {
-  const std::size_t kept = bits.size();
-  bool coded = true;
+// Appends "00" and the code word of each token that popping `v` gives, when
+// each has one.
+void append_pops(const Coder& c, std::uint32_t v, std::string& bits) {
   for_each_popped_token(c.tokenizer, v, [&](std::uint32_t token) {
-    if (c.code_size[token] == 0) {
-      coded = false;
-      return;
-    }
     bits += "00";
     bits.append(c.pop_bits, c.pop_begin[token] + 2, c.code_size[token]);
   });
-  if (!coded) bits.resize(kept);
-  return coded;
+}
+
+// Sets pop_size[v] of every node that is not a token to the length of what
+// popping it writes, or no_pops when a token it pops has no code word or the
+// length passes kept_pops_limit. A node pops what its parent pops, then what
+// its extra pops pop, all of them shallower and so numbered before it: the
+// lengths add up, and no node's pops need be expanded.
+void measure_pops(Coder& c) {
+  const Tokenizer& t = c.tokenizer;
+  for (std::size_t v = 1; v < t.parent.size(); ++v) {
+    if (t.is_token[v]) continue;
+    std::uint64_t size = c.pop_size[t.parent[v]];
+    for (std::uint32_t i = t.extra_begin[v]; i < t.extra_begin[v + 1] && size <= kept_pops_limit; ++i) {
+      size += c.pop_size[t.extra_pops[i]];
+    }
+    c.pop_size[v] = size <= kept_pops_limit ? static_cast<std::uint32_t>(size) : no_pops;
+  }
 }
 
 // A buffer that code is written into: it only grows, so that nothing is
@@ -95,7 +104,7 @@ void pop_generally(const Coder& c, std::uint32_t v, bool& coded, std::vector<Unc
   for_each_popped_token(c.tokenizer, v, [&](std::uint32_t token) {
     if (c.code_size[token] == 0) {
       coded = false;
-      uncoded.push_back({true, c.token_pattern[token]});
+      uncoded.push_back({true, text_of(c.tokenizer, token)});
     } else if (coded) {
       put(c.pop_bits.data() + c.pop_begin[token], c.pop_size[token]);
     }
@@ -376,22 +385,21 @@ Coder build_coder(const CodeMap& map) {
   // Lines are cut before they are walked: the walk of one line wants the
   // table without the rows of line ends.
   c.tokenizer = build_tokenizer(d.valid, d.recurrent, c.start, TokenizerWalk::dense);
+  // Encoding counts nothing: the counters go before the coder's own words
+  // per node come.
+  c.tokenizer.pop_count = {};
+  c.tokenizer.end_count = {};
   std::unordered_map<std::string_view, std::uint32_t> code_of;
   for (std::size_t i = 0; i < map.patterns.size(); ++i) code_of.emplace(map.patterns[i], i);
   // Token nodes first: each its own code word.
   const Tokenizer& t = c.tokenizer;
   const std::size_t nodes = t.parent.size();
-  c.token_pattern.resize(nodes);
   c.code_size.assign(nodes, 0);
   c.pop_begin.assign(nodes, no_pops);
   c.pop_size.assign(nodes, no_pops);
   for (std::size_t v = 1; v < nodes; ++v) {
-    c.token_pattern[v] = c.token_pattern[t.parent[v]];
-    c.token_pattern[v] += static_cast<char>(t.edge[v]);
-  }
-  for (std::size_t v = 1; v < nodes; ++v) {
     if (!t.is_token[v]) continue;
-    const auto found = code_of.find(c.token_pattern[v]);
+    const auto found = code_of.find(text_of(t, static_cast<std::uint32_t>(v)));
     if (found == code_of.end()) continue;
     const std::string& code = map.codes[found->second];
     c.pop_begin[v] = static_cast<std::uint32_t>(c.pop_bits.size());
@@ -400,15 +408,23 @@ Coder build_coder(const CodeMap& map) {
     c.pop_bits += "00";
     c.pop_bits += code;
   }
-  // Then every other node, while what they write fits.
-  std::string pops;
-  for (std::size_t v = 1; v < nodes && c.pop_bits.size() < kept_pops_limit; ++v) {
-    if (t.is_token[v]) continue;
-    pops.clear();
-    if (!append_pops(c, static_cast<std::uint32_t>(v), pops)) continue;
-    c.pop_begin[v] = static_cast<std::uint32_t>(c.pop_bits.size());
-    c.pop_size[v] = static_cast<std::uint32_t>(pops.size());
-    c.pop_bits += pops;
+  // Then every other node whose pops are coded, while they fit in
+  // kept_pops_limit bytes in all; the nodes are numbered breadth first, so
+  // those kept are the shallow ones, which pop the most often.
+  measure_pops(c);
+  std::size_t end = c.pop_bits.size();
+  for (std::size_t v = 1; v < nodes; ++v) {
+    if (t.is_token[v] || c.pop_size[v] == no_pops) continue;
+    if (end + c.pop_size[v] > kept_pops_limit) {
+      c.pop_size[v] = no_pops;
+      continue;
+    }
+    c.pop_begin[v] = static_cast<std::uint32_t>(end);
+    end += c.pop_size[v];
+  }
+  c.pop_bits.reserve(end + copy_width);
+  for (std::size_t v = 1; v < nodes; ++v) {
+    if (!t.is_token[v] && c.pop_size[v] != no_pops) append_pops(c, static_cast<std::uint32_t>(v), c.pop_bits);
   }
   c.pop_bits.append(copy_width, '\0');
   // The fast walk copies pops of up to copy_width bytes; the steps that pop
@@ -427,9 +443,6 @@ Coder build_coder(const CodeMap& map) {
       continue;
     }
     c.pops[v] = std::uint64_t{c.pop_size[v]} << 32 | c.pop_begin[v];
-  }
-  for (std::size_t v = 1; v < nodes; ++v) {
-    if (!t.is_token[v]) c.token_pattern[v].clear();
   }
   return c;
 }

@@ -46,12 +46,12 @@ bool is_code_word(std::string_view code);
 bool read_code_map(const std::string& name, CodeMap& map);
 
 // What encoding needs: the tokeniser of the definition files, and for each
-// node of its trie what popping it writes, "00" before each code word.
+// node of its trie what popping it writes, "00" before each code word. It
+// keeps a few words per node and no text: a token's pattern is its text_of.
 struct Coder {
   StartMatcher start;
   Tokenizer tokenizer;
-  std::vector<std::string> token_pattern;  // per node: its text when it is a token
-  std::vector<std::uint32_t> code_size;    // per node: its code's length; 0 when none
+  std::vector<std::uint32_t> code_size;  // per node: its code's length; 0 when none
   std::string pop_bits;
   std::vector<std::uint32_t> pop_begin;  // per node: where its pops stand in pop_bits,
   std::vector<std::uint32_t> pop_size;   // or no_pops when they are not kept
