@@ -422,18 +422,24 @@ void write_standard_error(const std::string& text) {
 
 }  // namespace
 
-int run_suggest(std::size_t n, const std::vector<std::string>& files, std::uint64_t sample_lines) {
+int run_suggest(std::size_t n, const std::vector<std::string>& files, std::uint64_t sample_lines,
+                const std::string& output) {
   const std::vector<std::string> corpus = {corpus_file};
   const std::vector<std::string>& inputs = files.empty() ? corpus : files;
-  // patterns_recurrent.txt is read only to compare with: standard output may
-  // replace it ("varicode suggest 100 >patterns_recurrent.txt").
+  // patterns_recurrent.txt is read only to compare with, before anything is
+  // written: the output may replace it ("varicode suggest -o
+  // patterns_recurrent.txt 100").
   std::vector<std::string> read = {valid_chars_file, start_file};
   for (const std::string& file : inputs) {
     if (file != "-") read.push_back(file);
   }
   check_standard_output(read);
+  // An output that cannot be created ends the run before the learning.
+  Output named = output.empty() ? memory_output() : create_output(output, read);
+  if (named.failed) return exit_status();
   Output ignored = memory_output();
   const Definitions d = read_definition_files(ignored);
+  const bool compare_current = ::access(recurrent_file, F_OK) == 0 && !is_standard_output(recurrent_file);
   const StartMatcher start = build_start_matcher(d.start);
   // The websites as they are tokenised: trimmed, without their start pattern.
   EvenSample sample;
@@ -470,7 +476,7 @@ int run_suggest(std::size_t n, const std::vector<std::string>& files, std::uint6
   };
   const PatternList suggested = suggest_patterns(texts, d.valid, n, progress);
   stop_progress();
-  Output& out = standard_output();
+  Output& out = output.empty() ? standard_output() : named;
   for (const std::string& pattern : suggested) {
     write_output(out, "<" + pattern + ">\n");
   }
@@ -479,7 +485,7 @@ int run_suggest(std::size_t n, const std::vector<std::string>& files, std::uint6
       "sample: " + std::to_string(texts.size()) + " of " + std::to_string(websites) +
       " websites\nbits per website: " + per_website(tokenize_sample(texts, d.valid, {}).bits, texts.size()) +
       " with no recurrent patterns\n";
-  if (::access(recurrent_file, F_OK) == 0 && !is_standard_output(recurrent_file)) {
+  if (compare_current) {
     summary +=
         "bits per website: " + per_website(tokenize_sample(texts, d.valid, d.recurrent).bits, texts.size()) +
         " with " + recurrent_file + " (" + std::to_string(d.recurrent.size()) + " patterns)\n";

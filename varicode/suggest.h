@@ -78,5 +78,8 @@ PatternList suggest_patterns(const std::vector<std::string>& texts, const Patter
 
 // `varicode suggest N [FILE]...`: learns from a sample of `sample_lines`
 // lines (0: all) of the files (websites.txt when none; "-" is standard
-// input) and writes the patterns as "<pattern>" lines to standard output.
-int run_suggest(std::size_t n, const std::vector<std::string>& files, std::uint64_t sample_lines);
+// input) and writes the patterns as "<pattern>" lines to `output`, replaced
+// only once they are all written (see output.h), or to standard output when
+// it is "". The output may be patterns_recurrent.txt, which is read before.
+int run_suggest(std::size_t n, const std::vector<std::string>& files, std::uint64_t sample_lines,
+                const std::string& output = "");
