@@ -46,13 +46,14 @@ enum : int {
   sample_option,
 };
 
-// How the option that getopt_long just turned down (`result`, ':' or '?') is
-// quoted, as the user wrote it: a long one whole; a short one alone, also
-// from a bundle such as "-hx". getopt_long moves operands aside, so the
-// argument before the option may be anything: a long option is the argument
-// it has just gone past, and has no byte in `optopt` that stands in
-// `short_options` (an unknown one has 0 there, one given an argument it does
-// not take its value). An argument that is missing was wanted by the last.
+// How the option that getopt_long has just turned down (`result`, ':' or
+// '?') is quoted, as the user wrote it: a long one whole ("--bogus"), a short
+// one alone, also from a bundle ("-x" of "-hx"). getopt_long moves operands
+// aside as it goes, so the option is found from what it leaves: a long one
+// is the argument it has just gone past, with 0 in optopt when unknown, else
+// its value, which is past every byte or, when it was given an argument it
+// does not take, a known short option; an unknown short option leaves its
+// own byte there. A missing argument was wanted by the last argument.
 std::string option_text(int result, char** argv, std::string_view short_options) {
   const std::string_view passed = argv[optind - 1];
   const bool known_short = optopt > 0 && optopt < 256 && optopt != ':' &&

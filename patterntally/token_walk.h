@@ -20,8 +20,7 @@
 // a token node gives itself; any other node what its parent gives, then what
 // each node of its extra pops gives. The nodes of a long pattern stand
 // millions deep, too deep to recurse into the parents: the nodes still to
-// expand are kept on a stack of our own, on the heap once it outgrows a few
-// words.
+// expand are kept on a stack of our own, on the heap past its first 64.
 template <typename Token>
 void for_each_popped_token(const Tokenizer& t, std::uint32_t v, Token&& token) {
   if (t.is_token[v]) {

@@ -116,9 +116,9 @@ inline std::uint32_t child_of(const Tokenizer& t, std::uint32_t node, unsigned c
   return no_node;
 }
 
-// The text of `node`, read up its parents: as long as the node is deep, so
-// that texts are made only for the nodes that need them (a long pattern's
-// nodes would hold its length squared).
+// The text of `node`, read up its parents in time proportional to its depth.
+// The trie keeps no text per node: the nodes of a long pattern would hold its
+// length squared.
 std::string text_of(const Tokenizer& t, std::uint32_t node);
 
 // Rows of counters: the trie's nodes, then the line-start rows.
