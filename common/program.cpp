@@ -37,12 +37,32 @@ extern "C" void end_on_signal(int signal_number) {
   std::raise(signal_number);  // delivered when the handler returns
 }
 
-// How an option that went wrong is quoted: a long one whole, as given; a short
-// one alone, also from a bundle such as "-hx".
-std::string option_text(std::string_view argument, int short_option) {
-  if (argument.starts_with("--") || short_option == 0) return std::string(argument);
+// The values of the options without a short form: past every byte, so that
+// an option that went wrong tells whether it was long.
+enum : int {
+  version_option = 256,
+  progress_option,
+  no_progress_option,
+  sample_option,
+};
+
+// How the option that getopt_long has just turned down (`result`, ':' or
+// '?') is quoted, as the user wrote it: a long one whole ("--bogus"), a short
+// one alone, also from a bundle ("-x" of "-hx"). getopt_long moves operands
+// aside as it goes, so the option is found from what it leaves: a long one
+// is the argument it has just gone past, with 0 in optopt when unknown, else
+// its value, which is past every byte or, when it was given an argument it
+// does not take, a known short option; an unknown short option leaves its
+// own byte there. A missing argument was wanted by the last argument.
+std::string option_text(int result, char** argv, std::string_view short_options) {
+  const std::string_view passed = argv[optind - 1];
+  const bool known_short = optopt > 0 && optopt < 256 && optopt != ':' &&
+                           short_options.find(static_cast<char>(optopt)) != std::string_view::npos;
+  const bool long_option =
+      result == ':' ? passed.starts_with("--") : optopt == 0 || optopt >= 256 || known_short;
+  if (long_option) return std::string(passed);
   std::string text = "-";
-  text += static_cast<char>(short_option);
+  text += static_cast<char>(optopt);
   return text;
 }
 
@@ -106,41 +126,45 @@ int read_command_line(int argc, char** argv, std::string_view usage, std::string
                       const ProgramOptions& options) {
   std::vector<option> long_options = {
       {"help", no_argument, nullptr, 'h'},
-      {"version", no_argument, nullptr, 'V'},
+      {"version", no_argument, nullptr, version_option},
       {"directory", required_argument, nullptr, 'C'},
-      {"progress", no_argument, nullptr, 'P'},
-      {"no-progress", no_argument, nullptr, 'N'},
+      {"progress", no_argument, nullptr, progress_option},
+      {"no-progress", no_argument, nullptr, no_progress_option},
   };
   std::string short_options = options.operands != nullptr ? ":hC:" : "+:hC:";
   if (options.threads != nullptr) {
     long_options.push_back({"threads", required_argument, nullptr, 'j'});
     short_options += "j:";
   }
-  if (options.sample != nullptr) long_options.push_back({"sample", required_argument, nullptr, 'S'});
+  if (options.sample != nullptr)
+    long_options.push_back({"sample", required_argument, nullptr, sample_option});
+  if (options.output != nullptr) {
+    long_options.push_back({"output", required_argument, nullptr, 'o'});
+    short_options += "o:";
+  }
   long_options.push_back({nullptr, 0, nullptr, 0});
   bool help = false;
   bool show_version = false;
   std::vector<std::string> directories;
   opterr = 0;  // the messages are ours
+  optind = 0;  // a scan from the start, also of a second command line
   for (;;) {
-    // The argument being read: options stop at the first that is not one.
-    const std::string_view current = optind < argc ? argv[optind] : "";
     const int option = getopt_long(argc, argv, short_options.c_str(), long_options.data(), nullptr);
     if (option == -1) break;
     switch (option) {
       case 'h':
         help = true;
         break;
-      case 'V':
+      case version_option:
         show_version = true;
         break;
       case 'C':
         directories.emplace_back(optarg);
         break;
-      case 'P':
+      case progress_option:
         set_progress_mode(ProgressMode::always);
         break;
-      case 'N':
+      case no_progress_option:
         set_progress_mode(ProgressMode::never);
         break;
       case 'j':
@@ -148,15 +172,19 @@ int read_command_line(int argc, char** argv, std::string_view usage, std::string
           return usage_error("invalid number of threads \"" + std::string(optarg) + "\"");
         }
         break;
-      case 'S':
+      case sample_option:
         if (!read_line_count(optarg, *options.sample)) {
           return usage_error("invalid number of lines \"" + std::string(optarg) + "\"");
         }
         break;
+      case 'o':
+        if (*optarg == '\0') return usage_error("the output file name is empty");
+        *options.output = optarg;
+        break;
       case ':':
-        return usage_error("option \"" + option_text(current, optopt) + "\" needs an argument");
+        return usage_error("option \"" + option_text(option, argv, short_options) + "\" needs an argument");
       default:
-        return usage_error("unrecognized option \"" + option_text(current, optopt) + "\"");
+        return usage_error("unrecognized option \"" + option_text(option, argv, short_options) + "\"");
     }
   }
   if (options.operands != nullptr) {

@@ -30,6 +30,7 @@ struct ProgramOptions {
   // options end at the first argument, and any argument is a usage error.
   std::vector<std::string>* operands = nullptr;
   std::uint64_t* sample = nullptr;  // "--sample=LINES"
+  std::string* output = nullptr;    // "-o FILE", "--output=FILE": the file to write
 };
 
 // Reads the command line: "-h" or "--help" prints `usage`, "--version" prints

@@ -12,6 +12,8 @@
 #include <mutex>
 #include <thread>
 
+#include "thread_start.h"
+
 std::atomic<std::uint64_t> progress_done{0};
 std::atomic<std::uint64_t> bytes_read{0};
 
@@ -104,7 +106,9 @@ void start_progress(std::function<std::string(double)> status) {
   drawing.start = Clock::now();
   drawing.on_terminal = terminal;
   drawing.stopping = false;
-  drawing.thread = std::thread(draw_until_stopped);
+  // Without a thread of its own there is no status line: the run goes on
+  // without it.
+  if (!start_thread(drawing.thread, draw_until_stopped)) active.store(false);
 }
 
 void stop_progress() {

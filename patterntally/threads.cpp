@@ -18,6 +18,7 @@
 
 #include "failure.h"
 #include "patterntally.h"
+#include "thread_start.h"
 
 namespace {
 
@@ -168,9 +169,18 @@ std::uint64_t count_corpus_in_threads(LineReader& corpus, const StartMatcher& st
   std::vector<Tokenizer>& copies = kept_copies != nullptr ? *kept_copies : own_copies;
   if (copies.size() != threads - 1) copies.assign(threads - 1, tokenizer);  // its counts are all 0
   {
+    // The threads that the system refuses are left out: their copies count
+    // nothing.
     std::vector<std::jthread> workers;
     workers.reserve(copies.size());
-    for (Tokenizer& copy : copies) workers.emplace_back([&run, &copy] { count_blocks(run, copy); });
+    for (Tokenizer& copy : copies) {
+      std::jthread worker;
+      if (!start_thread(worker, [&run, &copy] { count_blocks(run, copy); })) {
+        note_fewer_threads("counting", workers.size() + 1, errno);
+        break;
+      }
+      workers.push_back(std::move(worker));
+    }
     count_blocks(run, tokenizer);
   }
   if (run.read_error != 0) report_read_failure(corpus.name, run.read_error);

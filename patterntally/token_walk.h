@@ -8,24 +8,53 @@
 // expands a pop with for_each_popped_token.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 #include "tokenizer.h"
 
 // Calls `token(t_node)` for each token that popping node `v` gives, in order:
 // a token node gives itself; any other node what its parent gives, then what
-// each node of its extra pops gives.
+// each node of its extra pops gives. The nodes of a long pattern stand
+// millions deep, too deep to recurse into the parents: the nodes still to
+// expand are kept on a stack of our own, on the heap past its first 64.
 template <typename Token>
 void for_each_popped_token(const Tokenizer& t, std::uint32_t v, Token&& token) {
   if (t.is_token[v]) {
     token(v);
     return;
   }
-  for_each_popped_token(t, t.parent[v], token);
-  for (std::uint32_t i = t.extra_begin[v]; i < t.extra_begin[v + 1]; ++i) {
-    for_each_popped_token(t, t.extra_pops[i], token);
+  std::array<std::uint32_t, 64> near;
+  std::vector<std::uint32_t> far;  // the stack's entries from near.size() on
+  std::size_t size = 0;
+  auto push = [&](std::uint32_t node) {
+    if (size < near.size()) {
+      near[size] = node;
+    } else {
+      far.push_back(node);
+    }
+    ++size;
+  };
+  push(v);
+  while (size != 0) {
+    --size;
+    std::uint32_t node = 0;
+    if (size < near.size()) {
+      node = near[size];
+    } else {
+      node = far.back();
+      far.pop_back();
+    }
+    if (t.is_token[node]) {
+      token(node);
+      continue;
+    }
+    // The parent's tokens come first: it goes on the stack last.
+    for (std::uint32_t i = t.extra_begin[node + 1]; i-- > t.extra_begin[node];) push(t.extra_pops[i]);
+    push(t.parent[node]);
   }
 }
 

@@ -8,16 +8,12 @@
 
 #include "trim.h"
 
-namespace {
-
 std::string text_of(const Tokenizer& t, std::uint32_t node) {
   std::string text;
   for (; node != 0; node = t.parent[node]) text += static_cast<char>(t.edge[node]);
   std::reverse(text.begin(), text.end());
   return text;
 }
-
-}  // namespace
 
 namespace {
 

@@ -116,6 +116,11 @@ inline std::uint32_t child_of(const Tokenizer& t, std::uint32_t node, unsigned c
   return no_node;
 }
 
+// The text of `node`, read up its parents in time proportional to its depth.
+// The trie keeps no text per node: the nodes of a long pattern would hold its
+// length squared.
+std::string text_of(const Tokenizer& t, std::uint32_t node);
+
 // Rows of counters: the trie's nodes, then the line-start rows.
 inline std::size_t counted_rows(const Tokenizer& t) { return t.parent.size() + t.line_start_depth.size(); }
 

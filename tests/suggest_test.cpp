@@ -46,17 +46,17 @@ std::int64_t merged_runs(const TokenizedSample& before, const TokenizedSample& a
   std::size_t i = 0;
   for (const std::uint32_t token : after.tokens) {
     if (i == before.tokens.size()) return -1;
-    if (token == no_node || after.text[token] != pattern) {
+    if (token == no_node || token_text(after, token) != pattern) {
       const std::uint32_t old = before.tokens[i++];
       if ((token == no_node) != (old == no_node) ||
-          (token != no_node && after.text[token] != before.text[old])) {
+          (token != no_node && token_text(after, token) != token_text(before, old))) {
         return -1;
       }
       continue;
     }
     std::string run;
     while (run.size() < pattern.size() && i < before.tokens.size() && before.tokens[i] != no_node) {
-      run += before.text[before.tokens[i++]];
+      run += token_text(before, before.tokens[i++]);
     }
     if (run != pattern) return -1;
     ++merged;

@@ -180,7 +180,8 @@ TEST(Varicode, DecodeRefusesMalformedLines) {
       {"100" + long_code.substr(2), "", "no pattern for the code word \"" + long_code.substr(2) + "\""},
       {"100" + long_code + "11", "", "no pattern for the code word \"" + long_code + "11\""},
       {std::string(64, '1'), "", "no pattern for the code word \"" + std::string(64, '1') + "\""},
-      {std::string(70, '1') + "001", "", "no pattern for the code word \"" + std::string(70, '1') + "\""},
+      {std::string(70, '1') + "001", "",
+       "no pattern for the code word \"" + std::string(64, '1') + "...\" (70 bits)"},
   };
   for (const Row& row : rows) {
     std::string text = "kept";

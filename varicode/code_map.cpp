@@ -77,6 +77,15 @@ Decoder build_decoder(const CodeMap& map) {
 
 namespace {
 
+// A code word quoted whole when it is at most 64 bits long; else its first
+// 64 bits, "..." and its length, so that a line of megabytes gives a message
+// line of a hundred bytes: "1011...(64 bits)..." (10485760 bits).
+std::string quoted_code(std::string_view code) {
+  constexpr std::size_t quoted_bits = 64;
+  if (code.size() <= quoted_bits) return "\"" + std::string(code) + "\"";
+  return "\"" + std::string(code.substr(0, quoted_bits)) + "...\" (" + std::to_string(code.size()) + " bits)";
+}
+
 // decode_line one check at a time: what it answers for any line that the
 // fast pass turns down.
 std::string decode_line_checked(const Decoder& decoder, std::string_view line, std::string& text) {
@@ -106,9 +115,7 @@ std::string decode_line_checked(const Decoder& decoder, std::string_view line, s
     }
     if (index == 0) {
       text.resize(kept);
-      std::string what = "no pattern for the code word \"";
-      what += code;
-      return what + '"';
+      return "no pattern for the code word " + quoted_code(code);
     }
     text += decoder.patterns[index - 1];
     begin = end + 2;

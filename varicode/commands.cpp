@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <condition_variable>
 #include <cstdio>
 #include <memory>
@@ -14,6 +15,7 @@
 #include "output.h"
 #include "patterntally.h"
 #include "progress.h"
+#include "thread_start.h"
 #include "token_walk.h"
 #include "trim.h"
 #include "varicode.h"
@@ -109,8 +111,13 @@ int finish(Output& out) {
 // in that thread's own room until then).
 class EncodingThread {
  public:
-  explicit EncodingThread(const Coder& coder) : coder_(coder), thread_([this] { serve(); }) {}
+  explicit EncodingThread(const Coder& coder) : coder_(coder) {}
+  // Starts the thread; false, errno telling why, when the system refuses it.
+  bool start_serving() {
+    return start_thread(thread_, [this] { serve(); });
+  }
   ~EncodingThread() {
+    if (!thread_.joinable()) return;
     {
       const std::lock_guard lock(mutex_);
       stopping_ = true;
@@ -166,7 +173,7 @@ class EncodingThread {
   bool working_ = false;
   bool stopping_ = false;
   std::vector<CodedLines> coded_;
-  std::thread thread_;  // last: it starts once the rest is ready
+  std::thread thread_;
 };
 
 // Encodes `block` on this thread and `helpers`, a slice each, cut after line
@@ -205,7 +212,14 @@ int run_encode(const std::vector<std::string>& files, unsigned threads) {
   const Coder coder = build_coder(map);
   Output& out = standard_output();
   std::vector<std::unique_ptr<EncodingThread>> helpers;
-  for (unsigned i = 1; i < threads; ++i) helpers.push_back(std::make_unique<EncodingThread>(coder));
+  for (unsigned i = 1; i < threads; ++i) {
+    auto helper = std::make_unique<EncodingThread>(coder);
+    if (!helper->start_serving()) {
+      note_fewer_threads("encoding", helpers.size() + 1, errno);
+      break;
+    }
+    helpers.push_back(std::move(helper));
+  }
   start_line_progress("encode", "encoded");
   std::uint64_t done = 0;
   for_each_block(files, [&](const std::string& file, std::uint64_t& number, std::string_view block) {
@@ -308,7 +322,7 @@ int run_report() {
             coded = false;
             if (reported[token]) return;
             reported[token] = true;
-            report_line_problem(file, number, "no code for \"<" + coder.token_pattern[token] + ">\"");
+            report_line_problem(file, number, "no code for \"<" + text_of(t, token) + ">\"");
           });
         },
         [&](std::size_t) { ++f.skipped_bytes; });
@@ -320,8 +334,8 @@ int run_report() {
     if (count[v] == 0) continue;
     counts.push_back(count[v]);
     if (coder.code_size[v] == 0) continue;
-    f.costliest.push_back(
-        {coder.token_pattern[v], count[v], coder.code_size[v], count[v] * coder.code_size[v]});
+    f.costliest.push_back({text_of(t, static_cast<std::uint32_t>(v)), count[v], coder.code_size[v],
+                           count[v] * coder.code_size[v]});
   }
   f.optimal_prefix_bits = optimal_prefix_code_bits(counts);
   f.entropy_bits = entropy_bits(counts);

@@ -19,26 +19,47 @@ namespace {
 // bytes in all; a node past it pops token by token.
 constexpr std::size_t kept_pops_limit = std::size_t{64} << 20;
 
+// The length of pops that are not kept.
+constexpr std::uint32_t no_pops = 0xFFFFFFFF;
+
 // Pops are copied this many bytes at a time, whatever their length: pop_bits
 // has as many bytes after its last pop, and a line's room as many after its
 // code.
 constexpr std::size_t copy_width = 32;
 
-// Appends "00" and the code word of each token that popping `v` gives; false,
-// appending nothing, when one of them has no code word.
-bool append_pops(const Coder& c, std::uint32_t v, std::string& bits) {
-  const std::size_t kept = bits.size();
-  bool coded = true;
+// Where the kept pops of node `v` stand in pop_bits, and their length (0
+// when they are not kept).
+inline std::uint32_t pop_begin(const Coder& c, std::uint32_t v) {
+  return static_cast<std::uint32_t>(c.pops[v]);
+}
+inline std::uint32_t pop_size(const Coder& c, std::uint32_t v) {
+  return static_cast<std::uint32_t>(c.pops[v] >> 32);
+}
+
+// Appends "00" and the code word of each token that popping `v` gives, when
+// each has one.
+void append_pops(const Coder& c, std::uint32_t v, std::string& bits) {
   for_each_popped_token(c.tokenizer, v, [&](std::uint32_t token) {
-    if (c.code_size[token] == 0) {
-      coded = false;
-      return;
-    }
     bits += "00";
-    bits.append(c.pop_bits, c.pop_begin[token] + 2, c.code_size[token]);
+    bits.append(c.pop_bits, pop_begin(c, token) + 2, c.code_size[token]);
   });
-  if (!coded) bits.resize(kept);
-  return coded;
+}
+
+// What popping each node writes, by its length: the tokens' lengths are
+// given, and the length of each other node is set, or no_pops when a token
+// it pops has no code word or the length passes kept_pops_limit. A node pops
+// what its parent pops, then what its extra pops pop, all of them shallower
+// and so numbered before it: the lengths add up, and no node's pops need be
+// expanded.
+void measure_pops(const Tokenizer& t, std::vector<std::uint32_t>& size) {
+  for (std::size_t v = 1; v < t.parent.size(); ++v) {
+    if (t.is_token[v]) continue;
+    std::uint64_t sum = size[t.parent[v]];
+    for (std::uint32_t i = t.extra_begin[v]; i < t.extra_begin[v + 1] && sum <= kept_pops_limit; ++i) {
+      sum += size[t.extra_pops[i]];
+    }
+    size[v] = sum <= kept_pops_limit ? static_cast<std::uint32_t>(sum) : no_pops;
+  }
 }
 
 // A buffer that code is written into: it only grows, so that nothing is
@@ -88,16 +109,16 @@ struct CodeWriter {
 // token; a token without a code word clears `coded` and goes to `uncoded`.
 template <typename Put>
 void pop_generally(const Coder& c, std::uint32_t v, bool& coded, std::vector<Uncoded>& uncoded, Put&& put) {
-  if (c.pop_size[v] != no_pops) {
-    put(c.pop_bits.data() + c.pop_begin[v], c.pop_size[v]);
+  if (c.pops[v] != 0) {
+    put(c.pop_bits.data() + pop_begin(c, v), pop_size(c, v));
     return;
   }
   for_each_popped_token(c.tokenizer, v, [&](std::uint32_t token) {
     if (c.code_size[token] == 0) {
       coded = false;
-      uncoded.push_back({true, c.token_pattern[token]});
+      uncoded.push_back({true, text_of(c.tokenizer, token)});
     } else if (coded) {
-      put(c.pop_bits.data() + c.pop_begin[token], c.pop_size[token]);
+      put(c.pop_bits.data() + pop_begin(c, token), pop_size(c, token));
     }
   });
 }
@@ -376,60 +397,59 @@ Coder build_coder(const CodeMap& map) {
   // Lines are cut before they are walked: the walk of one line wants the
   // table without the rows of line ends.
   c.tokenizer = build_tokenizer(d.valid, d.recurrent, c.start, TokenizerWalk::dense);
+  // Encoding counts nothing: the counters go before the coder's own words
+  // per node come.
+  c.tokenizer.pop_count = {};
+  c.tokenizer.end_count = {};
   std::unordered_map<std::string_view, std::uint32_t> code_of;
   for (std::size_t i = 0; i < map.patterns.size(); ++i) code_of.emplace(map.patterns[i], i);
-  // Token nodes first: each its own code word.
   const Tokenizer& t = c.tokenizer;
   const std::size_t nodes = t.parent.size();
-  c.token_pattern.resize(nodes);
+  // 1. Token nodes first: each pops its own code word. `size` holds what
+  // each node's pops take, no_pops when they are not kept.
+  std::vector<std::uint32_t> size(nodes, no_pops);
   c.code_size.assign(nodes, 0);
-  c.pop_begin.assign(nodes, no_pops);
-  c.pop_size.assign(nodes, no_pops);
-  for (std::size_t v = 1; v < nodes; ++v) {
-    c.token_pattern[v] = c.token_pattern[t.parent[v]];
-    c.token_pattern[v] += static_cast<char>(t.edge[v]);
-  }
+  c.pops.assign(nodes, 0);
   for (std::size_t v = 1; v < nodes; ++v) {
     if (!t.is_token[v]) continue;
-    const auto found = code_of.find(c.token_pattern[v]);
+    const auto found = code_of.find(text_of(t, static_cast<std::uint32_t>(v)));
     if (found == code_of.end()) continue;
     const std::string& code = map.codes[found->second];
-    c.pop_begin[v] = static_cast<std::uint32_t>(c.pop_bits.size());
-    c.pop_size[v] = static_cast<std::uint32_t>(code.size() + 2);
-    c.code_size[v] = static_cast<std::uint32_t>(code.size());
+    size[v] = static_cast<std::uint32_t>(code.size() + 2);
+    c.code_size[v] = static_cast<std::uint8_t>(code.size());
+    c.pops[v] = std::uint64_t{size[v]} << 32 | c.pop_bits.size();
     c.pop_bits += "00";
     c.pop_bits += code;
+    c.longest_token_pops = std::max(c.longest_token_pops, size[v]);
   }
-  // Then every other node, while what they write fits.
-  std::string pops;
-  for (std::size_t v = 1; v < nodes && c.pop_bits.size() < kept_pops_limit; ++v) {
-    if (t.is_token[v]) continue;
-    pops.clear();
-    if (!append_pops(c, static_cast<std::uint32_t>(v), pops)) continue;
-    c.pop_begin[v] = static_cast<std::uint32_t>(c.pop_bits.size());
-    c.pop_size[v] = static_cast<std::uint32_t>(pops.size());
-    c.pop_bits += pops;
-  }
-  c.pop_bits.append(copy_width, '\0');
-  // The fast walk copies pops of up to copy_width bytes; the steps that pop
-  // any other go by the general rule.
-  c.pops.resize(nodes);
-  for (std::size_t v = 0; v < nodes; ++v) {
-    if (t.is_token[v] && c.code_size[v] != 0) {
-      c.longest_token_pops = std::max(c.longest_token_pops, c.pop_size[v]);
-    }
-    if (c.pop_size[v] == no_pops || c.pop_size[v] > copy_width) {
-      if (t.table.empty()) continue;
-      for (std::size_t i = 0; i < std::size_t{1} << t.row_shift; ++i) {
-        std::uint32_t& entry = c.tokenizer.table[(v << t.row_shift) + i];
-        if ((entry & fail_bit) != 0) entry = slow_bit;
-      }
+  // 2. Then every other node whose pops are coded, while they fit in
+  // kept_pops_limit bytes in all; the nodes are numbered breadth first, so
+  // those kept are the shallow ones, which pop the most often.
+  measure_pops(t, size);
+  std::size_t end = c.pop_bits.size();
+  for (std::size_t v = 1; v < nodes; ++v) {
+    if (t.is_token[v] || size[v] == no_pops) continue;
+    if (end + size[v] > kept_pops_limit) {
+      size[v] = no_pops;
       continue;
     }
-    c.pops[v] = std::uint64_t{c.pop_size[v]} << 32 | c.pop_begin[v];
+    end += size[v];
   }
+  c.pop_bits.reserve(end + copy_width);
   for (std::size_t v = 1; v < nodes; ++v) {
-    if (!t.is_token[v]) c.token_pattern[v].clear();
+    if (t.is_token[v] || size[v] == no_pops) continue;
+    c.pops[v] = std::uint64_t{size[v]} << 32 | c.pop_bits.size();
+    append_pops(c, static_cast<std::uint32_t>(v), c.pop_bits);
+  }
+  c.pop_bits.append(copy_width, '\0');
+  // 3. The fast walk copies pops of up to copy_width bytes; the steps that
+  // pop any other go by the general rule.
+  for (std::size_t v = 0; v < nodes && !t.table.empty(); ++v) {
+    if (size[v] != no_pops && size[v] <= copy_width) continue;
+    for (std::size_t i = 0; i < std::size_t{1} << t.row_shift; ++i) {
+      std::uint32_t& entry = c.tokenizer.table[(v << t.row_shift) + i];
+      if ((entry & fail_bit) != 0) entry = slow_bit;
+    }
   }
   return c;
 }

@@ -22,7 +22,7 @@ constexpr std::string_view usage =
     "Usage: varicode [-C DIR] [-j N] encode [FILE]...\n"
     "       varicode [-C DIR] decode [FILE]...\n"
     "       varicode [-C DIR] report\n"
-    "       varicode [-C DIR] suggest [--sample=LINES] N [FILE]...\n"
+    "       varicode [-C DIR] suggest [--sample=LINES] [-o FILE] N [FILE]...\n"
     "Puts the code map of bitladder to use.\n"
     "\n"
     "  encode  writes each website (one a line) as the code words of its\n"
@@ -56,6 +56,8 @@ constexpr std::string_view usage =
     "  -j, --threads=N      encode: code with N threads (default: one per core;\n"
     "                       0: the default); the output is the same for any N\n"
     "      --sample=LINES   suggest: learn from LINES lines (0: all)\n"
+    "  -o, --output=FILE    suggest: write the patterns to FILE, replaced only once\n"
+    "                       they are all written (default: standard output)\n"
     "      --progress       show the progress also when standard error is not a\n"
     "                       terminal, one line a second\n"
     "      --no-progress    never show it\n"
@@ -88,13 +90,16 @@ int main(int argc, char** argv) {
   std::vector<std::string> operands;
   std::uint64_t sample = no_sample;
   unsigned threads = default_thread_count();
-  const int ended = read_command_line(argc, argv, usage, version,
-                                      {.threads = &threads, .operands = &operands, .sample = &sample});
+  std::string output;
+  const int ended =
+      read_command_line(argc, argv, usage, version,
+                        {.threads = &threads, .operands = &operands, .sample = &sample, .output = &output});
   if (ended >= 0) return ended;
   if (operands.empty()) return usage_error("a command is needed: encode, decode, report or suggest");
   const std::string command = operands.front();
   const std::vector<std::string> files(operands.begin() + 1, operands.end());
   if (sample != no_sample && command != "suggest") return usage_error("--sample is an option of suggest");
+  if (!output.empty() && command != "suggest") return usage_error("-o is an option of suggest");
   if (command == "encode") return run_encode(files, threads);
   if (command == "decode") return run_decode(files);
   if (command == "report") {
@@ -108,7 +113,7 @@ int main(int argc, char** argv) {
                                        : "invalid number of patterns \"" + files.front() + "\"");
     }
     if (sample == no_sample) sample = std::max<std::uint64_t>(20000, 150 * std::uint64_t{n});
-    return run_suggest(n, std::vector<std::string>(files.begin() + 1, files.end()), sample);
+    return run_suggest(n, std::vector<std::string>(files.begin() + 1, files.end()), sample, output);
   }
   return usage_error("unknown command \"" + command + "\"");
 }

@@ -36,14 +36,11 @@ TokenizedSample tokenize_sample(const std::vector<std::string>& texts, const Pat
                                 const PatternList& recurrent) {
   TokenizedSample s;
   s.tokenizer = build_tokenizer(valid, recurrent, build_start_matcher({}), TokenizerWalk::dense);
+  s.tokenizer.pop_count = {};  // the counts are kept here, per token
+  s.tokenizer.end_count = {};
   const Tokenizer& t = s.tokenizer;
   const std::size_t nodes = t.parent.size();
   s.count.assign(nodes, 0);
-  s.text.resize(nodes);
-  for (std::size_t v = 1; v < nodes; ++v) {
-    s.text[v] = s.text[t.parent[v]];
-    s.text[v] += static_cast<char>(t.edge[v]);
-  }
   std::uint64_t separators = 0;
   for (const std::string& text : texts) {
     const std::size_t first = s.tokens.size();
@@ -66,18 +63,26 @@ TokenizedSample tokenize_sample(const std::vector<std::string>& texts, const Pat
     if (line_tokens > 1) separators += line_tokens - 1;
     if (s.tokens.size() == first || s.tokens.back() != no_node) s.tokens.push_back(no_node);
   }
-  for (std::size_t v = 1; v < nodes; ++v) {
-    if (s.count[v] != 0) s.ranked.emplace_back(s.text[v], static_cast<std::int64_t>(s.count[v]));
-  }
-  std::sort(s.ranked.begin(), s.ranked.end(), compare_frequency_word);
-  const std::vector<std::uint32_t> lengths = code_lengths(s.ranked.size());
-  std::unordered_map<std::string_view, std::uint32_t> length_of;
-  for (std::size_t r = 0; r < s.ranked.size(); ++r) length_of.emplace(s.ranked[r].first, lengths[r]);
-  s.code_size.assign(nodes, 0);
-  s.bits = 2 * separators;
+  // The counted tokens ranked, each with its node; their texts differ, so
+  // the order is the same whatever order they come in.
+  std::vector<std::pair<PatternCount, std::uint32_t>> counted;
   for (std::size_t v = 1; v < nodes; ++v) {
     if (s.count[v] == 0) continue;
-    s.code_size[v] = length_of.at(s.text[v]);
+    const auto node = static_cast<std::uint32_t>(v);
+    counted.push_back({{text_of(t, node), static_cast<std::int64_t>(s.count[v])}, node});
+  }
+  std::sort(counted.begin(), counted.end(),
+            [](const auto& a, const auto& b) { return compare_frequency_word(a.first, b.first); });
+  const std::vector<std::uint32_t> lengths = code_lengths(counted.size());
+  s.rank.assign(nodes, no_node);
+  s.code_size.assign(nodes, 0);
+  s.bits = 2 * separators;
+  s.ranked.reserve(counted.size());
+  for (std::size_t r = 0; r < counted.size(); ++r) {
+    const std::uint32_t v = counted[r].second;
+    s.ranked.push_back(std::move(counted[r].first));
+    s.rank[v] = static_cast<std::uint32_t>(r);
+    s.code_size[v] = lengths[r];
     s.bits += s.count[v] * s.code_size[v];
   }
   return s;
@@ -148,8 +153,11 @@ std::size_t rank_of(const TokenizedSample& s, const std::string& text, std::uint
 std::vector<Candidate> find_candidates(const TokenizedSample& s) {
   const std::vector<std::uint32_t>& tokens = s.tokens;
   const std::size_t n = tokens.size();
-  std::vector<std::uint32_t> depth(s.text.size());
-  for (std::size_t v = 0; v < depth.size(); ++v) depth[v] = static_cast<std::uint32_t>(s.text[v].size());
+  // The length of each counted token's text, per node.
+  std::vector<std::uint32_t> depth(s.rank.size(), 0);
+  for (std::size_t v = 0; v < depth.size(); ++v) {
+    if (s.rank[v] != no_node) depth[v] = static_cast<std::uint32_t>(s.ranked[s.rank[v]].first.size());
+  }
   // Level 1: each token is a run that may grow.
   std::vector<std::uint64_t> hash(n, 0);
   std::vector<std::uint32_t> bytes(n, 0);
@@ -219,7 +227,7 @@ std::vector<Candidate> find_candidates(const TokenizedSample& s) {
       std::size_t size = 0;
       std::uint64_t replaced = 2 * (k - 1);
       for (std::size_t j = run.first; j < run.first + k; ++j) {
-        const std::string& token = s.text[tokens[j]];
+        const std::string& token = token_text(s, tokens[j]);
         std::copy(token.begin(), token.end(), bytes_of_run + size);
         size += token.size();
         replaced += s.code_size[tokens[j]];
@@ -270,8 +278,9 @@ using CountedTokens = std::unordered_map<std::string_view, std::pair<std::uint32
 
 CountedTokens counted_tokens(const TokenizedSample& s) {
   CountedTokens counted;
-  for (std::size_t v = 1; v < s.text.size(); ++v) {
-    if (s.count[v] != 0) counted.emplace(s.text[v], std::pair{s.code_size[v], s.count[v]});
+  for (std::size_t v = 1; v < s.rank.size(); ++v) {
+    if (s.count[v] != 0)
+      counted.emplace(token_text(s, static_cast<std::uint32_t>(v)), std::pair{s.code_size[v], s.count[v]});
   }
   return counted;
 }
@@ -413,18 +422,24 @@ void write_standard_error(const std::string& text) {
 
 }  // namespace
 
-int run_suggest(std::size_t n, const std::vector<std::string>& files, std::uint64_t sample_lines) {
+int run_suggest(std::size_t n, const std::vector<std::string>& files, std::uint64_t sample_lines,
+                const std::string& output) {
   const std::vector<std::string> corpus = {corpus_file};
   const std::vector<std::string>& inputs = files.empty() ? corpus : files;
-  // patterns_recurrent.txt is read only to compare with: standard output may
-  // replace it ("varicode suggest 100 >patterns_recurrent.txt").
+  // patterns_recurrent.txt is read only to compare with, before anything is
+  // written: the output may replace it ("varicode suggest -o
+  // patterns_recurrent.txt 100").
   std::vector<std::string> read = {valid_chars_file, start_file};
   for (const std::string& file : inputs) {
     if (file != "-") read.push_back(file);
   }
   check_standard_output(read);
+  // An output that cannot be created ends the run before the learning.
+  Output named = output.empty() ? memory_output() : create_output(output, read);
+  if (named.failed) return exit_status();
   Output ignored = memory_output();
   const Definitions d = read_definition_files(ignored);
+  const bool compare_current = ::access(recurrent_file, F_OK) == 0 && !is_standard_output(recurrent_file);
   const StartMatcher start = build_start_matcher(d.start);
   // The websites as they are tokenised: trimmed, without their start pattern.
   EvenSample sample;
@@ -461,7 +476,7 @@ int run_suggest(std::size_t n, const std::vector<std::string>& files, std::uint6
   };
   const PatternList suggested = suggest_patterns(texts, d.valid, n, progress);
   stop_progress();
-  Output& out = standard_output();
+  Output& out = output.empty() ? standard_output() : named;
   for (const std::string& pattern : suggested) {
     write_output(out, "<" + pattern + ">\n");
   }
@@ -470,7 +485,7 @@ int run_suggest(std::size_t n, const std::vector<std::string>& files, std::uint6
       "sample: " + std::to_string(texts.size()) + " of " + std::to_string(websites) +
       " websites\nbits per website: " + per_website(tokenize_sample(texts, d.valid, {}).bits, texts.size()) +
       " with no recurrent patterns\n";
-  if (::access(recurrent_file, F_OK) == 0 && !is_standard_output(recurrent_file)) {
+  if (compare_current) {
     summary +=
         "bits per website: " + per_website(tokenize_sample(texts, d.valid, d.recurrent).bits, texts.size()) +
         " with " + recurrent_file + " (" + std::to_string(d.recurrent.size()) + " patterns)\n";

@@ -30,15 +30,23 @@
 std::vector<std::uint32_t> code_lengths(std::size_t ranks);
 
 // A sample tokenised with one list of recurrent patterns, and what it costs.
+// It keeps a few words per node of the trie and the text of the counted
+// tokens only, so that a long pattern costs memory in proportion to its
+// length.
 struct TokenizedSample {
   Tokenizer tokenizer;
   std::vector<std::uint32_t> tokens;     // token nodes, `no_node` between lines and at invalid bytes
   std::vector<std::uint64_t> count;      // per node
-  std::vector<std::string> text;         // per node, when it is a token
+  std::vector<std::uint32_t> rank;       // per node: its place in `ranked`, `no_node` when not counted
   std::vector<std::uint32_t> code_size;  // per node: its code word's length, 0 when not counted
   std::vector<std::pair<std::string, std::int64_t>> ranked;  // counted tokens, in patterntally's order
   std::uint64_t bits = 0;
 };
+
+// The text of `token`, a token that `s` counted (any of s.tokens).
+inline const std::string& token_text(const TokenizedSample& s, std::uint32_t token) {
+  return s.ranked[s.rank[token]].first;
+}
 
 // Tokenises `texts` (websites already trimmed and without their start
 // patterns) with the valid characters and recurrent patterns given.
@@ -70,5 +78,8 @@ PatternList suggest_patterns(const std::vector<std::string>& texts, const Patter
 
 // `varicode suggest N [FILE]...`: learns from a sample of `sample_lines`
 // lines (0: all) of the files (websites.txt when none; "-" is standard
-// input) and writes the patterns as "<pattern>" lines to standard output.
-int run_suggest(std::size_t n, const std::vector<std::string>& files, std::uint64_t sample_lines);
+// input) and writes the patterns as "<pattern>" lines to `output`, replaced
+// only once they are all written (see output.h), or to standard output when
+// it is "". The output may be patterns_recurrent.txt, which is read before.
+int run_suggest(std::size_t n, const std::vector<std::string>& files, std::uint64_t sample_lines,
+                const std::string& output = "");

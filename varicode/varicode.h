@@ -46,23 +46,20 @@ bool is_code_word(std::string_view code);
 bool read_code_map(const std::string& name, CodeMap& map);
 
 // What encoding needs: the tokeniser of the definition files, and for each
-// node of its trie what popping it writes, "00" before each code word.
+// node of its trie what popping it writes, "00" before each code word. It
+// keeps nine bytes per node and no text: a token's pattern is its text_of.
 struct Coder {
   StartMatcher start;
   Tokenizer tokenizer;
-  std::vector<std::string> token_pattern;  // per node: its text when it is a token
-  std::vector<std::uint32_t> code_size;    // per node: its code's length; 0 when none
+  std::vector<std::uint8_t> code_size;  // per node: its code's length when it is a token; 0 when none
   std::string pop_bits;
-  std::vector<std::uint32_t> pop_begin;  // per node: where its pops stand in pop_bits,
-  std::vector<std::uint32_t> pop_size;   // or no_pops when they are not kept
-  // The same for the fast walk, per node in one word, pop_begin in the low
-  // half and pop_size in the high one, when its pops are kept and short;
-  // else 0, and the steps that pop it are slow in the tokeniser's table.
+  // Per node, where its pops stand in pop_bits in the low half of the word,
+  // and their length in the high one; 0 when they are not kept. The steps
+  // that pop a node whose pops are not kept, or longer than the fast walk
+  // copies, are slow in the tokeniser's table.
   std::vector<std::uint64_t> pops;
   std::uint32_t longest_token_pops = 0;  // the most that popping one token writes
 };
-
-inline constexpr std::uint32_t no_pops = 0xFFFFFFFF;
 
 // Builds the coder from the definition files of the working directory, read
 // as patterntally reads them (their messages are patterntally's to give).

@@ -1,8 +1,14 @@
 // varicode suggest end to end: the patterns on standard output, the costs
-// compared on standard error, the sample, and the usage errors.
+// compared on standard error, the sample, the usage errors, and the output
+// file.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -104,4 +110,53 @@ TEST(SuggestCommand, CostsAreThoseOfThePipeline) {
   EXPECT_EQ(std::string::npos, again.err.find("with patterns_recurrent.txt"));
   EXPECT_NE(std::string::npos, suggested.err.find(report_bits() + " with the 20 patterns suggested\n"))
       << suggested.err;
+}
+
+// With -o the list goes to a file, replaced only once it is whole: the file
+// may be patterns_recurrent.txt, read before as the list to compare with,
+// and SIGINT mid-run (the corpus a FIFO that the test holds open) leaves it
+// as it was, with no temporary beside it.
+TEST(SuggestCommand, OutputFileReplacedWhole) {
+  Scratch s;
+  make_scratch(s, "suggest-output");
+  put_file(s, "patterns_valid_chars.txt", "<a>\n<b>\n<c>\n<d>\n");
+  put_file(s, "patterns_recurrent.txt", "<ab>\n");
+  put_file(s, "websites.txt", "abcd\nabcd\ncd\nabcd\n");
+  const RunResult r = run_in(s, varicode, "", "", " suggest -o patterns_recurrent.txt 3");
+  EXPECT_EQ(0, r.status);
+  EXPECT_EQ("", r.out);
+  EXPECT_EQ(
+      summary("4 of 4", {"12.50 with no recurrent patterns", "8.75 with patterns_recurrent.txt (1 patterns)",
+                         "2.50 with the 1 patterns suggested"}),
+      r.err);
+  EXPECT_EQ("<abcd>\n", get_file(s, "patterns_recurrent.txt"));
+  EXPECT_EQ("varicode: -o is an option of suggest\nTry 'varicode --help'.\n",
+            run_in(s, varicode, "", "", " encode -o x").err);
+
+  ASSERT_EQ(0, ::mkfifo((s.dir / "sites.fifo").c_str(), 0644));
+  const std::string before = list_files(s);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int null = ::open("/dev/null", O_RDWR);
+    if (::chdir(s.dir.c_str()) != 0 || null < 0) ::_exit(126);
+    ::dup2(null, 0), ::dup2(null, 1), ::dup2(null, 2);
+    std::signal(SIGINT, SIG_DFL);
+    ::execl(varicode.c_str(), varicode.c_str(), "suggest", "--output=patterns_recurrent.txt", "3",
+            "sites.fifo", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ASSERT_GT(pid, 0);
+  int fifo = -1;  // opens once the program reads it; the deadline is for a broken program
+  for (int tries = 0; fifo < 0 && tries < 1000; ++tries) {
+    fifo = ::open((s.dir / "sites.fifo").c_str(), O_WRONLY | O_NONBLOCK);
+    if (fifo < 0) ::usleep(10000);
+  }
+  EXPECT_EQ(5, ::write(fifo, "abcd\n", 5));
+  ::kill(pid, SIGINT);
+  int raw = 0;
+  ::waitpid(pid, &raw, 0);
+  ::close(fifo);
+  EXPECT_TRUE(WIFSIGNALED(raw) && WTERMSIG(raw) == SIGINT) << "wait status " << raw;
+  EXPECT_EQ("<abcd>\n", get_file(s, "patterns_recurrent.txt"));
+  EXPECT_EQ(before, list_files(s));
 }

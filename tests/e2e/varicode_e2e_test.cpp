@@ -13,6 +13,14 @@
 
 #include "scratch.h"
 
+#if defined(__SANITIZE_ADDRESS__)  // gcc; clang below
+#define UNDER_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define UNDER_ADDRESS_SANITIZER 1
+#endif
+#endif
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -205,4 +213,49 @@ TEST(VaricodeCommand, ReportOfTheShippedExample) {
   const std::string table = report.out.substr(report.out.find("\n\n") + 2);
   EXPECT_TRUE(table.starts_with("pattern  count  code length  bits  share\n")) << table;
   EXPECT_EQ(21, std::count(table.begin(), table.end(), '\n'));
+}
+
+// One recurrent pattern of a megabyte, in an address space of 400 MB: the
+// commands keep a few words per node of its trie, not each node's text (a
+// megabyte squared). A line one byte short of it pops a node a million deep,
+// token by token. The address sanitizer needs terabytes: no limit there.
+TEST(VaricodeCommand, LongPatternInLittleMemory) {
+  std::string pattern(std::size_t{1} << 20, ' ');
+  std::uint32_t x = 1;
+  for (char& c : pattern) {
+    x = x * 1103515245u + 12345u;
+    c = "abcd"[x >> 30];
+  }
+  const std::map<char, std::string> code = {{'a', "1"}, {'b', "11"}, {'c', "101"}, {'d', "111"}};
+  const std::string shorter = pattern.substr(0, pattern.size() - 1);
+  std::string shorter_code;
+  for (const char c : shorter) shorter_code += (shorter_code.empty() ? "" : "00") + code.at(c);
+  Scratch s;
+  make_scratch(s, "varicode-long");
+  put_file(s, "patterns_valid_chars.txt", "<a>\n<b>\n<c>\n<d>\n");
+  put_file(s, "patterns_recurrent.txt", "<" + pattern + ">\n");
+  put_file(s, "map_varicodes.txt", "1 <a>\n11 <b>\n101 <c>\n111 <d>\n1011 <" + pattern + ">\n");
+  const std::string lines = pattern + "\n" + shorter + "\n" + pattern + pattern + "\n";
+  put_file(s, "websites.txt", lines);
+  put_file(s, "sample.txt", "abcd\nabcd\nabdc\n");
+#ifdef UNDER_ADDRESS_SANITIZER
+  const std::string limit = "ulimit -c 0 && exec ";
+#else
+  const std::string limit = "ulimit -c 0 && ulimit -v 400000 && exec ";
+#endif
+  const RunResult encoded = run_in(s, varicode, ">codes.txt", limit, " -j 1 encode websites.txt");
+  EXPECT_EQ("", encoded.err);
+  ASSERT_EQ(0, encoded.status);
+  EXPECT_TRUE(get_file(s, "codes.txt") == "1011\n" + shorter_code + "\n1011001011\n");
+  const RunResult decoded = run_in(s, varicode, ">decoded.txt", limit, " decode codes.txt");
+  EXPECT_EQ("", decoded.err);
+  EXPECT_EQ(0, decoded.status);
+  EXPECT_TRUE(get_file(s, "decoded.txt") == lines);
+  const RunResult report = run_in(s, varicode, ">/dev/null", limit, " report");
+  EXPECT_EQ("", report.err);
+  EXPECT_EQ(0, report.status);
+  const RunResult suggested = run_in(s, varicode, "", limit, " suggest 2 sample.txt");
+  EXPECT_EQ(0, suggested.status);
+  EXPECT_NE(std::string::npos, suggested.err.find(" with patterns_recurrent.txt (1 patterns)\n"))
+      << suggested.err;
 }

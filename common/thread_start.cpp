@@ -1,0 +1,49 @@
+#include "thread_start.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <system_error>
+#include <utility>
+
+#include "failure.h"
+#include "output.h"
+#include "progress.h"
+
+namespace {
+
+template <typename Thread>
+bool start(Thread& thread, std::function<void()> body) {
+  try {
+    thread = Thread(std::move(body));
+  } catch (const std::system_error& e) {
+    errno = e.code().value();
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool start_thread(std::jthread& thread, std::function<void()> body) { return start(thread, std::move(body)); }
+
+bool start_thread(std::thread& thread, std::function<void()> body) { return start(thread, std::move(body)); }
+
+void note_fewer_threads(std::string_view doing, std::size_t threads, int error) {
+  std::string line(program_name());
+  line += ": note: ";
+  line += doing;
+  line += " on " + std::to_string(threads) + (threads == 1 ? " thread" : " threads");
+  line += "; no more could be started: ";
+  line += std::strerror(error);
+  line += '\n';
+  const std::lock_guard lock(standard_output_lock());
+  Output& out = standard_output();
+  if (!out.failed) flush_output(out);  // keep the two streams in order
+  pause_progress();
+  std::fwrite(line.data(), 1, line.size(), stderr);
+  std::fflush(stderr);
+  resume_progress();
+}
