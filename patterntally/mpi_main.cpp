@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -28,7 +29,6 @@
 #include <mutex>
 #include <optional>
 #include <string_view>
-#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -37,6 +37,7 @@
 #include "patterntally.h"
 #include "program.h"
 #include "progress.h"
+#include "thread_start.h"
 
 #ifndef PATTERNLADDER_VERSION
 #error "the build passes PATTERNLADDER_VERSION, the project version"
@@ -202,18 +203,6 @@ bool same_definitions(std::uint64_t digest, int rank, int ranks) {
     same = false;
   }
   return same;
-}
-
-// Starts `work` on a thread of its own in `thread`. Returns 0, or the errno
-// value why the system gave no thread, with `thread` left empty.
-template <typename Work>
-int start_thread(std::thread& thread, Work&& work) {
-  try {
-    thread = std::thread(std::forward<Work>(work));
-    return 0;
-  } catch (const std::system_error& e) {
-    return e.code().value();
-  }
 }
 
 // Says on standard error, after the messages so far, that rank 0 works
@@ -537,8 +526,8 @@ void count_chunks_on_rank_0(const Plan& plan, int ranks, LineReader& corpus, Cou
   const auto write = [&] { write_chunks(ledger, chunks, messages, written); };
   std::thread counting;
   std::thread writing;
-  int error = start_thread(counting, count);
-  if (error == 0) error = start_thread(writing, write);
+  int error = start_thread(counting, count) ? 0 : errno;
+  if (error == 0 && !start_thread(writing, write)) error = errno;
   if (error != 0) note_without_threads(error);
   serve_chunks(ranks, next_chunk, chunks, ledger, received);
   if (counting.joinable()) {
