@@ -444,6 +444,7 @@ int run(int rank, int ranks, unsigned threads) {
   Output quiet = memory_output();
   quiet.failed = true;  // drops what the other ranks would print twice
   Output& messages = first ? standard_output() : quiet;
+  if (!first) hide_notes();  // rank 0 tells of a missing input
   // 1. As patterntally: the corpus, the outputs (on rank 0), the definitions.
   LineReader corpus = open_lines(corpus_file);
   std::optional<Output> count_report;
@@ -582,6 +583,7 @@ void send_short_writes_at_once() {
 
 int main(int argc, char** argv) {
   start_program("patterntally-mpi");
+  keep_control_bytes();
   prefer_shared_memory();
   int provided = 0;  // rank 0 calls MPI from its first thread only
   MPI_Init_thread(&argc, &argv, MPI_THREAD_FUNNELED, &provided);

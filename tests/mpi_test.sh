@@ -53,6 +53,7 @@ for name in example generated few-lines empty missing bad-definitions; do
   make_case "$name"
   dir=$work/$name
   (cd "$dir" && "$patterntally" -j 1 >"$work/expected.out" 2>"$work/expected.err"; echo $? >"$work/expected.status")
+  sed -i 's/^patterntally: /patterntally-mpi: /' "$work/expected.err"  # the notes name the program
   cat "$dir"/patterns_and_frequencies.txt "$dir"/patterns_ordered_by_frequency.txt >"$work/expected.files"
   for ranks in 1 2 3 5; do
     for threads in 1 2; do
