@@ -66,8 +66,10 @@ FrequencyTable seed_frequency_table(const PatternList& valid, const PatternList&
 
 int run_patterntally(unsigned threads) {
   Output& messages = standard_output();
-  // 1. Every input is opened, and both outputs started, before anything is
-  //    read; an input that cannot be read stops the run before that.
+  // 1. Every input is opened before the outputs are started, so that one
+  //    that cannot be read stops the run with nothing replaced; then both
+  //    outputs are started before anything is read. A first read that fails
+  //    later stops it too (`stop`).
   LineReader corpus = open_lines(corpus_file);
   DefinitionFiles definitions = open_definition_files();
   if (input_unreadable()) return exit_status();
