@@ -114,7 +114,10 @@ bool insert_line(LineSet& set, std::string_view line, std::uint64_t hash) {
 
 int run_bitladder() {
   Output& messages = standard_output();
+  // An input that cannot be read stops the run before the code map is
+  // started, or, when its first read fails, without replacing it.
   LineReader input = open_lines(ranked_input_file);
+  if (input.unreadable) return exit_status();
   check_standard_output({ranked_input_file});
   Output code_map = create_output(code_map_file, {ranked_input_file});
   LineSet coded;
@@ -160,6 +163,10 @@ int run_bitladder() {
     }
   }
   stop_progress();
+  if (input.unreadable) {
+    discard_output(code_map);
+    return exit_status();
+  }
   std::string summary = "\nTOTAL NUMBER OF CODES:   ";
   summary += std::to_string(total);
   summary += "\nMAXIMUM LENGTH OF CODES: ";

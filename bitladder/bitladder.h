@@ -52,4 +52,6 @@ inline bool insert_line(LineSet& set, std::string_view line) {
 }
 
 // The whole run; returns the exit status (0, or 1 after a reported failure).
+// A ranked file that does not exist reads as empty, with a note; one that
+// cannot be read ends the run with the code map as it was and no summary.
 int run_bitladder();

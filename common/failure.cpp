@@ -16,6 +16,19 @@ namespace {
 // A fixed array, so that fail_out_of_memory can use it without allocating.
 char name_bytes[64] = "program";
 std::atomic<int> status{0};  // set by any thread that reports
+std::atomic<bool> notes_hidden{false};
+
+// Writes `line` on standard error; flushes it when `flush` or on a terminal,
+// where its control bytes are shown escaped.
+void write_line(const std::string& line, bool flush) {
+  if (escapes_control_bytes(2)) {
+    std::fflush(stderr);
+    write_escaped(2, line);
+    return;
+  }
+  std::fwrite(line.data(), 1, line.size(), stderr);
+  if (flush) std::fflush(stderr);
+}
 
 void report(std::string_view verb, std::string_view file_name, std::string_view reason) {
   const std::lock_guard lock(standard_output_lock());
@@ -35,8 +48,7 @@ void report(std::string_view verb, std::string_view file_name, std::string_view 
   line += reason;
   line += '\n';
   pause_progress();
-  std::fwrite(line.data(), 1, line.size(), stderr);
-  std::fflush(stderr);
+  write_line(line, true);
   resume_progress();
   status = 1;
 }
@@ -80,23 +92,31 @@ void report_problem(std::string_view what) {
   line += what;
   line += '\n';
   pause_progress();
-  std::fwrite(line.data(), 1, line.size(), stderr);
+  write_line(line, false);
   resume_progress();
   status = 1;
 }
 
+void report_note(std::string_view what) {
+  if (notes_hidden.load()) return;
+  const std::lock_guard lock(standard_output_lock());
+  Output& out = standard_output();
+  if (!out.failed) flush_output(out);
+  std::string line(program_name());
+  line += ": note: ";
+  line += what;
+  line += '\n';
+  pause_progress();
+  write_line(line, true);
+  resume_progress();
+}
+
+void hide_notes() { notes_hidden.store(true); }
+
 void fail_out_of_memory() {
   remove_temporary_outputs();
   // What standard output holds so far goes first, as with any failure line.
-  Output& out = standard_output();
-  if (!out.failed && out.pending_error == 0 && out.fd >= 0) {
-    std::string_view held = out.buffer;
-    while (!held.empty()) {
-      const ssize_t written = ::write(out.fd, held.data(), held.size());
-      if (written <= 0) break;
-      held.remove_prefix(static_cast<std::size_t>(written));
-    }
-  }
+  write_held_standard_output();
   clear_progress_on_signal();
   std::fflush(stderr);
   write_stderr(program_name());

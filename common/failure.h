@@ -1,8 +1,12 @@
-// Failures that the programs report on standard error: a file that opened but
-// could not be read, an output that could not be created or written. Each is
-// one line, "PROGRAM: cannot read \"NAME\": REASON" and the like, and turns
-// the exit status to 1; the run itself goes on. Running out of memory and a
-// usage error end the run.
+// Failures that the programs report on standard error: a file that could not
+// be read, an output that could not be created or written. Each is one line,
+// "PROGRAM: cannot read \"NAME\": REASON" and the like, and turns the exit
+// status to 1; the run itself goes on. Running out of memory and a usage
+// error end the run. Notes ("PROGRAM: note: ...") tell of something the run
+// took in its stride, and leave the status as it is.
+//
+// On a terminal, the control bytes of these lines (a file name or a quoted
+// input line may hold any byte) are shown escaped: see write_escaped.
 #pragma once
 
 #include <string_view>
@@ -27,6 +31,14 @@ void report_write_failure_reason(std::string_view file_name, std::string_view re
 // turns the exit status to 1. Standard error is not flushed for it: a program
 // that reports many sets a buffer on it, and the other failures flush it.
 void report_problem(std::string_view what);
+
+// Writes "PROGRAM: note: " then `what` on standard error; the exit status
+// stays as it is.
+void report_note(std::string_view what);
+
+// Keeps report_note silent from now on, in a process that another one of the
+// same run speaks for.
+void hide_notes();
 
 // Writes "PROGRAM: out of memory" on standard error, removes the temporary
 // outputs and ends the program with status 1. Allocates nothing.

@@ -3,27 +3,51 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 
 #include "failure.h"
 #include "progress.h"
+
+namespace {
+
+std::atomic<bool> any_unreadable{false};
+
+void mark_unreadable(LineReader& reader) {
+  reader.unreadable = true;
+  any_unreadable.store(true);
+}
+
+}  // namespace
 
 LineReader open_lines(const std::string& name, bool report_missing) {
   LineReader reader;
   reader.name = name;
   errno = 0;
   reader.file = std::fopen(name.c_str(), "rb");
+  int error = reader.file == nullptr ? (errno != 0 ? errno : EIO) : 0;
+  struct stat opened {};
+  if (reader.file != nullptr && ::fstat(::fileno(reader.file), &opened) == 0 && S_ISDIR(opened.st_mode)) {
+    std::fclose(reader.file);  // a directory opens, but is no file of lines
+    reader.file = nullptr;
+    error = EISDIR;
+  }
   if (reader.file == nullptr) {
-    // Missing or forbidden, the file reads as empty; but a lack of memory or
-    // of descriptors says nothing of the file, and is not taken for its end.
-    if (errno == ENOMEM) fail_out_of_memory();
-    if (report_missing || errno == EMFILE || errno == ENFILE) report_read_failure(name, errno);
     reader.at_end = true;
+    if (error == ENOMEM) fail_out_of_memory();
+    if (error == ENOENT && !report_missing) {
+      report_note("\"" + name + "\" does not exist and reads as empty");
+    } else {
+      report_read_failure(name, error);
+      mark_unreadable(reader);
+    }
   } else {
     std::setvbuf(reader.file, nullptr, _IONBF, 0);  // we read in large blocks
   }
   return reader;
 }
+
+bool input_unreadable() { return any_unreadable.load(); }
 
 LineReader standard_input_lines(const std::string& name) {
   LineReader reader;
@@ -72,7 +96,12 @@ std::size_t read_bytes(LineReader& reader, char* bytes, std::size_t size, int& e
   const std::size_t got = std::fread(bytes, 1, size, reader.file);
   reader.left -= got;
   bytes_read.fetch_add(got, std::memory_order_relaxed);
-  if (got == 0 && std::ferror(reader.file)) error = errno != 0 ? errno : EIO;
+  if (got != 0) {
+    reader.read_any = true;
+  } else if (std::ferror(reader.file)) {
+    error = errno != 0 ? errno : EIO;
+    if (!reader.read_any) mark_unreadable(reader);
+  }
   return got;
 }
 

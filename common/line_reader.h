@@ -39,23 +39,31 @@ struct LineReader {
   bool at_end = false;              // nothing more will come from the file
   std::uint64_t left = UINT64_MAX;  // bytes still to read (see read_only)
   bool standard_input = false;      // `file` is stdin, which is not closed
+  bool unreadable = false;          // nothing of the file could be read (see open_lines)
+  bool read_any = false;            // a read gave bytes
 };
 
 // The size of one read; lines longer than this grow the buffer.
 inline constexpr std::size_t line_block_size = 1 << 18;
 
-// Opens `name` for reading. A file that cannot be opened reads as empty; it
-// is reported (see failure.h) when `report_missing` is set, or when what
-// failed was the system's memory or descriptors, which say nothing of the
-// file.
+// Opens `name` for reading. A file that does not exist reads as empty, with
+// a note on standard error, or is reported as a failure (see failure.h) when
+// `report_missing` is set. Any other file that cannot be opened, a directory,
+// or one whose first read fails is reported and marked `unreadable`: it reads
+// as empty, and the run is to stop before it replaces anything (see
+// input_unreadable).
 LineReader open_lines(const std::string& name, bool report_missing = false);
+
+// Whether any reader of the program was marked `unreadable`.
+bool input_unreadable();
 
 // Reads standard input, named `name` in failure lines; closing it leaves
 // descriptor 0 open.
 LineReader standard_input_lines(const std::string& name);
 
 // Reads more of the file into the buffer; false when nothing more came. A read
-// error is reported (see failure.h) and then ends the input like end of file.
+// error is reported (see failure.h) and then ends the input like end of file;
+// what was read before stands.
 bool refill_lines(LineReader& reader);
 
 // At the end of the input: sets `rest` to what is left unread, a last line
@@ -101,7 +109,8 @@ bool read_only(LineReader& reader, std::uint64_t offset, std::uint64_t size);
 
 // Reads up to `size` bytes of the file into `bytes`, as much as `reader` is
 // still to read; the number read, 0 at the end. A read error is kept in
-// `error` (an errno value) and ends the input.
+// `error` (an errno value) and ends the input; before any byte was read, it
+// marks the reader `unreadable`.
 std::size_t read_bytes(LineReader& reader, char* bytes, std::size_t size, int& error);
 
 // Shows the progress of reading `reader` from here on, against the size of

@@ -38,6 +38,7 @@ struct CreatedOutput {
 std::vector<CreatedOutput> created_outputs;
 
 bool standard_output_was_closed = false;
+std::atomic<bool> control_bytes_kept{false};
 
 void forget_temporary(Output& out);
 
@@ -76,14 +77,25 @@ std::string base_of(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// Whether the link `link` (as lstat found it) at `path` is one that another
+// user may have planted: it lies in a sticky world-writable directory, and
+// neither that directory's owner nor this user owns it.
+bool planted_link(const std::string& path, const struct stat& link) {
+  struct stat dir {};
+  return ::stat(directory_of(path).c_str(), &dir) == 0 && (dir.st_mode & S_ISVTX) != 0 &&
+         (dir.st_mode & S_IWOTH) != 0 && link.st_uid != dir.st_uid && link.st_uid != ::geteuid();
+}
+
 // `name` with its symbolic links followed, as far as they lead; the last
 // component may not exist. Stops after as many links as the system allows
-// in a path, leaving the name for creating to fail on.
-std::string follow_links(const std::string& name) {
+// in a path, leaving the name for creating to fail on. Sets `planted` when
+// one of the links met is a planted_link.
+std::string follow_links(const std::string& name, bool& planted) {
   std::string path = name;
   for (int hops = 0; hops < 40; ++hops) {
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+    if (planted_link(path, st)) planted = true;
     std::string link(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : PATH_MAX) + 1, '\0');
     const ssize_t size = ::readlink(path.c_str(), link.data(), link.size());
     if (size < 0 || static_cast<std::size_t>(size) >= link.size()) return path;
@@ -205,6 +217,21 @@ bool standard_output_is_terminal() {
   return terminal;
 }
 
+// Writes all of `bytes` to `fd`; 0, or the errno value of a failed write.
+int write_fully(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return 0;
+}
+
+bool is_control_byte(unsigned char c) { return (c < 0x20 && c != '\t' && c != '\n') || c == 0x7F; }
+
 void write_all(Output& out, const char* data, std::size_t size) {
   if (out.pending_error != 0) {
     fail(out, out.pending_error);
@@ -215,17 +242,87 @@ void write_all(Output& out, const char* data, std::size_t size) {
     pause_progress();
     if (size != 0) set_terminal_line_open(data[size - 1] != '\n');
   }
-  while (size != 0) {
-    const ssize_t written = ::write(out.fd, data, size);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      fail(out, errno);
-      break;
-    }
-    data += written;
-    size -= static_cast<std::size_t>(written);
-  }
+  const std::string_view bytes(data, size);
+  const int error =
+      to_terminal && escapes_control_bytes(1) ? write_escaped(out.fd, bytes) : write_fully(out.fd, bytes);
+  if (error != 0) fail(out, error);
   if (to_terminal) resume_progress();
+}
+
+// How a temporary took its target's name (see take_place).
+enum class Placed {
+  created,    // there was no file: removing the target undoes it
+  exchanged,  // the old file traded places with it: trading back undoes it
+  replaced,   // renamed over the old file, which is gone
+};
+
+// Renames the temporary of `out` over its target. When `undoable`, a target
+// that is a regular file trades places with the temporary, and a target that
+// does not exist is only created, so that either can be undone; where the file
+// system cannot do that, it is a plain rename.
+int take_place(const Output& out, bool undoable, Placed& placed) {
+  const char* from = out.temporary.c_str();
+  const char* to = out.target.c_str();
+  struct stat old {};
+  const int looked = ::lstat(to, &old) == 0 ? 0 : errno;
+  if (undoable && looked == 0 && S_ISREG(old.st_mode)) {
+    if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_EXCHANGE) == 0) {
+      placed = Placed::exchanged;
+      return 0;
+    }
+    if (errno != EINVAL && errno != ENOSYS) return errno;
+  } else if (undoable && looked == ENOENT) {
+    if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) {
+      placed = Placed::created;
+      return 0;
+    }
+    if (errno != EINVAL && errno != ENOSYS && errno != EEXIST) return errno;
+  }
+  placed = Placed::replaced;
+  return ::rename(from, to) == 0 ? 0 : errno;
+}
+
+void sync_directory_of(const std::string& path) {
+  const int dir = ::open(directory_of(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0) return;
+  ::fsync(dir);
+  ::close(dir);
+}
+
+// Renames every temporary of `outs` over its target, or none: a failed rename
+// undoes those before it, the latest first. The ending signals wait until it
+// is done, so that none can leave one renamed and another not.
+void rename_all(const std::vector<Output*>& outs) {
+  sigset_t all;
+  sigset_t before;
+  sigfillset(&all);
+  ::pthread_sigmask(SIG_BLOCK, &all, &before);
+  const bool undoable = outs.size() > 1;
+  std::vector<Placed> placed(outs.size(), Placed::replaced);
+  std::size_t done = 0;
+  int error = 0;
+  while (done < outs.size() && (error = take_place(*outs[done], undoable, placed[done])) == 0) ++done;
+  if (error != 0) {
+    for (std::size_t i = done; i-- > 0;) {
+      const Output& o = *outs[i];
+      if (placed[i] == Placed::exchanged) {
+        ::renameat2(AT_FDCWD, o.temporary.c_str(), AT_FDCWD, o.target.c_str(), RENAME_EXCHANGE);
+      } else if (placed[i] == Placed::created) {
+        ::unlink(o.target.c_str());
+      }
+    }
+    fail(*outs[done], error);
+    for (Output* o : outs) drop(*o);  // removes what the temporaries' names hold now
+  } else {
+    // The old files, now under the temporaries' names, go; the renames are
+    // made to last.
+    for (std::size_t i = 0; i < outs.size(); ++i) {
+      if (placed[i] == Placed::exchanged) ::unlink(outs[i]->temporary.c_str());
+      sync_directory_of(outs[i]->target);
+    }
+  }
+  for (Output* o : outs) forget_temporary(*o);
+  ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
 }
 
 }  // namespace
@@ -252,7 +349,16 @@ Output create_output(const std::string& name, const std::vector<std::string>& in
   Output out;
   out.name = name;
   // 1. What the name leads to, as the system finds it: a loop of links or a
-  //    missing directory fails here as it would on opening.
+  //    missing directory fails here as it would on opening; so does a
+  //    planted link, whatever the system's own protection.
+  bool planted = false;
+  const std::string followed = follow_links(name, planted);
+  if (planted) {
+    drop(out);
+    report_write_failure_reason(
+        name, "it is a symbolic link in a sticky world-writable directory, owned by another user");
+    return out;
+  }
   struct stat st {};
   const bool exists = ::stat(name.c_str(), &st) == 0;
   if (!exists && errno != ENOENT) {
@@ -264,10 +370,10 @@ Output create_output(const std::string& name, const std::vector<std::string>& in
     // The file its links lead to is the one replaced. Links whose text does
     // not lead where the lookup does (/dev/stdout, /proc/self/fd/N) are
     // written through, in place.
-    out.target = follow_links(name);
-    struct stat followed {};
-    const bool found = ::stat(out.target.c_str(), &followed) == 0;
-    in_place = found != exists || (exists && (followed.st_dev != st.st_dev || followed.st_ino != st.st_ino));
+    out.target = followed;
+    struct stat at_end {};
+    const bool found = ::stat(out.target.c_str(), &at_end) == 0;
+    in_place = found != exists || (exists && (at_end.st_dev != st.st_dev || at_end.st_ino != st.st_ino));
   }
   if (in_place) out.target = name;
   // 2. Never over an input, standard output or another output. Devices such
@@ -349,6 +455,18 @@ void check_standard_output(const std::vector<std::string>& inputs) {
   }
 }
 
+bool check_standard_input() {
+  struct stat standard {};
+  struct stat in {};
+  if (::fstat(1, &standard) != 0 || !S_ISREG(standard.st_mode) || ::fstat(0, &in) != 0 ||
+      in.st_dev != standard.st_dev || in.st_ino != standard.st_ino) {
+    return true;
+  }
+  drop(standard_output());
+  report_write_failure_reason("", "it is the same file as standard input");
+  return false;
+}
+
 Output memory_output() { return Output{}; }
 
 Output& standard_output() {
@@ -388,25 +506,83 @@ void write_through(Output& out, std::string_view bytes) {
 }
 
 void close_output(Output& out) {
-  std::erase_if(created_outputs, [&](const CreatedOutput& o) { return o.name == out.name; });
-  flush_output(out);
-  if (out.fd < 0 || out.fd == 1) return;  // standard output stays open
-  if (out.temporary.empty()) {
-    if (::close(out.fd) != 0 && !out.failed) fail(out, errno);
-    out.fd = -1;
-    return;
-  }
-  // The temporary takes the name only when all of it is on disk.
-  if (!out.failed && ::fsync(out.fd) != 0 && errno != EINVAL) fail(out, errno);
-  if (!out.failed && ::rename(out.temporary.c_str(), out.target.c_str()) != 0) fail(out, errno);
-  if (!out.failed) {
-    const int dir = ::open(directory_of(out.target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-      ::fsync(dir);  // the rename itself
-      ::close(dir);
+  Output* const outs[] = {&out};
+  close_outputs(outs);
+}
+
+void close_outputs(std::span<Output* const> outputs) {
+  // 1. Every output flushed; those written in place are done, the others'
+  //    temporaries are synced.
+  std::vector<Output*> renamed;
+  bool failed = false;
+  for (Output* out : outputs) {
+    std::erase_if(created_outputs, [&](const CreatedOutput& o) { return o.name == out->name; });
+    flush_output(*out);
+    if (out->fd == 1) continue;  // standard output stays open, and answers for itself
+    if (out->fd >= 0 && out->temporary.empty()) {
+      if (::close(out->fd) != 0 && !out->failed) fail(*out, errno);
+      out->fd = -1;
+    } else if (out->fd >= 0) {
+      if (!out->failed && ::fsync(out->fd) != 0 && errno != EINVAL) fail(*out, errno);
+      renamed.push_back(out);
     }
+    failed = failed || out->failed;
   }
-  forget_temporary(out);
-  ::close(out.fd);  // after the rename: the lock keeps the temporary from being taken for stale
-  out.fd = -1;
+  // 2. The temporaries take the names only when everything is on disk.
+  if (failed) {
+    for (Output* out : renamed) drop(*out);
+  } else if (!renamed.empty()) {
+    rename_all(renamed);
+  }
+  for (Output* out : renamed) {
+    forget_temporary(*out);
+    ::close(out->fd);  // after the rename: the lock keeps the temporary from being taken for stale
+    out->fd = -1;
+  }
+}
+
+void discard_output(Output& out) {
+  drop(out);
+  close_output(out);
+}
+
+int write_escaped(int fd, std::string_view bytes) {
+  constexpr char hex[] = "0123456789abcdef";
+  std::array<char, 4096> shown{};
+  while (!bytes.empty()) {
+    std::size_t size = 0;
+    std::size_t taken = 0;
+    for (; taken < bytes.size() && size + 4 <= shown.size(); ++taken) {
+      const auto c = static_cast<unsigned char>(bytes[taken]);
+      if (!is_control_byte(c)) {
+        shown[size++] = static_cast<char>(c);
+        continue;
+      }
+      shown[size++] = '\\';
+      shown[size++] = 'x';
+      shown[size++] = hex[c >> 4];
+      shown[size++] = hex[c & 15];
+    }
+    bytes.remove_prefix(taken);
+    const int error = write_fully(fd, std::string_view(shown.data(), size));
+    if (error != 0) return error;
+  }
+  return 0;
+}
+
+bool escapes_control_bytes(int fd) {
+  static const bool terminal[2] = {::isatty(1) == 1, ::isatty(2) == 1};
+  return (fd == 1 || fd == 2) && terminal[fd - 1] && !control_bytes_kept.load();
+}
+
+void keep_control_bytes() { control_bytes_kept.store(true); }
+
+void write_held_standard_output() {
+  Output& out = standard_output();
+  if (out.failed || out.pending_error != 0 || out.fd < 0) return;
+  if (escapes_control_bytes(1)) {
+    write_escaped(out.fd, out.buffer);
+  } else {
+    write_fully(out.fd, out.buffer);
+  }
 }

@@ -12,10 +12,15 @@
 // program ends any other way short of SIGKILL, the temporary is removed and
 // the previous file stays as it was. A name that is a symbolic link keeps its
 // link: the file it points to is replaced. Any other output that exists (a
-// character device, a FIFO) is written in place.
+// character device, a FIFO) is written in place. Outputs that belong together
+// are replaced together or not at all (see close_outputs).
+//
+// On a terminal, standard output shows control bytes escaped (see
+// write_escaped); files and pipes get the bytes as they are.
 #pragma once
 
 #include <mutex>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,12 +44,20 @@ struct InputFile {
 // Creates `name` for writing, as above. When it cannot be created, or when it
 // is the same file as one of `inputs`, as standard output or as an output
 // open now (compared by device and inode, links followed), the failure is
-// reported and the result drops everything written to it.
+// reported and the result drops everything written to it. So it is when a
+// symbolic link on the way lies in a sticky world-writable directory (such as
+// /tmp) and belongs neither to that directory's owner nor to this user: a
+// link another user may have planted, which the system itself would not
+// follow for an open when it protects such links.
 Output create_output(const std::string& name, const std::vector<std::string>& inputs = {});
 
 // Refuses standard output, reported as a failure, when it is a regular file
 // that is the same as one of `inputs`: the run would write into what it reads.
 void check_standard_output(const std::vector<std::string>& inputs);
+
+// The same for standard input, for a run that reads it: false, reported,
+// when standard output is the regular file that standard input reads.
+bool check_standard_input();
 
 // An Output that keeps everything in `buffer`, for tests.
 Output memory_output();
@@ -86,6 +99,39 @@ inline void write_output(Output& out, std::string_view bytes) {
 // Flushes and closes the file. A temporary is synced and renamed over its
 // name, or removed when anything failed; a failure to close is reported too.
 void close_output(Output& out);
+
+// Closes `outputs` as one: each is flushed and synced, and only when none
+// failed are the temporaries renamed over their names, with the signals that
+// end the program held meanwhile. When a rename fails, those done are undone:
+// a file replaced takes its name back (the two trade places on renaming, so
+// the old one is still there), a new one is removed. Only the output that
+// failed is reported.
+void close_outputs(std::span<Output* const> outputs);
+
+// Closes `out` without replacing its file: what it holds is dropped and its
+// temporary removed, with nothing reported.
+void discard_output(Output& out);
+
+// Writes `bytes` to the descriptor `fd` with the control bytes that a
+// terminal would act on, 0x00 to 0x1F but tab and line feed, and 0x7F, shown
+// as "\xHH" (two lowercase hex digits); other bytes, 0x80 and up too, go as
+// they are. Allocates nothing. Returns 0, or the errno value of a failed
+// write.
+int write_escaped(int fd, std::string_view bytes);
+
+// Whether bytes written to the descriptor `fd`, 1 or 2, are shown as
+// write_escaped shows them: it is a terminal, and keep_control_bytes was not
+// called.
+bool escapes_control_bytes(int fd);
+
+// Writes control bytes as they are on a terminal too, for a program whose
+// standard streams a launcher hands on: mpirun gives the ranks a
+// pseudo-terminal of its own, whatever the user's output is.
+void keep_control_bytes();
+
+// Writes what standard output holds, as a flush would, allocating nothing:
+// for a program that ends at once (see fail_out_of_memory).
+void write_held_standard_output();
 
 // Opens /dev/null on each of the descriptors 0, 1 and 2 that is closed, so
 // that no file of the run lands on one of them. Call before opening anything.

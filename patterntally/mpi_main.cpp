@@ -189,16 +189,19 @@ std::uint64_t digest_of(const Definitions& d) {
 }
 
 // Gathers every rank's `digest` on rank 0, which reports each rank whose
-// digest is not its own. True on rank 0 when all agree; the other ranks
-// learn it from the plan.
-bool same_definitions(std::uint64_t digest, int rank, int ranks) {
-  std::vector<std::uint64_t> digests(rank == 0 ? static_cast<std::size_t>(ranks) : 0);
+// digest is not its own, and whether any rank found an input it could not
+// read (that rank has said so). True on rank 0 when all agree and read what
+// they read; the other ranks learn it from the plan.
+bool same_definitions(std::uint64_t digest, bool unreadable, int rank, int ranks) {
+  const std::uint64_t mine[2] = {digest, unreadable ? 1u : 0u};
+  std::vector<std::uint64_t> all(rank == 0 ? 2 * static_cast<std::size_t>(ranks) : 0);
   MPI_Request request = MPI_REQUEST_NULL;
-  MPI_Igather(&digest, 1, MPI_UINT64_T, digests.data(), 1, MPI_UINT64_T, 0, MPI_COMM_WORLD, &request);
+  MPI_Igather(mine, 2, MPI_UINT64_T, all.data(), 2, MPI_UINT64_T, 0, MPI_COMM_WORLD, &request);
   wait_for(request);
-  bool same = true;
-  for (std::size_t other = 1; other < digests.size(); ++other) {
-    if (digests[other] == digest) continue;
+  bool same = !unreadable;
+  for (std::size_t other = 1; 2 * other < all.size(); ++other) {
+    if (all[2 * other + 1] != 0) same = false;
+    if (all[2 * other + 1] != 0 || all[2 * other] == digest) continue;
     report_problem("rank " + std::to_string(other) + " read other definition files than rank 0");
     same = false;
   }
@@ -547,24 +550,28 @@ int run(int rank, int ranks, unsigned threads) {
   Output quiet = memory_output();
   quiet.failed = true;  // drops what the other ranks would print twice
   Output& messages = first ? standard_output() : quiet;
+  if (!first) hide_notes();  // rank 0 tells of a missing input
   // 1. As patterntally on rank 0: the corpus, the outputs, the definitions.
   //    The other ranks read the definitions; they open the corpus only once
   //    rank 0 has found it a regular file (a FIFO is for one reader).
+  //    An input that a rank cannot read stops the run, with nothing replaced.
   LineReader corpus;
+  if (first) corpus = open_lines(corpus_file);
+  DefinitionFiles files = open_definition_files();
   std::optional<Output> count_report;
   std::optional<Output> ranked;
-  if (first) {
-    corpus = open_lines(corpus_file);
+  if (first && !input_unreadable()) {
     check_standard_output(input_files);
     count_report = create_output(count_report_file, input_files);
     ranked = create_output(ranked_file, input_files);
   }
-  const Definitions definitions = read_definition_files(messages);
+  const Definitions definitions =
+      input_unreadable() ? Definitions{} : read_definition_files(messages, std::move(files));
   Counting c = make_counting(definitions);
   FrequencyTable& table = c.table;
 
   // 2. Rank 0's plan for all, once every rank has read what it read.
-  const bool same = same_definitions(digest_of(definitions), rank, ranks);
+  const bool same = same_definitions(digest_of(definitions), input_unreadable(), rank, ranks);
   Plan plan = first && same ? plan_chunks(corpus, ranks, threads) : Plan{};
   if (first && !same) plan.count = 0;
   std::uint64_t planned[5] = {plan.count, plan.size, plan.chunk_length, plan.short_from, plan.short_length};
@@ -610,17 +617,21 @@ int run(int rank, int ranks, unsigned threads) {
   MPI_Iallreduce(MPI_IN_PLACE, &failed, 1, MPI_INT, MPI_MAX, MPI_COMM_WORLD, &request);
   wait_for(request);
 
-  // 5. Rank 0 writes the reports, unless the ranks disagree.
+  // 5. Rank 0 writes the reports, together, unless the ranks disagree or an
+  //    input could not be read.
   if (first) {
-    if (plan.count != 0) {
-      std::size_t i = 0;
-      for (auto& [pattern, count] : table) count = sums[i++];
-      write_ranked_reports(table, *count_report, *ranked);
-    } else {
-      count_report->failed = ranked->failed = true;
+    if (count_report && ranked) {
+      Output* const reports[] = {&*count_report, &*ranked};
+      if (plan.count != 0 && !input_unreadable()) {
+        std::size_t i = 0;
+        for (auto& [pattern, count] : table) count = sums[i++];
+        write_ranked_reports(table, *count_report, *ranked);
+        close_outputs(reports);
+      } else {
+        discard_output(*count_report);
+        discard_output(*ranked);
+      }
     }
-    close_output(*count_report);
-    close_output(*ranked);
     close_output(messages);
   }
   return std::max(failed, exit_status());
@@ -672,6 +683,7 @@ void send_short_writes_at_once() {
 
 int main(int argc, char** argv) {
   start_program("patterntally-mpi");
+  keep_control_bytes();
   prefer_shared_memory();
   int provided = 0;  // rank 0 calls MPI from its first thread only
   MPI_Init_thread(&argc, &argv, MPI_THREAD_FUNNELED, &provided);

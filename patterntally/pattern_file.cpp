@@ -4,8 +4,6 @@
 #include <cstdint>
 #include <unordered_set>
 
-#include "line_reader.h"
-
 namespace {
 
 // Appends one "IGNORING LINE" message: "- WHAT in line N (\"QUOTED\") in file \"NAME\": IGNORING LINE".
@@ -47,11 +45,16 @@ bool check_string(std::string_view text, const PatternList& valid) {
 bool compare_string_length(const std::string& a, const std::string& b) { return a.size() > b.size(); }
 
 PatternList read_strings_from_file(const std::string& file_name, const PatternList& valid, Output& messages) {
+  LineReader reader = open_lines(file_name);
+  return read_strings(reader, valid, messages);
+}
+
+PatternList read_strings(LineReader& reader, const PatternList& valid, Output& messages) {
+  const std::string& file_name = reader.name;
   const bool validate = !valid.empty();
   const ByteSet valid_bytes = valid_byte_set(valid);
   PatternList result;
   std::unordered_set<std::string> seen;
-  LineReader reader = open_lines(file_name);
   std::uint64_t line_number = 0;
   std::string_view line;
   while (next_line(reader, line)) {

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "line_reader.h"
 #include "output.h"
 
 // Distinct non-empty patterns, longest first once read.
@@ -32,6 +33,9 @@ bool compare_string_length(const std::string& a, const std::string& b);
 // Writes one message to `messages` for each line without '<', without a '>'
 // after its first '<', or (when `valid` is not empty) with a byte of the
 // bracketed text that is not valid; such lines are skipped. Empty and
-// repeated patterns are dropped silently. A file that cannot be opened gives
-// an empty list and no message.
+// repeated patterns are dropped silently. A file that cannot be read gives an
+// empty list, and no message: open_lines tells of it on standard error.
 PatternList read_strings_from_file(const std::string& file_name, const PatternList& valid, Output& messages);
+
+// The same for a file that open_lines opened; closes it.
+PatternList read_strings(LineReader& reader, const PatternList& valid, Output& messages);

@@ -1,5 +1,7 @@
 #include "patterntally.h"
 
+#include <utility>
+
 #include "failure.h"
 #include "pattern_file.h"
 #include "progress.h"
@@ -36,11 +38,15 @@ void add_token_counts(Tokenizer& tokenizer, std::vector<Tokenizer>& copies, Freq
   for (Tokenizer& t : copies) add_token_counts(t, table);
 }
 
-Definitions read_definition_files(Output& messages) {
+DefinitionFiles open_definition_files() {
+  return {open_lines(valid_chars_file), open_lines(recurrent_file), open_lines(start_file)};
+}
+
+Definitions read_definition_files(Output& messages, DefinitionFiles files) {
   Definitions d;
-  d.valid = read_strings_from_file(valid_chars_file, {}, messages);
-  d.recurrent = read_strings_from_file(recurrent_file, d.valid, messages);
-  d.start = read_strings_from_file(start_file, d.valid, messages);
+  d.valid = read_strings(files.valid, {}, messages);
+  d.recurrent = read_strings(files.recurrent, d.valid, messages);
+  d.start = read_strings(files.start, d.valid, messages);
   return d;
 }
 
@@ -50,7 +56,9 @@ Counting make_counting(const Definitions& d) {
   return c;
 }
 
-Counting read_definitions(Output& messages) { return make_counting(read_definition_files(messages)); }
+Counting read_definitions(Output& messages, DefinitionFiles files) {
+  return make_counting(read_definition_files(messages, std::move(files)));
+}
 
 FrequencyTable seed_frequency_table(const PatternList& valid, const PatternList& recurrent) {
   FrequencyTable table;
@@ -61,21 +69,35 @@ FrequencyTable seed_frequency_table(const PatternList& valid, const PatternList&
 
 int run_patterntally(unsigned threads) {
   Output& messages = standard_output();
-  // 1. The corpus is opened and both outputs emptied before anything is read.
+  // 1. Every input is opened before the outputs are started, so that one
+  //    that cannot be read stops the run with nothing replaced; then both
+  //    outputs are started before anything is read. A first read that fails
+  //    later stops it too (`stop`).
   LineReader corpus = open_lines(corpus_file);
+  DefinitionFiles definitions = open_definition_files();
+  if (input_unreadable()) return exit_status();
   check_standard_output(input_files);
   Output count_report = create_output(count_report_file, input_files);
   Output ranked = create_output(ranked_file, input_files);
+  Output* const reports[] = {&count_report, &ranked};
+  auto stop = [&] {
+    discard_output(count_report);
+    discard_output(ranked);
+    close_lines(corpus);
+    close_output(messages);
+    return exit_status();
+  };
   // 2. Definitions, then count.
-  Counting c = read_definitions(messages);
+  Counting c = read_definitions(messages, std::move(definitions));
+  if (input_unreadable()) return stop();
   start_reading_progress("patterntally", corpus);
   count_into_table(corpus, c.start, c.tokenizer, threads, messages, c.table);
   stop_progress();
-  // 3. Rank and write; close in order.
+  if (input_unreadable()) return stop();
+  // 3. Rank and write; the two reports replace their files together.
   write_ranked_reports(c.table, count_report, ranked);
   close_lines(corpus);
-  close_output(count_report);
-  close_output(ranked);
+  close_outputs(reports);
   close_output(messages);
   return exit_status();
 }

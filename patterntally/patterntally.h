@@ -84,16 +84,27 @@ struct Definitions {
   PatternList start;
 };
 
+// The three definition files, opened (see open_lines).
+struct DefinitionFiles {
+  LineReader valid;
+  LineReader recurrent;
+  LineReader start;
+};
+
+DefinitionFiles open_definition_files();
+
 // Reads the definition files, valid characters first, as the others are
 // checked against them; their messages go to `messages`.
-Definitions read_definition_files(Output& messages);
+Definitions read_definition_files(Output& messages, DefinitionFiles files = open_definition_files());
 
 // What counting makes of the definition lists.
 Counting make_counting(const Definitions& d);
 
 // read_definition_files, and what counting makes of them.
-Counting read_definitions(Output& messages);
+Counting read_definitions(Output& messages, DefinitionFiles files = open_definition_files());
 
 // The whole run, counting on `threads` threads; returns the exit status (0,
-// or 1 after a reported failure).
+// or 1 after a reported failure). Every input is opened before either output
+// is created: one that exists but cannot be read ends the run there, and so
+// does one whose first read fails, with both outputs left as they were.
 int run_patterntally(unsigned threads = 1);

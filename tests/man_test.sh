@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Checks the manual pages: each renders without a single warning and without
-# words run together (an option glued to the text after it, "-C;every"), and
-# each shell session in its EXAMPLES section ("$ command" lines, each followed
-# by its exact output) gives that output when run with the built programs.
-# Each program's --help ends by naming its page, and where it is in the
-# source tree.
+# words run together (an option glued to the text after it, "-C;every"), each
+# shell session in its EXAMPLES section ("$ command" lines, each followed by
+# its exact output) gives that output when run with the built programs, and
+# each shows the lines its program prints for a missing input and for one
+# that cannot be read. Each program's --help ends by naming its page, and
+# where it is in the source tree.
 # Usage: man_test.sh MAN_DIR PATTERNTALLY BITLADDER VARICODE [PATTERNTALLY_MPI]
 set -euo pipefail
 man_dir=$(realpath "$1")
@@ -55,7 +56,28 @@ check_examples() {
   return $failed
 }
 
+# Runs SETUP then PROGRAM ARGS in a fresh directory; each line it prints on
+# standard error must stand, as printed, on PAGE, and there must be one.
+shows_what_it_prints() {  # PAGE SETUP PROGRAM [ARGS]...
+  local page=$1 setup=$2 dir line; shift 2
+  dir=$(mktemp -d -p "$work")
+  (cd "$dir" && eval "$setup" && "$@" </dev/null >/dev/null 2>"$dir.err") || true
+  [[ -s $dir.err ]] || { echo "FAIL: $page: '$setup; $*' printed nothing on standard error"; return 1; }
+  while IFS= read -r line; do
+    grep -qxF -- "$line" < <(plain <"$man_dir/$page") || { echo "FAIL: $page does not show: $line"; return 1; }
+  done <"$dir.err"
+}
+
 status=0
+# A missing input and an input that cannot be read, as each page tells them.
+defs='touch websites.txt patterns_valid_chars.txt patterns_recurrent.txt'
+shows_what_it_prints patterntally.1 "$defs" patterntally || status=1
+shows_what_it_prints patterntally.1 "$defs patterns_start.txt && rm websites.txt && mkdir websites.txt" \
+  patterntally || status=1
+shows_what_it_prints bitladder.1 true bitladder || status=1
+shows_what_it_prints bitladder.1 'mkdir patterns_ordered_by_frequency.txt' bitladder || status=1
+shows_what_it_prints varicode.1 "$defs && echo '1 <a>' >map_varicodes.txt" varicode encode || status=1
+shows_what_it_prints varicode.1 'mkdir map_varicodes.txt' varicode encode || status=1
 for page in "$man_dir"/*.1; do
   check_examples "$page" || status=1
   command -v groff >/dev/null || command -v man >/dev/null || continue

@@ -4,7 +4,7 @@
 # thread: on the example, on a corpus of many blocks with invalid bytes and a
 # last line without a line feed, on fewer lines than ranks, on an empty or
 # missing corpus, and with unusable definition lines; and a rank that cannot
-# read the corpus, a FIFO corpus, ranks that read other definitions, and a
+# read the corpus, a definition file that cannot be read, a FIFO corpus, ranks that read other definitions, and a
 # rank 0 that gets no thread.
 # Usage: mpi_test.sh PATTERNTALLY_MPI|none PATTERNTALLY EXAMPLES_DIR [MPIEXEC]
 set -euo pipefail
@@ -54,6 +54,7 @@ for name in example generated few-lines empty missing bad-definitions; do
   make_case "$name"
   dir=$work/$name
   (cd "$dir" && "$patterntally" -j 1 >"$work/expected.out" 2>"$work/expected.err"; echo $? >"$work/expected.status")
+  sed -i 's/^patterntally: /patterntally-mpi: /' "$work/expected.err"  # the notes name the program
   cat "$dir"/patterns_and_frequencies.txt "$dir"/patterns_ordered_by_frequency.txt >"$work/expected.files"
   for ranks in 1 2 3 5; do
     for threads in 1 2; do
@@ -86,6 +87,20 @@ cmp -s "$work/expected.out" "$work/got.out" || fail "a rank without the corpus: 
 cat "$dir"/patterns_and_frequencies.txt "$dir"/patterns_ordered_by_frequency.txt >"$work/got.files"
 cmp -s "$work/expected.files" "$work/got.files" || fail "a rank without the corpus: the reports differ"
 echo "a rank without the corpus fails the run, and the others count its part"
+
+# A definition file that exists but cannot be read stops the run on every
+# rank, with neither report replaced.
+dir=$work/unreadable
+mkdir -p "$dir/patterns_start.txt" && cp "$examples"/patterns_{valid_chars,recurrent}.txt "$examples/websites.txt" "$dir"/
+echo old >"$dir/patterns_and_frequencies.txt" && echo old >"$dir/patterns_ordered_by_frequency.txt"
+status=0
+(cd "$dir" && run_mpi 2 "$mpi" -j 1 >"$work/got.out" 2>"$work/got.err") || status=$?
+[[ $status == 1 ]] || fail "an unreadable definition file: exit status $status"
+grep -q 'patterntally-mpi: cannot read "patterns_start.txt": Is a directory' "$work/got.err" ||
+  fail "an unreadable definition file: no failure line"
+[[ $(cat "$dir/patterns_and_frequencies.txt" "$dir/patterns_ordered_by_frequency.txt") == $'old\nold' ]] ||
+  fail "an unreadable definition file: a report was replaced"
+echo "an unreadable definition file stops the run, nothing replaced"
 
 # Expected: patterntally -j 1 in $1 (standard output and both reports).
 expect_from() {

@@ -39,7 +39,7 @@ bool read_code_map(const std::string& name, CodeMap& map) {
     map.patterns.push_back(std::move(pattern));
   }
   close_lines(reader);
-  return true;
+  return !reader.unreadable;
 }
 
 namespace {

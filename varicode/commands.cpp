@@ -45,6 +45,19 @@ std::vector<std::string> inputs_of(const std::vector<std::string>& files) {
 // Reads the code map; false, reported, when there is none.
 bool read_map(CodeMap& map) { return read_code_map(map_file, map); }
 
+// Whether `files` has standard input read: no file, or "-".
+bool reads_standard_input(const std::vector<std::string>& files) {
+  return files.empty() || std::find(files.begin(), files.end(), "-") != files.end();
+}
+
+// What every command checks before it reads: standard output is none of
+// `files` nor any other file it reads. False when the run is to stop.
+bool check_outputs(const std::vector<std::string>& files) {
+  if (reads_standard_input(files) && !check_standard_input()) return false;
+  check_standard_output(inputs_of(files));
+  return true;
+}
+
 // Calls `each(file, number, line)` for every line of `files` in order, "-"
 // (or no file at all) being standard input; a file that cannot be opened is
 // reported and passed over.
@@ -206,11 +219,12 @@ void encode_block(const Coder& coder, std::string_view block,
 
 int run_encode(const std::vector<std::string>& files, unsigned threads) {
   buffer_standard_error();
-  check_standard_output(inputs_of(files));
+  Output& out = standard_output();
+  if (!check_outputs(files)) return finish(out);
   CodeMap map;
   if (!read_map(map)) return 1;
   const Coder coder = build_coder(map);
-  Output& out = standard_output();
+  if (input_unreadable()) return finish(out);
   std::vector<std::unique_ptr<EncodingThread>> helpers;
   for (unsigned i = 1; i < threads; ++i) {
     auto helper = std::make_unique<EncodingThread>(coder);
@@ -276,11 +290,11 @@ int run_encode(const std::vector<std::string>& files, unsigned threads) {
 
 int run_decode(const std::vector<std::string>& files) {
   buffer_standard_error();
-  check_standard_output(inputs_of(files));
+  Output& out = standard_output();
+  if (!check_outputs(files)) return finish(out);
   CodeMap map;
   if (!read_map(map)) return 1;
   const Decoder decoder = build_decoder(map);
-  Output& out = standard_output();
   std::string text;
   start_line_progress("decode", "decoded");
   for_each_line(files, [&](const std::string& file, std::uint64_t number, std::string_view line) {
@@ -299,6 +313,7 @@ int run_report() {
   CodeMap map;
   if (!read_map(map)) return 1;
   const Coder coder = build_coder(map);
+  if (input_unreadable()) return finish(standard_output());
   const Tokenizer& t = coder.tokenizer;
   ReportFigures f;
   std::vector<std::uint64_t> count(t.parent.size(), 0);

@@ -433,12 +433,16 @@ int run_suggest(std::size_t n, const std::vector<std::string>& files, std::uint6
   for (const std::string& file : inputs) {
     if (file != "-") read.push_back(file);
   }
+  if (std::find(inputs.begin(), inputs.end(), "-") != inputs.end() && !check_standard_input()) {
+    return exit_status();
+  }
   check_standard_output(read);
   // An output that cannot be created ends the run before the learning.
   Output named = output.empty() ? memory_output() : create_output(output, read);
   if (named.failed) return exit_status();
   Output ignored = memory_output();
   const Definitions d = read_definition_files(ignored);
+  if (input_unreadable()) return exit_status();
   const bool compare_current = ::access(recurrent_file, F_OK) == 0 && !is_standard_output(recurrent_file);
   const StartMatcher start = build_start_matcher(d.start);
   // The websites as they are tokenised: trimmed, without their start pattern.

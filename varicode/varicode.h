@@ -40,9 +40,10 @@ struct CodeMap {
 // '1', no "00", at most longest_code long.
 bool is_code_word(std::string_view code);
 
-// Reads the code map `name`. False, reported, when it cannot be read; a line
-// that is not a code word, a space and a bracketed pattern is reported and
-// left out (the exit status becomes 1).
+// Reads the code map `name`. False, reported, when it cannot be opened or
+// its first read fails (a directory, say); a line that is not a code word, a
+// space and a bracketed pattern is reported and left out (the exit status
+// becomes 1).
 bool read_code_map(const std::string& name, CodeMap& map);
 
 // What encoding needs: the tokeniser of the definition files, and for each
@@ -62,7 +63,8 @@ struct Coder {
 };
 
 // Builds the coder from the definition files of the working directory, read
-// as patterntally reads them (their messages are patterntally's to give).
+// as patterntally reads them (their messages are patterntally's to give; one
+// that cannot be read is reported, see input_unreadable).
 Coder build_coder(const CodeMap& map);
 
 // What a line held that could not be coded, in line order: an invalid byte

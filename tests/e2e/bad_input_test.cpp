@@ -28,8 +28,11 @@ const std::string valid_file = "patterns_valid_chars.txt", recurrent_file = "pat
                   start_file = "patterns_start.txt", corpus_file = "websites.txt",
                   report_file = "patterns_and_frequencies.txt",
                   ranked_file = "patterns_ordered_by_frequency.txt", map_file = "map_varicodes.txt";
-// Put in place of a file's bytes: what stands there instead.
-const std::string a_directory = "\x01(a directory)", full_device = "\x01(a link to /dev/full)";
+// Put in place of a file's bytes: what stands there instead. The process's
+// own memory, read from address 0, fails at the first read.
+const std::string a_directory = "\x01(a directory)", full_device = "\x01(a link to /dev/full)",
+                  link_loop = "\x01(a link to itself)", own_memory = "\x01(a link to /proc/self/mem)",
+                  no_permission = "\x01(mode 000)";
 const std::string is_a_directory = std::strerror(EISDIR), no_space = std::strerror(ENOSPC);
 
 std::string ignored(const std::string& what, std::uint64_t n, const std::string& quoted,
@@ -44,6 +47,9 @@ std::string invalid_char(char c, std::uint64_t n, const std::string& trimmed) {
          "\") in file \"websites.txt\": IGNORING CHARACTER\n";
 }
 std::string repeat(const std::string& line) { return "More than one \"" + line + "\"\n"; }
+std::string note(const std::string& program, const std::string& file) {
+  return program + ": note: \"" + file + "\" does not exist and reads as empty\n";
+}
 std::string summary(std::size_t total, std::size_t longest) {
   return "\nTOTAL NUMBER OF CODES:   " + std::to_string(total) +
          "\nMAXIMUM LENGTH OF CODES: " + std::to_string(longest) + "\n";
@@ -114,22 +120,37 @@ struct Expected {
 };
 
 // Runs `program` on `run.inputs`; `redirect` sends its standard output
-// elsewhere, `read_only` takes the write permission off the directory.
+// elsewhere, `read_only` takes the write permission off the directory, and
+// `arguments` follow the program. A file of mode 000 is unreadable for root
+// too when root runs the program as another user, who may write the others.
 void check(const std::string& program, const Expected& run, const std::string& redirect = "",
-           bool read_only = false) {
+           bool read_only = false, const std::string& arguments = "") {
   Scratch s;
   make_scratch(s, "bad-input");
+  std::string as_other_user;
   for (const auto& [name, bytes] : run.inputs) {
-    if (bytes == a_directory) {
+    if (bytes == no_permission) {
+      put_file(s, name, "<a>\n");
+      fs::permissions(s.dir / name, fs::perms::none);
+      if (::geteuid() == 0) as_other_user = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+    } else if (bytes == a_directory) {
       fs::create_directory(s.dir / name);
-    } else if (bytes == full_device) {
-      fs::create_symlink("/dev/full", s.dir / name);
+    } else if (bytes == full_device || bytes == own_memory) {
+      fs::create_symlink(bytes == full_device ? "/dev/full" : "/proc/self/mem", s.dir / name);
+    } else if (bytes == link_loop) {
+      fs::create_symlink(name, s.dir / name);
     } else {
       put_file(s, name, bytes);
     }
   }
   if (read_only) fs::permissions(s.dir, fs::perms::owner_write, fs::perm_options::remove);
-  const RunResult r = run_in(s, program, redirect);
+  if (!as_other_user.empty()) {
+    fs::permissions(s.dir, fs::perms::all);
+    for (const auto& [name, bytes] : run.inputs) {
+      if (bytes != no_permission) fs::permissions(s.dir / name, fs::perms(0666));
+    }
+  }
+  const RunResult r = run_in(s, program, redirect, as_other_user, arguments);
   EXPECT_EQ(run.status, r.status) << run.what;
   EXPECT_TRUE(same_bytes(run.err, r.err)) << run.what << ": standard error";
   if (redirect.empty()) {
@@ -214,7 +235,13 @@ TEST(BadInput, PatterntallyOddBytes) {
        "",
        "",
        tally_outputs("")},
-      {"no input at all", {}, 0, "", "", tally_outputs("")},
+      {"no input at all",
+       {},
+       0,
+       "",
+       note("patterntally", corpus_file) + note("patterntally", valid_file) +
+           note("patterntally", recurrent_file) + note("patterntally", start_file),
+       tally_outputs("")},
   };
   for (const Expected& run : runs) check(patterntally, run);
 }
@@ -259,7 +286,7 @@ TEST(BadInput, BitladderOddBytes) {
        "",
        {{map_file, "1 <a>\n11 <b>\n"}}},
       {"empty input", {{ranked_file, ""}}, 0, summary(0, 0), "", {{map_file, ""}}},
-      {"no input", {}, 0, summary(0, 0), "", {{map_file, ""}}},
+      {"no input", {}, 0, summary(0, 0), note("bitladder", ranked_file), {{map_file, ""}}},
   };
   for (const Expected& run : runs) check(bitladder, run);
 }
@@ -275,7 +302,7 @@ TEST(BadInput, LineOf64MiB) {
                        {{valid_file, "<a>\n<b>\n"}, {recurrent_file, "<ab>\n"}, {corpus_file, line}},
                        0,
                        invalid_char('#', 1, line),
-                       "",
+                       note("patterntally", start_file),
                        tally_outputs(std::to_string(2 * half) + "\t<ab>\n0\t<a>\n0\t<b>\n")});
   const std::string key = "<" + line + ">";
   check(bitladder, {"64 MiB line, then the same with blanks around it",
@@ -371,53 +398,75 @@ TEST(BadInput, PatternsOf1MiB) {
                                      "\t<s>\n2\t<" + recurrent + ">\n1\t<b>\n0\t<" + entry + ">\n")});
 }
 
-// A directory in place of each input: reported, then read as empty.
+// An input that exists but cannot be read, a directory, a file without read
+// permission, a loop of links or a file whose first read fails: reported, and
+// the run stops before it reads anything else, with the earlier results as
+// they were.
 TEST(BadInput, DirectoryInPlaceOfInput) {
+  const Files earlier = {{report_file, "9\t<earlier>\n"}, {ranked_file, "<earlier>\n"}};
   const Files inputs = {{valid_file, "<a>\n<b>\n"},
                         {recurrent_file, "<ab>\n<a#>\n"},
                         {start_file, "<bb>\n"},
                         {corpus_file, "bbab#\na\n"}};
+  Files seeded = inputs;
+  seeded.insert(earlier.begin(), earlier.end());
+  auto cannot_read = [](const std::string& program, const std::string& name, int error) {
+    return program + ": cannot read \"" + name + "\": " + std::strerror(error) + "\n";
+  };
   const std::string refused = ignored(bad_char, 2, "a#", recurrent_file);
-  auto cannot_read = [](const std::string& name) {
-    return "patterntally: cannot read \"" + name + "\": " + is_a_directory + "\n";
+  struct Run {
+    Expected expected;
+    std::string threads = " -j 1";
   };
-  const std::vector<Expected> runs = {
-      {"valid characters", with(inputs, valid_file, a_directory), 1,
-       invalid_char('a', 1, "bbab#") + invalid_char('b', 1, "bbab#") + invalid_char('#', 1, "bbab#") +
-           invalid_char('a', 2, "a"),
-       cannot_read(valid_file), tally_outputs("0\t<a#>\n0\t<ab>\n")},
-      {"recurrent patterns", with(inputs, recurrent_file, a_directory), 1, invalid_char('#', 1, "bbab#"),
-       cannot_read(recurrent_file), tally_outputs("2\t<a>\n1\t<b>\n")},
-      {"start patterns", with(inputs, start_file, a_directory), 1, refused + invalid_char('#', 1, "bbab#"),
-       cannot_read(start_file), tally_outputs("2\t<b>\n1\t<a>\n1\t<ab>\n")},
-      {"corpus", with(inputs, corpus_file, a_directory), 1, refused, cannot_read(corpus_file),
-       tally_outputs("0\t<a>\n0\t<b>\n0\t<ab>\n")},
-      {"nothing in the way", inputs, 0, refused + invalid_char('#', 1, "bbab#"), "",
-       tally_outputs("1\t<a>\n1\t<ab>\n0\t<b>\n")},
-  };
-  for (const Expected& run : runs) check(patterntally, run);
-  check(bitladder, {"ranked patterns",
-                    {{ranked_file, a_directory}},
-                    1,
-                    summary(0, 0),
-                    "bitladder: cannot read \"" + ranked_file + "\": " + is_a_directory + "\n",
-                    {{map_file, ""}}});
+  std::vector<Run> runs;
+  for (const std::string& name : {valid_file, recurrent_file, start_file, corpus_file}) {
+    runs.push_back({{name + ": a directory", with(seeded, name, a_directory), 1, "",
+                     cannot_read("patterntally", name, EISDIR), earlier}});
+  }
+  for (const std::string& name : {valid_file, corpus_file}) {
+    runs.push_back({{name + ": no permission", with(seeded, name, no_permission), 1, "",
+                     cannot_read("patterntally", name, EACCES), earlier}});
+  }
+  runs.push_back({{"corpus: a loop of links", with(seeded, corpus_file, link_loop), 1, "",
+                   cannot_read("patterntally", corpus_file, ELOOP), earlier}});
+  for (const char* threads : {" -j 1", " -j 2"}) {
+    runs.push_back({{"corpus: its first read fails", with(seeded, corpus_file, own_memory), 1, refused,
+                     cannot_read("patterntally", corpus_file, EIO), earlier},
+                    threads});
+  }
+  runs.push_back({{"nothing in the way", inputs, 0, refused + invalid_char('#', 1, "bbab#"), "",
+                   tally_outputs("1\t<a>\n1\t<ab>\n0\t<b>\n")}});
+  for (const Run& run : runs) check(patterntally, run.expected, "", false, run.threads);
+  for (const auto& [what, error] :
+       {std::pair{a_directory, EISDIR}, {own_memory, EIO}, {no_permission, EACCES}}) {
+    check(bitladder, {"ranked patterns",
+                      {{ranked_file, what}, {map_file, "1 <earlier>\n"}},
+                      1,
+                      "",
+                      cannot_read("bitladder", ranked_file, error),
+                      {{map_file, "1 <earlier>\n"}}});
+  }
 }
 
 // A directory or a link to /dev/full in place of each output, and standard
-// output on /dev/full: reported once, and everything else is complete.
+// output on /dev/full: reported once, and everything else is complete but
+// for the other report of patterntally, which is replaced only with both.
 TEST(BadInput, UnwritableOutputs) {
-  const Files inputs = {{valid_file, "<a>\n<b>\n"}, {recurrent_file, "<ab>\n"}, {corpus_file, "ab#\na\n"}};
+  const Files inputs = {
+      {valid_file, "<a>\n<b>\n"}, {recurrent_file, "<ab>\n"}, {start_file, ""}, {corpus_file, "ab#\na\n"}};
   const std::string out = invalid_char('#', 1, "ab#");
   const Files outputs = tally_outputs("1\t<a>\n1\t<ab>\n0\t<b>\n");
+  // The two reports go together: the one not blocked keeps its earlier bytes.
   for (const std::string& blocked : {report_file, ranked_file}) {
+    const std::string other = blocked == report_file ? ranked_file : report_file;
     for (const std::string& what : {a_directory, full_device}) {
-      Files left = outputs;
-      left.erase(blocked);
-      check(patterntally, {blocked + " blocked", with(inputs, blocked, what), 1, out,
+      check(patterntally, {blocked + " blocked",
+                           with(with(inputs, other, "earlier\n"), blocked, what),
+                           1,
+                           out,
                            "patterntally: cannot write \"" + blocked +
                                "\": " + (what == a_directory ? is_a_directory : no_space) + "\n",
-                           left});
+                           {{other, "earlier\n"}}});
     }
   }
   check(patterntally,
@@ -459,8 +508,9 @@ TEST(BadInput, ReadOnlyDirectory) {
          {{valid_file, "<a>\n"}, {corpus_file, "a#\n"}},
          1,
          invalid_char('#', 1, "a#"),
-         "patterntally: cannot write \"" + report_file + "\": " + denied + "\npatterntally: cannot write \"" +
-             ranked_file + "\": " + denied + "\n",
+         note("patterntally", recurrent_file) + note("patterntally", start_file) +
+             "patterntally: cannot write \"" + report_file + "\": " + denied +
+             "\npatterntally: cannot write \"" + ranked_file + "\": " + denied + "\n",
          {}},
         "", true);
   check(bitladder,

@@ -2,13 +2,11 @@
 // halves 1.5 s apart, so that the line is drawn, while it writes messages to
 // the same terminal. On a pseudo-terminal the screen ends as with
 // --no-progress; off a terminal nothing is added unless --progress asks for
-// plain lines; standard output and the files never change.
+// plain lines; standard output and the files never change. Last, the control
+// bytes that would reach a terminal are shown escaped.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <pty.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -112,27 +110,8 @@ Seen run(const Scratch& s, const Case& c, const std::string& option, const std::
   const auto start = Clock::now();
   std::thread feeder;
   if (on_terminal) {
-    const std::string command = "cd '" + s.dir.string() + "' && exec '" + c.program + "' " + option + c.args;
-    winsize size{};
-    size.ws_col = 200;
-    int master = -1;
-    const pid_t pid = ::forkpty(&master, nullptr, nullptr, &size);
-    if (pid == 0) {
-      ::execl("/bin/sh", "sh", "-c", (command + " </dev/null").c_str(), nullptr);
-      ::_exit(127);
-    }
-    feeder = feed(s.dir / c.fifo, input, pause);
-    pollfd ready{master, POLLIN, 0};
-    char bytes[1 << 16];
-    ssize_t got = 0;
-    while (::poll(&ready, 1, 120000) == 1 && (got = ::read(master, bytes, sizeof bytes)) > 0) {
-      r.terminal.append(bytes, static_cast<std::size_t>(got));
-    }
-    if (got > 0) ::kill(pid, SIGKILL);  // hung: the comparisons fail
-    int raw = 0;
-    ::waitpid(pid, &raw, 0);
-    ::close(master);
-    r.result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    feeder = feed(s.dir / c.fifo, input, pause);  // waits for the program to open the pipe
+    r.terminal = run_on_terminal(s, "exec '" + c.program + "' " + option + c.args, r.result.status);
   } else {
     feeder = feed(s.dir / c.fifo, input, pause);
     r.result = run_in(s, c.program, "", "exec ", " " + option + c.args);
@@ -240,5 +219,48 @@ TEST(Progress, OffTerminalNothingUnlessAsked) {
       EXPECT_TRUE(err.empty() || err.back() == '\n');
       EXPECT_EQ(!option.empty(), status_lines > 0);
     }
+  }
+}
+
+// On a terminal, the control bytes of what the programs write, input bytes
+// quoted in messages and failure lines or decoded patterns, are shown
+// escaped; the status line is kept off so that the screen is exact. The
+// pseudo-terminal turns each line feed into CR LF.
+TEST(Terminal, ControlBytesShownEscaped) {
+  struct Row {
+    std::string what, command;
+    std::map<std::string, std::string> files;
+    std::string shown;
+    int status = 1;
+  };
+  const std::vector<Row> rows = {
+      {"patterntally messages",
+       "exec '" + patterntally + "' --no-progress",
+       {{"patterns_valid_chars.txt", "<a>\n<]>\n<0>\n<\x07>\n<\x7f>\n<\x80>\n<\t>\n"},
+        {"patterns_recurrent.txt", ""},
+        {"patterns_start.txt", ""},
+        {"websites.txt", "a\x1b]0\x07\x7f\x80\ta\n"}},
+       "- Invalid character \"\\x1b\" in line 1 (\"a\\x1b]0\\x07\\x7f\x80\ta\") in file \"websites.txt\": "
+       "IGNORING CHARACTER\n",
+       0},
+      {"varicode decode, a line that does not decode",
+       "exec '" VARICODE_PATH "' --no-progress decode in.txt",
+       {{"map_varicodes.txt", "1 <\x1b[31m>\n11 <\r\x80>\n"}, {"in.txt", "1001\n1\x1b\n11\n"}},
+       "varicode: in.txt:2: invalid character \"\\x1b\"\n\\x1b[31m\\x1b[31m\n\n\\x0d\x80\n"},
+      {"a failure line",
+       "exec '" VARICODE_PATH "' --no-progress decode \"$(printf 'a\\033b')\"",
+       {{"map_varicodes.txt", "1 <a>\n"}},
+       "varicode: cannot read \"a\\x1bb\": No such file or directory\n"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    Scratch s;
+    make_scratch(s, "terminal");
+    for (const auto& [name, bytes] : row.files) put_file(s, name, bytes);
+    int status = 0;
+    std::string shown = run_on_terminal(s, row.command, status);
+    for (std::size_t at; (at = shown.find("\r\n")) != std::string::npos;) shown.replace(at, 2, "\n");
+    EXPECT_EQ(row.status, status);
+    EXPECT_EQ(row.shown, shown);
   }
 }

@@ -1,9 +1,12 @@
 #include "scratch.h"
 
+#include <poll.h>
+#include <pty.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <set>
@@ -60,6 +63,31 @@ RunResult run_in(const Scratch& s, const std::string& program, const std::string
   fs::remove(out);
   fs::remove(err);
   return r;
+}
+
+std::string run_on_terminal(const Scratch& s, const std::string& command, int& status) {
+  winsize size{};
+  size.ws_col = 200;
+  int master = -1;
+  const std::string line = (s.dir.empty() ? "" : "cd '" + s.dir.string() + "' && ") + command + " </dev/null";
+  const pid_t pid = ::forkpty(&master, nullptr, nullptr, &size);
+  if (pid == 0) {
+    ::execl("/bin/sh", "sh", "-c", line.c_str(), nullptr);
+    ::_exit(127);
+  }
+  std::string terminal;
+  pollfd ready{master, POLLIN, 0};
+  char bytes[1 << 16];
+  ssize_t got = 0;
+  while (::poll(&ready, 1, 120000) == 1 && (got = ::read(master, bytes, sizeof bytes)) > 0) {
+    terminal.append(bytes, static_cast<std::size_t>(got));
+  }
+  if (got > 0) ::kill(pid, SIGKILL);  // hung: the comparisons fail
+  int raw = 0;
+  ::waitpid(pid, &raw, 0);
+  ::close(master);
+  status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  return terminal;
 }
 
 std::string list_files(const Scratch& s) {

@@ -38,6 +38,12 @@ struct RunResult {
 RunResult run_in(const Scratch& s, const std::string& program, const std::string& redirect_stdout = "",
                  const std::string& shell_prefix = "", const std::string& arguments = "");
 
+// Runs `command` with sh, in the scratch directory when `s` has one, with no
+// standard input and its standard output and error on one pseudo-terminal of
+// 200 columns; returns all that the terminal got, and sets `status` (-1 when
+// it did not exit). A run silent for 120 s is taken for hung and killed.
+std::string run_on_terminal(const Scratch& s, const std::string& command, int& status);
+
 // The names of all entries in the scratch directory, sorted.
 std::string list_files(const Scratch& s);
 

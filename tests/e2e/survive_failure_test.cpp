@@ -207,7 +207,7 @@ TEST(SurviveFailure, FullDisk) {
   };
   const std::vector<Case> cases = {
       {patterntally,
-       {{valid_file, digits}, {recurrent_file, patterns}, {corpus_file, "100001\n"}},
+       {{valid_file, digits}, {recurrent_file, patterns}, {start_file, ""}, {corpus_file, "100001\n"}},
        tally_earlier,
        {report_file, ranked_file}},
       {bitladder, {{ranked_file, patterns}}, ladder_earlier, {map_file}},
@@ -245,7 +245,8 @@ TEST(SurviveFailure, FullDisk) {
 }
 
 // An output that is the same file as an input, by a symbolic or a hard link,
-// is not written: the input stays as it is, and the rest of the run goes on.
+// is not written: the input stays as it is, and the rest of the run goes on;
+// but the other report of patterntally is not written either.
 TEST(SurviveFailure, OutputLinkedToInput) {
   struct Case {
     std::string program, output, input;
@@ -278,10 +279,15 @@ TEST(SurviveFailure, OutputLinkedToInput) {
                     c.input + "\"\n",
                 r.err);
       EXPECT_EQ(ref.run.out, r.out);
-      expect_files(s, merged(ref.outputs, c.inputs), c.output);
+      const Files written = c.program == patterntally ? Files{{c.output, ""}} : ref.outputs;
+      expect_files(s, merged(written, c.inputs), c.output);
       EXPECT_EQ(symbolic, fs::is_symlink(s.dir / c.output));
-      EXPECT_TRUE(fs::equivalent(s.dir / c.output, s.dir / c.input));
-      EXPECT_EQ(listing_of(merged(c.inputs, ref.outputs)), list_files(s));
+      if (symbolic) {
+        EXPECT_EQ(c.input, fs::read_symlink(s.dir / c.output).string());
+      } else {
+        EXPECT_TRUE(fs::equivalent(s.dir / c.output, s.dir / c.input));
+      }
+      EXPECT_EQ(listing_of(merged(c.inputs, written)), list_files(s));
     }
   }
 }
@@ -396,14 +402,22 @@ TEST(SurviveFailure, OutOfMemory) {
 }
 
 // Odd names around the outputs: a loop of links is refused as opening it
-// would be; standard output into an input or an output is refused; a file
-// that only looks like a temporary is left alone.
+// would be; so is a link in a sticky world-writable directory that another
+// user may have planted (as root, a link given to uid 65534); standard output
+// into an input, an output or standard input is refused; a file that only
+// looks like a temporary is left alone.
 TEST(SurviveFailure, OddOutputSetUps) {
   struct Case {
     std::string what, program, setup, redirect, err, kept;
     int status;
+    std::string arguments = "";
   };
   const std::string tally = "patterntally: cannot write ";
+  const std::string secret =
+      "mkdir -m 700 private && echo secret >private/secret && chmod 600 private/secret";
+  const std::string planted =
+      "\": it is a symbolic link in a sticky world-writable directory, owned by another user\n";
+  const bool root = ::geteuid() == 0;
   const std::vector<Case> cases = {
       {"loop of links", patterntally, "ln -s b " + report_file + " && ln -s " + report_file + " b", "",
        tally + "\"" + report_file + "\": " + std::strerror(ELOOP) + "\n", corpus_file, 1},
@@ -414,15 +428,32 @@ TEST(SurviveFailure, OddOutputSetUps) {
        1},
       {"a file named like a temporary", patterntally, "echo mine > ." + report_file + ".tmp-backup", "", "",
        "." + report_file + ".tmp-backup", 0},
+      {"a planted link", patterntally,
+       secret + " && ln -s private/secret " + report_file + " && chown -h 65534 " + report_file +
+           " && chmod 1777 .",
+       "", tally + "\"" + report_file + planted, "private/secret", 1},
+      {"a planted link met on the way", bitladder,
+       secret +
+           " && mkdir -m 1777 pub && ln -s ../private/secret pub/link && chown -h 65534 pub/link && ln -s " +
+           "pub/link " + map_file,
+       "", "bitladder: cannot write \"" + map_file + planted, "private/secret", 1},
+      {"a link of the sticky directory's owner", bitladder,
+       secret + " && mkdir -m 1777 pub && chown 65534 pub && ln -s ../private/secret pub/link && chown -h " +
+           "65534 pub/link && ln -s pub/link " + map_file,
+       "", "", ranked_file, 0},
+      {"standard output into standard input", VARICODE_PATH, "true", "<websites.txt >>websites.txt",
+       "varicode: cannot write standard output: it is the same file as standard input\n", corpus_file, 1,
+       " encode"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
+    if (!root && c.setup.find("chown") != std::string::npos) continue;  // links given away need root
     Scratch s;
     make_scratch(s, "odd");
     seed(s, merged(tally_inputs, ladder_inputs));
     ASSERT_EQ(0, std::system(("cd '" + s.dir.string() + "' && " + c.setup).c_str()));
     const std::string kept = get_file(s, c.kept);
-    const RunResult r = run_in(s, c.program, c.redirect);
+    const RunResult r = run_in(s, c.program, c.redirect, "", c.arguments);
     EXPECT_EQ(c.status, r.status);
     EXPECT_EQ(c.err, r.err);
     EXPECT_EQ(kept, get_file(s, c.kept));

@@ -67,7 +67,8 @@ const std::string usage_hint = "Try 'varicode --help'.\n";
 TEST(VaricodeCommand, CommandLine) {
   struct Row {
     std::string name;
-    std::map<std::string, std::string> files;  // over the definitions; "<none>" removes one
+    std::map<std::string, std::string> files;  // over the definitions; "<none>" removes one, "<dir>" makes
+                                               // it a directory
     std::string args;
     std::string input;
     std::string out;
@@ -119,6 +120,27 @@ TEST(VaricodeCommand, CommandLine) {
        "",
        message("cannot read \"map_varicodes.txt\": No such file or directory"),
        1},
+      {"a code map that cannot be read",
+       {{"map_varicodes.txt", "<dir>"}},
+       "decode",
+       "1\n",
+       "",
+       message("cannot read \"map_varicodes.txt\": Is a directory"),
+       1},
+      {"a definition file that cannot be read",
+       {{"patterns_start.txt", "<dir>"}},
+       "encode",
+       "a\n",
+       "",
+       message("cannot read \"patterns_start.txt\": Is a directory"),
+       1},
+      {"a missing definition file reads as empty",
+       {{"patterns_start.txt", "<none>"}},
+       "encode",
+       "ab\n",
+       "101\n",
+       message("note: \"patterns_start.txt\" does not exist and reads as empty"),
+       0},
       // The definitions are moved to sub/ for it.
       {"-C DIR", {}, "-C sub decode", "101\n", "ab\n", "", 0},
       {"no command",
@@ -139,7 +161,8 @@ TEST(VaricodeCommand, CommandLine) {
     std::map<std::string, std::string> files = definitions;
     for (const auto& [name, bytes] : row.files) files[name] = bytes;
     for (const auto& [name, bytes] : files) {
-      if (bytes == "<none>") continue;
+      if (bytes == "<dir>") fs::create_directory(s.dir / name);
+      if (bytes == "<none>" || bytes == "<dir>") continue;
       put_file(s, name, bytes);
     }
     if (row.args.starts_with("-C")) {
@@ -234,6 +257,7 @@ TEST(VaricodeCommand, LongPatternInLittleMemory) {
   make_scratch(s, "varicode-long");
   put_file(s, "patterns_valid_chars.txt", "<a>\n<b>\n<c>\n<d>\n");
   put_file(s, "patterns_recurrent.txt", "<" + pattern + ">\n");
+  put_file(s, "patterns_start.txt", "");
   put_file(s, "map_varicodes.txt", "1 <a>\n11 <b>\n101 <c>\n111 <d>\n1011 <" + pattern + ">\n");
   const std::string lines = pattern + "\n" + shorter + "\n" + pattern + pattern + "\n";
   put_file(s, "websites.txt", lines);
