@@ -114,6 +114,12 @@ void report_note(std::string_view what) {
 void hide_notes() { notes_hidden.store(true); }
 
 void fail_out_of_memory() {
+  // Threads that run out together: the first says so and ends the program,
+  // the others wait for it.
+  static std::atomic<bool> failing{false};
+  if (failing.exchange(true)) {
+    for (;;) ::pause();
+  }
   remove_temporary_outputs();
   // What standard output holds so far goes first, as with any failure line.
   write_held_standard_output();
