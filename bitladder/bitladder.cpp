@@ -116,10 +116,10 @@ int run_bitladder() {
   Output& messages = standard_output();
   // An input that cannot be read stops the run before the code map is
   // started, or, when its first read fails, without replacing it.
-  LineReader input = open_lines(ranked_input_file);
+  LineReader input = open_lines(ranked_file);
   if (input.unreadable) return exit_status();
-  check_standard_output({ranked_input_file});
-  Output code_map = create_output(code_map_file, {ranked_input_file});
+  check_standard_output({ranked_file});
+  Output code_map = create_output(code_map_file, {ranked_file});
   LineSet coded;
   std::string code;
   std::uint64_t total = 0;

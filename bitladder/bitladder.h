@@ -1,6 +1,6 @@
 // One run of bitladder in the working directory: give each distinct
-// non-empty trimmed line of "patterns_ordered_by_frequency.txt", in order, the
-// next code word, and write the pairs to "map_varicodes.txt".
+// non-empty trimmed line of the ranked file, in order, the next code word,
+// and write the pairs to the code map (see file_names.h).
 //
 // The code words are all strings of '0' and '1' that begin and end with '1'
 // and hold no "00", shortest first and in ascending order within a length:
@@ -14,8 +14,7 @@
 #include <string_view>
 #include <vector>
 
-inline constexpr const char* ranked_input_file = "patterns_ordered_by_frequency.txt";
-inline constexpr const char* code_map_file = "map_varicodes.txt";
+#include "file_names.h"
 
 // Turns `code` into the code word after it; "" becomes "1", the first. The
 // rightmost '0' becomes '1' and what follows it becomes the smallest valid

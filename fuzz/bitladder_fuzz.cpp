@@ -31,7 +31,7 @@ struct Sandbox {
 std::string sandbox_dir;  // removed at exit
 
 void remove_sandbox() {
-  for (const char* name : {"stdout", ranked_input_file, code_map_file}) {
+  for (const char* name : {"stdout", ranked_file, code_map_file}) {
     ::unlink((sandbox_dir + "/" + name).c_str());
   }
   ::rmdir(sandbox_dir.c_str());
@@ -128,7 +128,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                   "\nMAXIMUM LENGTH OF CODES: " + std::to_string(longest) + "\n";
 
   // The run, in the sandbox.
-  const int input_fd = ::openat(sandbox.dir_fd, ranked_input_file, O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  const int input_fd = ::openat(sandbox.dir_fd, ranked_file, O_WRONLY | O_CREAT | O_TRUNC, 0600);
   if (input_fd < 0) std::abort();
   write_all(input_fd, input);
   ::close(input_fd);

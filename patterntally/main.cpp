@@ -1,4 +1,4 @@
-// patterntally: counts the patterns of the websites in "websites.txt".
+// patterntally: counts the patterns of the websites in the corpus.
 // The options are read before any file is opened (see read_command_line).
 #include <string_view>
 

@@ -1,7 +1,7 @@
 // patterntally-mpi: one patterntally run spread over the ranks of an MPI job
 // (`mpirun -np N patterntally-mpi`, or srun), in a working directory that
 // every rank sees. Every rank reads the definition files and counts chunks of
-// "websites.txt", cut at line ends, with its threads, taking the next chunk
+// the corpus, cut at line ends, with its threads, taking the next chunk
 // whenever it is free; the counts are summed on rank 0, which alone writes
 // standard output and both reports: the same bytes as patterntally in the
 // same directory, for any number of ranks. Rank 0 alone opens the corpus

@@ -1,25 +1,18 @@
 // One run of patterntally in the working directory: read the definition
-// files and the corpus "websites.txt", count every token, and write the count
-// report and the ranked pattern file.
+// files and the corpus, count every token, and write the count report and
+// the ranked pattern file (see file_names.h).
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "file_names.h"
 #include "line_reader.h"
 #include "output.h"
 #include "ranking.h"
 #include "start_patterns.h"
 #include "tokenizer.h"
-
-// Fixed file names, relative to the working directory.
-inline constexpr const char* corpus_file = "websites.txt";
-inline constexpr const char* valid_chars_file = "patterns_valid_chars.txt";
-inline constexpr const char* recurrent_file = "patterns_recurrent.txt";
-inline constexpr const char* start_file = "patterns_start.txt";
-inline constexpr const char* count_report_file = "patterns_and_frequencies.txt";
-inline constexpr const char* ranked_file = "patterns_ordered_by_frequency.txt";
 
 // The files a run reads, which no output may be.
 inline const std::vector<std::string> input_files = {corpus_file, valid_chars_file, recurrent_file,

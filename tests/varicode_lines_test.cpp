@@ -71,14 +71,14 @@ TEST(VaricodeLines, SideBySideAsLineByLine) {
     write_lines(start_file, start);
     std::vector<std::string> patterns = valid;
     patterns.insert(patterns.end(), recurrent.begin(), recurrent.end());
-    std::ofstream map_lines(map_file, std::ios::binary);
+    std::ofstream map_lines(code_map_file, std::ios::binary);
     for (std::size_t i = 0; i < patterns.size(); ++i) {
       if (round % 2 == 1 && rng() % 8 == 0) continue;  // no code
       map_lines << code_word(i, rng() % 4 == 0) << " <" << patterns[i] << ">\n";
     }
     map_lines.close();
     CodeMap map;
-    ASSERT_TRUE(read_code_map(map_file, map));
+    ASSERT_TRUE(read_code_map(code_map_file, map));
     const Coder coder = build_coder(map);
     const Decoder decoder = build_decoder(map);
 

@@ -112,9 +112,9 @@ TEST(Varicode, EncodesAsTheReferenceAndDecodesBack) {
       code_of[p] = code;
       map_lines += code + " <" + p + ">\n";
     }
-    std::ofstream(map_file, std::ios::binary) << map_lines;
+    std::ofstream(code_map_file, std::ios::binary) << map_lines;
     CodeMap map;
-    ASSERT_TRUE(read_code_map(map_file, map));
+    ASSERT_TRUE(read_code_map(code_map_file, map));
     ASSERT_EQ(code_of.size(), map.codes.size());
     const Coder coder = build_coder(map);
     const Decoder decoder = build_decoder(map);

@@ -35,7 +35,7 @@ void report_line_problem(const std::string& file, std::uint64_t number, std::str
 // The files a command reads, which standard output may not be.
 std::vector<std::string> inputs_of(const std::vector<std::string>& files) {
   std::vector<std::string> inputs(input_files.begin() + 1, input_files.end());
-  inputs.emplace_back(map_file);
+  inputs.emplace_back(code_map_file);
   for (const std::string& file : files) {
     if (file != "-") inputs.push_back(file);
   }
@@ -43,7 +43,7 @@ std::vector<std::string> inputs_of(const std::vector<std::string>& files) {
 }
 
 // Reads the code map; false, reported, when there is none.
-bool read_map(CodeMap& map) { return read_code_map(map_file, map); }
+bool read_map(CodeMap& map) { return read_code_map(code_map_file, map); }
 
 // Whether `files` has standard input read: no file, or "-".
 bool reads_standard_input(const std::vector<std::string>& files) {

@@ -18,11 +18,9 @@
 #include <utility>
 #include <vector>
 
+#include "file_names.h"
 #include "start_patterns.h"
 #include "tokenizer.h"
-
-// The code map that bitladder writes, one "CODE <PATTERN>" a line.
-inline constexpr const char* map_file = "map_varicodes.txt";
 
 // The code words are at most this long (bitladder gives at most 2^32 codes,
 // the longest of 47 bits).
