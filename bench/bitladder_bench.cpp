@@ -7,6 +7,7 @@
 
 #include "bench_input.h"
 #include "bitladder.h"
+#include "code_words.h"
 
 namespace {
 

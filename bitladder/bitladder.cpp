@@ -6,31 +6,12 @@
 #include <cstring>
 #include <functional>
 
+#include "code_words.h"
 #include "failure.h"
 #include "line_reader.h"
 #include "output.h"
 #include "progress.h"
 #include "trim.h"
-
-void next_code(std::string& code) {
-  const std::size_t zero = code.rfind('0');
-  std::size_t from = 0;  // code[from..] is rewritten as the smallest valid ending
-  if (zero == std::string::npos) {
-    code.assign(code.size() + 1, '1');  // all '1': the first code one longer
-    from = 1;
-  } else {
-    code[zero] = '1';
-    from = zero + 1;
-  }
-  // After a '1', the smallest ending of m places that ends in '1' with no
-  // "00" is "0101...01", or "0101...011" when m is odd.
-  const std::size_t places = code.size() - from;
-  for (std::size_t k = 0; k + 1 < places; k += 2) {
-    code[from + k] = '0';
-    code[from + k + 1] = '1';
-  }
-  if (places % 2 == 1) code[code.size() - 1] = '1';
-}
 
 namespace {
 

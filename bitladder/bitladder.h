@@ -1,11 +1,6 @@
 // One run of bitladder in the working directory: give each distinct
 // non-empty trimmed line of the ranked file, in order, the next code word,
 // and write the pairs to the code map (see file_names.h).
-//
-// The code words are all strings of '0' and '1' that begin and end with '1'
-// and hold no "00", shortest first and in ascending order within a length:
-// "1", "11", "101", "111", "1011", "1101", "1111", "10101", ... There are as
-// many of length L as the L-th Fibonacci number (1, 1, 2, 3, 5, 8, ...).
 #pragma once
 
 #include <cstdint>
@@ -15,13 +10,6 @@
 #include <vector>
 
 #include "file_names.h"
-
-// Turns `code` into the code word after it; "" becomes "1", the first. The
-// rightmost '0' becomes '1' and what follows it becomes the smallest valid
-// ending ("01" repeated, then "1" when an odd number of places is left); a
-// code of all '1' is followed by the smallest code one longer. Amortized
-// constant time: most codes end in few '1'.
-void next_code(std::string& code);
 
 // The set of lines already coded: each line's bytes are copied once into
 // large blocks, and an open-addressing table of 8-byte slots points at them.

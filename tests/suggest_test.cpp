@@ -7,7 +7,6 @@
 #include <set>
 #include <tuple>
 
-#include "bitladder.h"
 #include "ranking.h"
 
 namespace {
@@ -65,17 +64,6 @@ std::int64_t merged_runs(const TokenizedSample& before, const TokenizedSample& a
 }
 
 }  // namespace
-
-TEST(Suggest, CodeLengthsAreThoseOfTheCodeSequence) {
-  std::string code;
-  std::vector<std::uint32_t> sizes;
-  for (int i = 0; i < 5000; ++i) {
-    next_code(code);
-    sizes.push_back(static_cast<std::uint32_t>(code.size()));
-  }
-  EXPECT_EQ(sizes, code_lengths(sizes.size()));
-  EXPECT_TRUE(code_lengths(0).empty());
-}
 
 // "abcd" three times and "cd" once: a and b 3 times, c and d 4 times, ranked
 // c d a b with code words of 1, 2, 3, 3 bits: 4 + 8 + 9 + 9 = 30 bits, and

@@ -8,7 +8,7 @@
 #include <map>
 #include <random>
 
-#include "bitladder.h"
+#include "code_words.h"
 #include "patterntally.h"
 #include "reference_tokenizer.h"
 

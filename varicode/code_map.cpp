@@ -11,11 +11,6 @@
 #include "trim.h"
 #include "varicode.h"
 
-bool is_code_word(std::string_view code) {
-  return !code.empty() && code.size() <= longest_code && code.front() == '1' && code.back() == '1' &&
-         code.find_first_not_of("01") == std::string_view::npos && code.find("00") == std::string_view::npos;
-}
-
 bool read_code_map(const std::string& name, CodeMap& map) {
   LineReader reader = open_lines(name, true);
   if (reader.file == nullptr) return false;

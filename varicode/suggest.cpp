@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <unordered_map>
 
+#include "code_words.h"
 #include "failure.h"
 #include "line_reader.h"
 #include "output.h"
@@ -17,20 +18,6 @@
 #include "start_patterns.h"
 #include "token_walk.h"
 #include "trim.h"
-
-std::vector<std::uint32_t> code_lengths(std::size_t ranks) {
-  std::vector<std::uint32_t> lengths;
-  lengths.reserve(ranks);
-  std::uint64_t previous = 0;  // codes of length L - 1
-  std::uint64_t current = 1;   // codes of length L
-  for (std::uint32_t length = 1; lengths.size() < ranks; ++length) {
-    for (std::uint64_t i = 0; i < current && lengths.size() < ranks; ++i) lengths.push_back(length);
-    const std::uint64_t next = length == 1 ? 1 : previous + current;
-    previous = current;
-    current = next;
-  }
-  return lengths;
-}
 
 TokenizedSample tokenize_sample(const std::vector<std::string>& texts, const PatternList& valid,
                                 const PatternList& recurrent) {

@@ -25,10 +25,6 @@
 #include "pattern_file.h"
 #include "tokenizer.h"
 
-// The lengths of bitladder's code words by rank, from rank 0: 1, 2, 3, 3,
-// 4, 4, 4, 5, ... (as many of length L as the L-th Fibonacci number).
-std::vector<std::uint32_t> code_lengths(std::size_t ranks);
-
 // A sample tokenised with one list of recurrent patterns, and what it costs.
 // It keeps a few words per node of the trie and the text of the counted
 // tokens only, so that a long pattern costs memory in proportion to its

@@ -18,13 +18,10 @@
 #include <utility>
 #include <vector>
 
+#include "code_words.h"
 #include "file_names.h"
 #include "start_patterns.h"
 #include "tokenizer.h"
-
-// The code words are at most this long (bitladder gives at most 2^32 codes,
-// the longest of 47 bits).
-inline constexpr std::size_t longest_code = 63;
 
 // The code map as read, in its order: the pattern (without its brackets) of
 // each code word. A pattern or code word that stands twice keeps its first
@@ -33,10 +30,6 @@ struct CodeMap {
   std::vector<std::string> codes;
   std::vector<std::string> patterns;
 };
-
-// Whether `code` is a code word: '0' and '1' only, beginning and ending with
-// '1', no "00", at most longest_code long.
-bool is_code_word(std::string_view code);
 
 // Reads the code map `name`. False, reported, when it cannot be opened or
 // its first read fails (a directory, say); a line that is not a code word, a

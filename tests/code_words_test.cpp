@@ -1,9 +1,9 @@
+#include "code_words.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
-
-#include "bitladder.h"
 
 using namespace std::string_literals;
 
@@ -22,7 +22,7 @@ std::vector<std::string> first_codes(std::size_t count) {
 
 }  // namespace
 
-TEST(CodeSequence, PropertiesOfTheFirstMillionCodes) {
+TEST(CodeWords, PropertiesOfTheFirstMillionCodes) {
   std::string code;
   std::string previous;
   std::vector<std::uint64_t> per_length(64, 0);
@@ -51,7 +51,7 @@ TEST(CodeSequence, PropertiesOfTheFirstMillionCodes) {
 
 // All strings of up to 16 bits that begin and end with '1' and hold no "00",
 // shortest first, ascending within a length.
-TEST(CodeSequence, MatchesBruteForceEnumeration) {
+TEST(CodeWords, MatchesBruteForceEnumeration) {
   std::vector<std::string> expected;
   for (unsigned length = 1; length <= 16; ++length) {
     for (unsigned v = 1u << (length - 1); v < (1u << length); ++v) {
@@ -72,7 +72,7 @@ TEST(CodeSequence, MatchesBruteForceEnumeration) {
 
 // Generation L+1 is "10" before each code of generation L-1, then "1" before
 // each code of generation L.
-TEST(CodeSequence, MatchesGenerationsBuiltFromTheTwoBefore) {
+TEST(CodeWords, MatchesGenerationsBuiltFromTheTwoBefore) {
   std::vector<std::vector<std::string>> generations = {{}, {"1"}, {"11"}};
   std::vector<std::string> expected = {"1", "11"};
   while (expected.size() < 100'000) {
@@ -89,36 +89,43 @@ TEST(CodeSequence, MatchesGenerationsBuiltFromTheTwoBefore) {
   }
 }
 
-TEST(LineSet, InsertsEachLineOnce) {
-  LineSet set;
-  const std::vector<std::pair<std::string, bool>> steps = {
-      {"<a>", true},     {"<a>", false},    {"", true},     {"", false},     {"<a>\0"s, true},
-      {"\0<a>"s, true},  {"<a>\0"s, false}, {"<b>", true},  {"<abc>", true}, {"<abd>", true},
-      {"<ab\0>"s, true}, {"<abc>", false},  {"\xff", true}, {"\x7f", true},  {"\xff", false},
-  };
-  for (const auto& [line, inserted] : steps) {
-    EXPECT_EQ(inserted, insert_line(set, line)) << "line \"" << line << "\"";
+TEST(CodeWords, CodeLengthsAreThoseOfTheCodeSequence) {
+  std::string code;
+  std::vector<std::uint32_t> sizes;
+  for (int i = 0; i < 5000; ++i) {
+    next_code(code);
+    sizes.push_back(static_cast<std::uint32_t>(code.size()));
   }
+  EXPECT_EQ(sizes, code_lengths(sizes.size()));
+  EXPECT_TRUE(code_lengths(0).empty());
 }
 
-TEST(LineSet, GrowsForManyAndLongLines) {
-  LineSet set;
-  const std::string long_line(3 << 20, 'x');  // longer than one storage block
-  EXPECT_TRUE(insert_line(set, long_line));
-  for (int i = 0; i < 200'000; ++i) {
-    if (!insert_line(set, "<pattern" + std::to_string(i) + ">")) {
-      ADD_FAILURE() << "line " << i << " taken for a repeat";
-      return;
+// Over every string of up to 12 bytes of '0' and '1', the code words are
+// those of the sequence; then the edges of length and of other bytes.
+TEST(CodeWords, IsCodeWordExactlyForTheSequence) {
+  const std::vector<std::string> codes = first_codes(376);  // every code of up to 12 bits
+  ASSERT_EQ(12u, codes.back().size());
+  std::size_t found = 0;
+  for (unsigned length = 0; length <= 12; ++length) {
+    for (unsigned v = 0; v < (1u << length); ++v) {
+      std::string bits;
+      for (unsigned i = length; i-- > 0;) bits += ((v >> i) & 1) != 0 ? '1' : '0';
+      const bool in_sequence = found < codes.size() && codes[found] == bits;
+      if (in_sequence) ++found;
+      EXPECT_EQ(in_sequence, is_code_word(bits)) << "\"" << bits << "\"";
     }
   }
-  for (int i = 0; i < 200'000; ++i) {
-    if (insert_line(set, "<pattern" + std::to_string(i) + ">")) {
-      ADD_FAILURE() << "repeat of line " << i << " taken for new";
-      return;
-    }
-  }
-  EXPECT_FALSE(insert_line(set, long_line));
-  EXPECT_TRUE(insert_line(set, long_line + "y"));
-  EXPECT_TRUE(insert_line(set, std::string(3 << 20, 'x').replace(0, 1, "y")));
-  EXPECT_TRUE(insert_line(set, "<pattern200000>"));
+  EXPECT_EQ(codes.size(), found);
+  const std::vector<std::pair<std::string, bool>> rows = {
+      {std::string(longest_code, '1'), true},
+      {std::string(longest_code + 1, '1'), false},
+      {"1 1", false},
+      {"121", false},
+      {"1\n", false},
+      {"11\0"s, false},
+      {"\0"
+       "11"s,
+       false},
+  };
+  for (const auto& [code, is] : rows) EXPECT_EQ(is, is_code_word(code)) << "\"" << code << "\"";
 }
