@@ -12,7 +12,7 @@
 
 namespace {
 
-constexpr std::string_view usage =
+constexpr std::string_view about =
     "Usage: bitladder [-C DIR]\n"
     "Gives each pattern of patterns_ordered_by_frequency.txt, in order, the next\n"
     "code word of 1, 11, 101, 111, 1011, ... (shortest first), writes the pairs to\n"
@@ -25,17 +25,9 @@ constexpr std::string_view usage =
     "\n"
     "The code map replaces its file only once it is complete and on disk: a run\n"
     "that fails to write it, or is interrupted, leaves the previous one as it was.\n"
-    "\n"
-    "A run that lasts over half a second shows its progress on standard error when\n"
-    "that is a terminal: one line, redrawn in place and cleared at the end.\n"
-    "\n"
-    "  -C, --directory=DIR  work in DIR instead of the current directory\n"
-    "      --progress       show the progress also when standard error is not a\n"
-    "                       terminal, one line a second\n"
-    "      --no-progress    never show it\n"
-    "  -h, --help           print this text and exit\n"
-    "      --version        print the version and exit\n"
-    "\n"
+    "\n";
+
+constexpr std::string_view after =
     "Exit status: 0 when the run completed, 1 when a file could not be read or\n"
     "written or memory ran out (reported on standard error), 2 for a usage error.\n"
     "\n"
@@ -47,7 +39,7 @@ constexpr std::string_view version = "bitladder " PATTERNLADDER_VERSION "\n";
 
 int main(int argc, char** argv) {
   start_program("bitladder");
-  const int ended = read_command_line(argc, argv, usage, version);
+  const int ended = read_command_line(argc, argv, usage_text({.about = about, .after = after}), version);
   if (ended >= 0) return ended;
   return run_bitladder();
 }

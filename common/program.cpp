@@ -21,6 +21,21 @@ const std::string_view copyright_lines =
 
 namespace {
 
+constexpr std::string_view status_line_paragraph =
+    "A run that lasts over half a second shows its progress on standard error when\n"
+    "that is a terminal: one line, redrawn in place and cleared at the end.\n"
+    "\n";
+constexpr std::string_view directory_option =
+    "  -C, --directory=DIR  work in DIR instead of the current directory\n";
+constexpr std::string_view threads_option = "  -j, --threads=N      ";
+constexpr std::string_view progress_options =
+    "      --progress       show the progress also when standard error is not a\n"
+    "                       terminal, one line a second\n"
+    "      --no-progress    never show it\n";
+constexpr std::string_view help_and_version_options =
+    "  -h, --help           print this text and exit\n"
+    "      --version        print the version and exit\n";
+
 // Signals that end a program by default. The faults are left to the
 // sanitizers in a sanitized build, which report them.
 constexpr int ending_signals[] = {
@@ -96,6 +111,22 @@ int print_and_end(std::string_view text) {
 }
 
 }  // namespace
+
+std::string usage_text(const UsageText& text) {
+  std::string usage(text.about);
+  if (text.status_line_paragraph) usage += status_line_paragraph;
+  usage += directory_option;
+  if (!text.threads.empty()) {
+    usage += threads_option;
+    usage += text.threads;
+  }
+  usage += text.own_options;
+  usage += progress_options;
+  usage += help_and_version_options;
+  usage += '\n';
+  usage += text.after;
+  return usage;
+}
 
 int usage_error(const std::string& what) {
   const std::string name(program_name());

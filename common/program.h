@@ -33,6 +33,22 @@ struct ProgramOptions {
   std::string* output = nullptr;    // "-o FILE", "--output=FILE": the file to write
 };
 
+// The parts of a usage text (see usage_text).
+struct UsageText {
+  std::string_view about = {};        // what the program does, reads and writes, to a blank line
+  bool status_line_paragraph = true;  // the paragraph on the status line stands before the options
+  // The description of "-j, --threads=N", its lines after the first indented
+  // to the column of the first; "" for a program without -j.
+  std::string_view threads = {};
+  std::string_view own_options = {};  // the help lines of the program's own options, listed after -j
+  std::string_view after = {};        // after the options and a blank line: exit status, the manual
+};
+
+// A usage text for --help: `about`, the paragraph on the status line, the
+// help lines of the options every program takes (-C, -j, the program's own,
+// --progress, --no-progress, -h and --version), a blank line and `after`.
+std::string usage_text(const UsageText& text);
+
 // Reads the command line: "-h" or "--help" prints `usage`, "--version" prints
 // `version` and the copyright lines; "-C DIR" (or "--directory=DIR") makes
 // the program work in DIR; "--progress" and "--no-progress" set when the

@@ -1,5 +1,8 @@
 #include "thread_start.h"
 
+#include <sched.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -26,6 +29,15 @@ bool start(Thread& thread, std::function<void()> body) {
 }
 
 }  // namespace
+
+unsigned default_thread_count() {
+  cpu_set_t cpus;
+  CPU_ZERO(&cpus);
+  if (::sched_getaffinity(0, sizeof cpus, &cpus) == 0 && CPU_COUNT(&cpus) > 0) {
+    return static_cast<unsigned>(CPU_COUNT(&cpus));
+  }
+  return std::max(1u, std::thread::hardware_concurrency());
+}
 
 bool start_thread(std::jthread& thread, std::function<void()> body) { return start(thread, std::move(body)); }
 

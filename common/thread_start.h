@@ -1,14 +1,19 @@
-// Starting a thread where the system may refuse one (a limit on processes or
-// on address space). std::thread says so by throwing std::system_error,
-// which would end these programs, written without exceptions, in an abort:
-// it is caught here and nowhere else, and a program runs on the threads it
-// could start, with the same output.
+// How many threads a program works with by default, and starting a thread
+// where the system may refuse one (a limit on processes or on address space).
+// std::thread says so by throwing std::system_error, which would end these
+// programs, written without exceptions, in an abort: it is caught here and
+// nowhere else, and a program runs on the threads it could start, with the
+// same output.
 #pragma once
 
 #include <cstddef>
 #include <functional>
 #include <string_view>
 #include <thread>
+
+// The number of threads a program works with by default: the cores this
+// process may run on.
+unsigned default_thread_count();
 
 // Starts `body` on a new thread held by `thread`, and returns whether it
 // could. When it could not, `thread` is left empty and errno tells why

@@ -45,7 +45,7 @@
 
 namespace {
 
-constexpr std::string_view usage =
+constexpr std::string_view about =
     "Usage: mpirun -np RANKS patterntally-mpi [-C DIR] [-j N]\n"
     "patterntally spread over the ranks of an MPI job: each rank counts a part of\n"
     "websites.txt; rank 0 writes the messages and both reports, the same bytes as\n"
@@ -54,16 +54,13 @@ constexpr std::string_view usage =
     "Rank 0 shows the progress of the whole run on standard error: when that is a\n"
     "terminal, on one line redrawn in place and cleared at the end; under mpirun,\n"
     "where it seldom is, with --progress only.\n"
-    "\n"
-    "  -C, --directory=DIR  work in DIR instead of the current directory\n"
-    "  -j, --threads=N      count with N threads on each rank (default: one per\n"
-    "                       core the rank may run on; 0: the default)\n"
-    "      --progress       show the progress also when standard error is not a\n"
-    "                       terminal, one line a second\n"
-    "      --no-progress    never show it\n"
-    "  -h, --help           print this text and exit\n"
-    "      --version        print the version and exit\n"
-    "\n"
+    "\n";
+
+constexpr std::string_view threads_help =
+    "count with N threads on each rank (default: one per\n"
+    "                       core the rank may run on; 0: the default)\n";
+
+constexpr std::string_view after =
     "Exit status: 0 when the run completed, 1 when a rank could not read or write\n"
     "a file or ran out of memory (reported on standard error), 2 for a usage error.\n"
     "\n"
@@ -700,6 +697,8 @@ int main(int argc, char** argv) {
     ::close(null);
   }
   unsigned threads = default_thread_count();
+  const std::string usage =
+      usage_text({.about = about, .status_line_paragraph = false, .threads = threads_help, .after = after});
   const int ended = read_command_line(argc, argv, usage, version, {.threads = &threads});
   if (rank != 0) {
     ::dup2(saved[0], 1);

@@ -25,10 +25,6 @@ inline const std::vector<std::string> input_files = {corpus_file, valid_chars_fi
 std::uint64_t count_corpus(LineReader& corpus, const StartMatcher& start, Tokenizer& tokenizer,
                            Output& messages, std::uint64_t first_line_number = 1);
 
-// The number of threads that count by default: the cores this process may
-// run on.
-unsigned default_thread_count();
-
 // The bytes a thread reads at a time; a longer line grows its block.
 inline constexpr std::size_t thread_block_size = std::size_t{1} << 18;
 

@@ -5,9 +5,6 @@
 // numbers that follow the lines of the blocks before, by whichever thread
 // hands back the block that is next. So the output depends neither on the
 // number of threads nor on their timing.
-#include <sched.h>
-
-#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
@@ -142,15 +139,6 @@ void count_blocks(SharedRun& run, Tokenizer& tokenizer) {
 }
 
 }  // namespace
-
-unsigned default_thread_count() {
-  cpu_set_t cpus;
-  CPU_ZERO(&cpus);
-  if (::sched_getaffinity(0, sizeof cpus, &cpus) == 0 && CPU_COUNT(&cpus) > 0) {
-    return static_cast<unsigned>(CPU_COUNT(&cpus));
-  }
-  return std::max(1u, std::thread::hardware_concurrency());
-}
 
 std::uint64_t count_corpus_in_threads(LineReader& corpus, const StartMatcher& start, Tokenizer& tokenizer,
                                       unsigned threads, Output& messages, FrequencyTable& table,

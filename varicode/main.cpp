@@ -7,9 +7,9 @@
 #include <string_view>
 #include <vector>
 
-#include "patterntally.h"
 #include "program.h"
 #include "suggest.h"
+#include "thread_start.h"
 #include "varicode.h"
 
 #ifndef PATTERNLADDER_VERSION
@@ -18,7 +18,7 @@
 
 namespace {
 
-constexpr std::string_view usage =
+constexpr std::string_view about =
     "Usage: varicode [-C DIR] [-j N] encode [FILE]...\n"
     "       varicode [-C DIR] decode [FILE]...\n"
     "       varicode [-C DIR] report\n"
@@ -48,22 +48,18 @@ constexpr std::string_view usage =
     "Invalid characters are skipped, and each is reported on standard error, as\n"
     "are tokens without a code (the line's code is then empty) and lines that do\n"
     "not decode (their line is then empty).\n"
-    "\n"
-    "A run that lasts over half a second shows its progress on standard error when\n"
-    "that is a terminal: one line, redrawn in place and cleared at the end.\n"
-    "\n"
-    "  -C, --directory=DIR  work in DIR instead of the current directory\n"
-    "  -j, --threads=N      encode: code with N threads (default: one per core;\n"
-    "                       0: the default); the output is the same for any N\n"
+    "\n";
+
+constexpr std::string_view threads =
+    "encode: code with N threads (default: one per core;\n"
+    "                       0: the default); the output is the same for any N\n";
+
+constexpr std::string_view own_options =
     "      --sample=LINES   suggest: learn from LINES lines (0: all)\n"
     "  -o, --output=FILE    suggest: write the patterns to FILE, replaced only once\n"
-    "                       they are all written (default: standard output)\n"
-    "      --progress       show the progress also when standard error is not a\n"
-    "                       terminal, one line a second\n"
-    "      --no-progress    never show it\n"
-    "  -h, --help           print this text and exit\n"
-    "      --version        print the version and exit\n"
-    "\n"
+    "                       they are all written (default: standard output)\n";
+
+constexpr std::string_view after =
     "Exit status: 0 when every line was coded whole, 1 when anything was skipped\n"
     "or reported, or a file could not be read or written (suggest: only then),\n"
     "2 for a usage error.\n"
@@ -89,18 +85,20 @@ int main(int argc, char** argv) {
   start_program("varicode");
   std::vector<std::string> operands;
   std::uint64_t sample = no_sample;
-  unsigned threads = default_thread_count();
+  unsigned thread_count = default_thread_count();
   std::string output;
-  const int ended =
-      read_command_line(argc, argv, usage, version,
-                        {.threads = &threads, .operands = &operands, .sample = &sample, .output = &output});
+  const std::string usage =
+      usage_text({.about = about, .threads = threads, .own_options = own_options, .after = after});
+  const int ended = read_command_line(
+      argc, argv, usage, version,
+      {.threads = &thread_count, .operands = &operands, .sample = &sample, .output = &output});
   if (ended >= 0) return ended;
   if (operands.empty()) return usage_error("a command is needed: encode, decode, report or suggest");
   const std::string command = operands.front();
   const std::vector<std::string> files(operands.begin() + 1, operands.end());
   if (sample != no_sample && command != "suggest") return usage_error("--sample is an option of suggest");
   if (!output.empty() && command != "suggest") return usage_error("-o is an option of suggest");
-  if (command == "encode") return run_encode(files, threads);
+  if (command == "encode") return run_encode(files, thread_count);
   if (command == "decode") return run_decode(files);
   if (command == "report") {
     if (!files.empty()) return usage_error("unexpected argument \"" + files.front() + "\"");
