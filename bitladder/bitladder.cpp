@@ -7,7 +7,6 @@
 #include <functional>
 
 #include "code_words.h"
-#include "failure.h"
 #include "line_reader.h"
 #include "output.h"
 #include "progress.h"

@@ -3,7 +3,7 @@
 #include <string_view>
 
 #include "bitladder.h"
-#include "failure.h"
+#include "output.h"
 #include "program.h"
 
 #ifndef PATTERNLADDER_VERSION

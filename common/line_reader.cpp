@@ -6,7 +6,7 @@
 #include <atomic>
 #include <cerrno>
 
-#include "failure.h"
+#include "output.h"
 #include "progress.h"
 
 namespace {

@@ -47,7 +47,7 @@ struct LineReader {
 inline constexpr std::size_t line_block_size = 1 << 18;
 
 // Opens `name` for reading. A file that does not exist reads as empty, with
-// a note on standard error, or is reported as a failure (see failure.h) when
+// a note on standard error, or is reported as a failure (see output.h) when
 // `report_missing` is set. Any other file that cannot be opened, a directory,
 // or one whose first read fails is reported and marked `unreadable`: it reads
 // as empty, and the run is to stop before it replaces anything (see
@@ -62,7 +62,7 @@ bool input_unreadable();
 LineReader standard_input_lines(const std::string& name);
 
 // Reads more of the file into the buffer; false when nothing more came. A read
-// error is reported (see failure.h) and then ends the input like end of file;
+// error is reported (see output.h) and then ends the input like end of file;
 // what was read before stands.
 bool refill_lines(LineReader& reader);
 

@@ -1,22 +1,33 @@
-// Buffered output files. Bytes collect in a buffer and reach the file in large
-// writes; the programs' outputs are byte streams, so when they are handed to
-// the operating system changes nothing in them. The first failed write of a
-// file is reported (see failure.h) and nothing more is written to it or kept
-// for it.
+// What the programs write: buffered output files, standard output among them,
+// and the failure lines on standard error that tell when one of them, or an
+// input, went wrong. The two are one unit because each needs the other: a
+// failure line first flushes standard output, so that the two streams stay
+// in order, and an output reports its own failed write.
 //
-// An output that is a regular file, or does not exist yet, is replaced whole
-// or not at all: its bytes go to a new temporary file beside it (see
-// `temporary_prefix`), created when the output is, with the permission bits
-// of the file it replaces. Closing the output syncs the temporary and renames
-// it over the name once every write has succeeded; on a failure, or when the
-// program ends any other way short of SIGKILL, the temporary is removed and
-// the previous file stays as it was. A name that is a symbolic link keeps its
-// link: the file it points to is replaced. Any other output that exists (a
-// character device, a FIFO) is written in place. Outputs that belong together
-// are replaced together or not at all (see close_outputs).
+// Outputs. Bytes collect in a buffer and reach the file in large writes; the
+// programs' outputs are byte streams, so when they are handed to the
+// operating system changes nothing in them. The first failed write of a file
+// is reported and nothing more is written to it or kept for it. An output
+// that is a regular file, or does not exist yet, is replaced whole or not at
+// all (see replacement.h): its bytes go to a temporary file beside it,
+// created when the output is, with the permission bits of the file it
+// replaces. Closing the output syncs the temporary and renames it over the
+// name once every write has succeeded; on a failure, or when the program ends
+// any other way short of SIGKILL, the temporary is removed and the previous
+// file stays as it was. A name that is a symbolic link keeps its link: the
+// file it points to is replaced. Any other output that exists (a character
+// device, a FIFO) is written in place (see output_place.h). Outputs that
+// belong together are replaced together or not at all (see close_outputs).
 //
-// On a terminal, standard output shows control bytes escaped (see
-// write_escaped); files and pipes get the bytes as they are.
+// Failure lines. A file that could not be read, an output that could not be
+// created or written: each is one line, "PROGRAM: cannot read \"NAME\":
+// REASON" and the like, and turns the exit status to 1; the run itself goes
+// on. Running out of memory and a usage error end the run. Notes ("PROGRAM:
+// note: ...") tell of something the run took in its stride, and leave the
+// status as it is.
+//
+// On a terminal, standard output and the failure lines show control bytes
+// escaped (see escape.h); files and pipes get the bytes as they are.
 #pragma once
 
 #include <mutex>
@@ -25,30 +36,22 @@
 #include <string_view>
 #include <vector>
 
+#include "escape.h"
+#include "replacement.h"
+
 struct Output {
   int fd = -1;       // -1: the bytes only collect in `buffer` (unless `failed`)
   std::string name;  // as the program names it; empty for standard output
   std::string buffer;
-  bool failed = false;      // a failure was reported; later bytes are dropped
-  int pending_error = 0;    // the first write fails with this errno (see standard_output)
-  std::string temporary;    // the temporary file written, or "" when written in place
-  std::string target;       // what the temporary replaces: `name` with its links followed
-  int temporary_slot = -1;  // where the temporary is registered for removal on a signal
-};
-
-// A file that a run reads, for the check that no output overwrites it.
-struct InputFile {
-  std::string name;
+  bool failed = false;    // a failure was reported; later bytes are dropped
+  int pending_error = 0;  // the first write fails with this errno (see standard_output)
+  Temporary temporary;    // the file written when the output replaces its file
 };
 
 // Creates `name` for writing, as above. When it cannot be created, or when it
 // is the same file as one of `inputs`, as standard output or as an output
-// open now (compared by device and inode, links followed), the failure is
-// reported and the result drops everything written to it. So it is when a
-// symbolic link on the way lies in a sticky world-writable directory (such as
-// /tmp) and belongs neither to that directory's owner nor to this user: a
-// link another user may have planted, which the system itself would not
-// follow for an open when it protects such links.
+// open now, or lies behind a planted link (see output_place.h), the failure
+// is reported and the result drops everything written to it.
 Output create_output(const std::string& name, const std::vector<std::string>& inputs = {});
 
 // Refuses standard output, reported as a failure, when it is a regular file
@@ -68,9 +71,9 @@ Output memory_output();
 // first write to it is reported as failed with EBADF.
 Output& standard_output();
 
-// Held by every failure line (see failure.h) while it flushes standard output
-// and is written, and by a thread that writes standard output while other
-// threads of the program may report a failure.
+// Held by every failure line while it flushes standard output and is
+// written, and by a thread that writes standard output while other threads
+// of the program may report a failure.
 std::recursive_mutex& standard_output_lock();
 
 // Hands the buffer to the file when it holds this many bytes or more.
@@ -101,33 +104,13 @@ inline void write_output(Output& out, std::string_view bytes) {
 void close_output(Output& out);
 
 // Closes `outputs` as one: each is flushed and synced, and only when none
-// failed are the temporaries renamed over their names, with the signals that
-// end the program held meanwhile. When a rename fails, those done are undone:
-// a file replaced takes its name back (the two trade places on renaming, so
-// the old one is still there), a new one is removed. Only the output that
-// failed is reported.
+// failed are the temporaries renamed over their names, together (see
+// rename_together). Only the output that failed is reported.
 void close_outputs(std::span<Output* const> outputs);
 
 // Closes `out` without replacing its file: what it holds is dropped and its
 // temporary removed, with nothing reported.
 void discard_output(Output& out);
-
-// Writes `bytes` to the descriptor `fd` with the control bytes that a
-// terminal would act on, 0x00 to 0x1F but tab and line feed, and 0x7F, shown
-// as "\xHH" (two lowercase hex digits); other bytes, 0x80 and up too, go as
-// they are. Allocates nothing. Returns 0, or the errno value of a failed
-// write.
-int write_escaped(int fd, std::string_view bytes);
-
-// Whether bytes written to the descriptor `fd`, 1 or 2, are shown as
-// write_escaped shows them: it is a terminal, and keep_control_bytes was not
-// called.
-bool escapes_control_bytes(int fd);
-
-// Writes control bytes as they are on a terminal too, for a program whose
-// standard streams a launcher hands on: mpirun gives the ranks a
-// pseudo-terminal of its own, whatever the user's output is.
-void keep_control_bytes();
 
 // Writes what standard output holds, as a flush would, allocating nothing:
 // for a program that ends at once (see fail_out_of_memory).
@@ -137,10 +120,43 @@ void write_held_standard_output();
 // that no file of the run lands on one of them. Call before opening anything.
 void protect_standard_descriptors();
 
-// Removes every temporary file that has not been renamed yet. Safe to call
-// from a signal handler.
-void remove_temporary_outputs();
+// Names the program in failure lines; call once at start-up.
+void set_program_name(std::string_view name);
 
-// Temporary files are named "." + the target's name + this + six random
-// letters and digits, hidden beside the target.
-inline constexpr std::string_view temporary_marker = ".tmp-patternladder-";
+// The name set by set_program_name.
+std::string_view program_name();
+
+// Reports that `file_name` could not be read; `error` is an errno value.
+void report_read_failure(std::string_view file_name, int error);
+
+// Reports that `file_name` could not be written; an empty name stands for
+// standard output. `error` is an errno value.
+void report_write_failure(std::string_view file_name, int error);
+
+// The same with the reason in words.
+void report_write_failure_reason(std::string_view file_name, std::string_view reason);
+
+// Reports a problem with what a run reads, "PROGRAM: " then `what`, and
+// turns the exit status to 1. Standard error is not flushed for it: a program
+// that reports many sets a buffer on it, and the other failures flush it.
+void report_problem(std::string_view what);
+
+// Writes "PROGRAM: note: " then `what` on standard error; the exit status
+// stays as it is.
+void report_note(std::string_view what);
+
+// Keeps report_note silent from now on, in a process that another one of the
+// same run speaks for.
+void hide_notes();
+
+// Writes `line`, a whole line, on standard error as the failure lines are
+// written: after what standard output holds, with the status line out of the
+// way. The exit status stays as it is.
+void write_error_line(std::string_view line);
+
+// Writes "PROGRAM: out of memory" on standard error, removes the temporary
+// outputs and ends the program with status 1. Allocates nothing.
+[[noreturn]] void fail_out_of_memory();
+
+// 0 while nothing was reported, else 1.
+int exit_status();

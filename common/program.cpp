@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "failure.h"
 #include "output.h"
 #include "progress.h"
 
@@ -46,7 +45,7 @@ constexpr int ending_signals[] = {
 };
 
 extern "C" void end_on_signal(int signal_number) {
-  remove_temporary_outputs();
+  remove_temporaries();
   clear_progress_on_signal();
   std::signal(signal_number, SIG_DFL);
   std::raise(signal_number);  // delivered when the handler returns

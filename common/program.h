@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-// Names the program (see failure.h), opens /dev/null on a closed standard
+// Names the program (see output.h), opens /dev/null on a closed standard
 // descriptor, and sets up the handling of signals and of running out of
 // memory. Call first, before any file is opened.
 void start_program(std::string_view name);

@@ -11,9 +11,7 @@
 #include <system_error>
 #include <utility>
 
-#include "failure.h"
 #include "output.h"
-#include "progress.h"
 
 namespace {
 
@@ -51,11 +49,5 @@ void note_fewer_threads(std::string_view doing, std::size_t threads, int error) 
   line += "; no more could be started: ";
   line += std::strerror(error);
   line += '\n';
-  const std::lock_guard lock(standard_output_lock());
-  Output& out = standard_output();
-  if (!out.failed) flush_output(out);  // keep the two streams in order
-  pause_progress();
-  std::fwrite(line.data(), 1, line.size(), stderr);
-  std::fflush(stderr);
-  resume_progress();
+  write_error_line(line);
 }

@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "failure.h"
+#include "output.h"
 #include "patterntally.h"
 #include "program.h"
 #include "thread_start.h"

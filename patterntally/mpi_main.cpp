@@ -32,7 +32,6 @@
 #include <thread>
 #include <vector>
 
-#include "failure.h"
 #include "output.h"
 #include "patterntally.h"
 #include "program.h"
@@ -208,17 +207,11 @@ bool same_definitions(std::uint64_t digest, bool unreadable, int rank, int ranks
 // Says on standard error, after the messages so far, that rank 0 works
 // without the threads it wanted; the run goes on, and its status is kept.
 void note_without_threads(int error) {
-  const std::lock_guard lock(standard_output_lock());
-  Output& out = standard_output();
-  if (!out.failed) flush_output(out);
   std::string line(program_name());
   line += ": no thread could be started (";
   line += std::strerror(error);
   line += "): rank 0 counts and writes on its main thread\n";
-  pause_progress();
-  std::fputs(line.c_str(), stderr);
-  std::fflush(stderr);
-  resume_progress();
+  write_error_line(line);
 }
 
 // The first byte in [from, to) where a line begins, reading `fd`: one that

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "failure.h"
+#include "output.h"
 #include "pattern_file.h"
 #include "progress.h"
 

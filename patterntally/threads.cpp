@@ -13,7 +13,7 @@
 #include <mutex>
 #include <thread>
 
-#include "failure.h"
+#include "output.h"
 #include "patterntally.h"
 #include "thread_start.h"
 

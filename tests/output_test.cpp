@@ -1,12 +1,15 @@
 #include "output.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -94,4 +97,73 @@ TEST(Output, PairReplacedTogetherOrNotAtAll) {
     }
   }
   fs::remove_all(base);
+}
+
+// One output, as its name leads: a new file gets the mode of a new file, an
+// existing one keeps its mode, a link stays a link and the file it points to
+// is replaced, and a failed write leaves the old file as it was; no temporary
+// stays beside any. A device is written in place.
+TEST(Output, ReplacesWhatTheNameLeadsTo) {
+  const fs::path base = fs::temp_directory_path() / ("output-test-" + std::to_string(::getpid()));
+  const auto write_file = [&](const std::string& name, fs::perms perms) {
+    std::ofstream(base / name) << "old\n";
+    fs::permissions(base / name, perms);
+  };
+  struct Row {
+    std::string what;
+    std::function<void()> setup;
+    std::string name;   // the output's name
+    bool write_fails;   // its descriptor is swapped for one that cannot write
+    std::string file;   // the file that holds the output after
+    std::string bytes;  // what it holds
+    fs::perms perms;    // its permission bits
+    std::string names;  // every name in the directory
+  };
+  const std::vector<Row> rows = {
+      {"new file", [] {}, "out", false, "out", "new\n", fs::perms(0644), "out "},
+      {"existing file", [&] { write_file("out", fs::perms(0640)); }, "out", false, "out", "new\n",
+       fs::perms(0640), "out "},
+      {"link",
+       [&] {
+         write_file("real", fs::perms(0600));
+         fs::create_symlink("real", base / "link");
+       },
+       "link", false, "real", "new\n", fs::perms(0600), "link real "},
+      {"failed write", [&] { write_file("out", fs::perms(0640)); }, "out", true, "out", "old\n",
+       fs::perms(0640), "out "},
+  };
+  const mode_t mask = ::umask(022);
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    fs::remove_all(base);
+    fs::create_directories(base);
+    row.setup();
+    const std::string name = (base / row.name).string();
+    Output out = create_output(name);
+    ASSERT_FALSE(out.failed);
+    write_output(out, "new\n");
+    if (row.write_fails) {
+      const int read_only = ::open("/dev/null", O_RDONLY);
+      ::dup2(read_only, out.fd);
+      ::close(read_only);
+    }
+    testing::internal::CaptureStderr();
+    close_output(out);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(row.write_fails, out.failed);
+    EXPECT_EQ(row.write_fails,
+              err.find(": cannot write \"" + name + "\": Bad file descriptor\n") != std::string::npos)
+        << err;
+    EXPECT_EQ(row.bytes, bytes_of(base / row.file));
+    EXPECT_EQ(row.perms, fs::status(base / row.file).permissions() & fs::perms::mask);
+    EXPECT_EQ(row.names, names_in(base));
+    EXPECT_EQ(row.name == "link", fs::is_symlink(base / row.name));
+  }
+  ::umask(mask);
+  fs::remove_all(base);
+  Output device = create_output("/dev/null");
+  EXPECT_TRUE(device.temporary.path.empty());
+  write_output(device, "new\n");
+  close_output(device);
+  EXPECT_FALSE(device.failed);
 }

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "failure.h"
+#include "output.h"
 
 namespace {
 

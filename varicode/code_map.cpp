@@ -6,8 +6,8 @@
 #include <string>
 #include <unordered_set>
 
-#include "failure.h"
 #include "line_reader.h"
+#include "output.h"
 #include "trim.h"
 #include "varicode.h"
 

@@ -10,7 +10,6 @@
 #include <string>
 #include <thread>
 
-#include "failure.h"
 #include "line_reader.h"
 #include "output.h"
 #include "patterntally.h"

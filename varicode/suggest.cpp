@@ -9,7 +9,6 @@
 #include <unordered_map>
 
 #include "code_words.h"
-#include "failure.h"
 #include "line_reader.h"
 #include "output.h"
 #include "patterntally.h"
