@@ -8,6 +8,7 @@
 
 #include "code_words.h"
 #include "line_reader.h"
+#include "messages.h"
 #include "output.h"
 #include "progress.h"
 #include "trim.h"
@@ -128,9 +129,7 @@ int run_bitladder() {
       }
       for (std::size_t k = 0; k < count; ++k) {
         if (lines[k].empty() || !insert_line(coded, lines[k], hashes[k])) {
-          write_output(messages, "More than one \"");
-          write_output(messages, lines[k]);
-          write_output(messages, "\"\n");
+          put_repeated_line_message([&](std::string_view piece) { write_output(messages, piece); }, lines[k]);
           continue;
         }
         next_code(code);
@@ -147,12 +146,7 @@ int run_bitladder() {
     discard_output(code_map);
     return exit_status();
   }
-  std::string summary = "\nTOTAL NUMBER OF CODES:   ";
-  summary += std::to_string(total);
-  summary += "\nMAXIMUM LENGTH OF CODES: ";
-  summary += std::to_string(code.size());
-  summary += '\n';
-  write_output(messages, summary);
+  write_output(messages, code_summary(total, code.size()));
   close_lines(input);
   close_output(code_map);
   close_output(messages);

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cerrno>
 
+#include "messages.h"
 #include "output.h"
 #include "progress.h"
 
@@ -36,7 +37,7 @@ LineReader open_lines(const std::string& name, bool report_missing) {
     reader.at_end = true;
     if (error == ENOMEM) fail_out_of_memory();
     if (error == ENOENT && !report_missing) {
-      report_note("\"" + name + "\" does not exist and reads as empty");
+      report_note(missing_file_note(name));
     } else {
       report_read_failure(name, error);
       mark_unreadable(reader);

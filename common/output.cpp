@@ -11,6 +11,7 @@
 #include <cstring>
 #include <utility>
 
+#include "messages.h"
 #include "output_place.h"
 #include "progress.h"
 
@@ -46,25 +47,10 @@ void write_flushed_line(std::string_view line) {
   resume_progress();
 }
 
-void report(std::string_view verb, std::string_view file_name, std::string_view reason) {
-  std::string line(program_name());
-  line += ": cannot ";
-  line += verb;
-  if (file_name.empty()) {
-    line += " standard output";
-  } else {
-    line += " \"";
-    line += file_name;
-    line += '"';
-  }
-  line += ": ";
-  line += reason;
-  line += '\n';
-  write_flushed_line(line);
+void report(Cannot what, std::string_view file_name, std::string_view reason) {
+  write_flushed_line(failure_line(program_name(), what, file_name, reason));
   status = 1;
 }
-
-std::string_view reason_of(int error) { return error != 0 ? std::strerror(error) : "unknown error"; }
 
 // Drops what the output holds, and its temporary, for good.
 void drop(Output& out) {
@@ -79,31 +65,26 @@ void fail(Output& out, int error) {
   report_write_failure(out.name, error);
 }
 
-// `other` is quoted already, or "standard output".
-void fail_as_same_file(Output& out, const std::string& other) {
-  drop(out);
-  report_write_failure_reason(out.name, "it is the same file as " + other);
-}
-
 // Reports why `out` may not be written where its name leads.
 void refuse(Output& out, const Refusal& refusal) {
+  if (refusal.clash == Clash::error) {
+    fail(out, refusal.error);
+    return;
+  }
+  drop(out);
   switch (refusal.clash) {
-    case Clash::none:
-      return;
-    case Clash::error:
-      fail(out, refusal.error);
-      return;
     case Clash::planted_link:
-      drop(out);
-      report_write_failure_reason(
-          out.name, "it is a symbolic link in a sticky world-writable directory, owned by another user");
+      report_write_failure_reason(out.name, planted_link_reason);
       return;
     case Clash::input:
     case Clash::open_output:
-      fail_as_same_file(out, "\"" + refusal.other + "\"");
+      report_write_failure_reason(out.name, same_file_reason(refusal.other));
       return;
     case Clash::standard_output:
-      fail_as_same_file(out, "standard output");
+      report_write_failure_reason(out.name, same_as_standard_output);
+      return;
+    case Clash::none:
+    case Clash::error:
       return;
   }
 }
@@ -194,13 +175,13 @@ void check_standard_output(const std::vector<std::string>& inputs) {
   const std::string* input = standard_output_among(inputs);
   if (input == nullptr) return;
   drop(standard_output());
-  report_write_failure_reason("", "it is the same file as \"" + *input + "\"");
+  report_write_failure_reason("", same_file_reason(*input));
 }
 
 bool check_standard_input() {
   if (!standard_output_is_standard_input()) return true;
   drop(standard_output());
-  report_write_failure_reason("", "it is the same file as standard input");
+  report_write_failure_reason("", same_as_standard_input);
   return false;
 }
 
@@ -302,23 +283,20 @@ void set_program_name(std::string_view name) {
 std::string_view program_name() { return name_bytes; }
 
 void report_read_failure(std::string_view file_name, int error) {
-  report("read", file_name, reason_of(error));
+  report(Cannot::read, file_name, error_reason(error));
 }
 
 void report_write_failure(std::string_view file_name, int error) {
-  report("write", file_name, reason_of(error));
+  report(Cannot::write, file_name, error_reason(error));
 }
 
 void report_write_failure_reason(std::string_view file_name, std::string_view reason) {
-  report("write", file_name, reason);
+  report(Cannot::write, file_name, reason);
 }
 
 void report_problem(std::string_view what) {
   const std::lock_guard lock(standard_output_lock());
-  std::string line(program_name());
-  line += ": ";
-  line += what;
-  line += '\n';
+  const std::string line = problem_line(program_name(), what);
   pause_progress();
   write_line(line, false);
   resume_progress();
@@ -326,12 +304,7 @@ void report_problem(std::string_view what) {
 }
 
 void report_note(std::string_view what) {
-  if (notes_hidden.load()) return;
-  std::string line(program_name());
-  line += ": note: ";
-  line += what;
-  line += '\n';
-  write_flushed_line(line);
+  if (!notes_hidden.load()) write_flushed_line(note_line(program_name(), what));
 }
 
 void hide_notes() { notes_hidden.store(true); }
@@ -350,8 +323,7 @@ void fail_out_of_memory() {
   write_held_standard_output();
   clear_progress_on_signal();
   std::fflush(stderr);
-  write_fully(2, program_name());
-  write_fully(2, ": out of memory\n");
+  put_problem_line([](std::string_view piece) { write_fully(2, piece); }, program_name(), out_of_memory);
   ::_exit(1);
 }
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "messages.h"
 #include "output.h"
 #include "progress.h"
 
@@ -127,9 +128,8 @@ std::string usage_text(const UsageText& text) {
   return usage;
 }
 
-int usage_error(const std::string& what) {
-  const std::string name(program_name());
-  const std::string lines = name + ": " + what + "\nTry '" + name + " --help'.\n";
+int usage_error(std::string_view what) {
+  const std::string lines = usage_error_lines(program_name(), what);
   std::fwrite(lines.data(), 1, lines.size(), stderr);
   std::fflush(stderr);
   return 2;
@@ -199,35 +199,35 @@ int read_command_line(int argc, char** argv, std::string_view usage, std::string
         break;
       case 'j':
         if (!read_thread_count(optarg, *options.threads)) {
-          return usage_error("invalid number of threads \"" + std::string(optarg) + "\"");
+          return usage_error(invalid_thread_count(optarg));
         }
         break;
       case sample_option:
         if (!read_line_count(optarg, *options.sample)) {
-          return usage_error("invalid number of lines \"" + std::string(optarg) + "\"");
+          return usage_error(invalid_line_count(optarg));
         }
         break;
       case 'o':
-        if (*optarg == '\0') return usage_error("the output file name is empty");
+        if (*optarg == '\0') return usage_error(empty_output_name);
         *options.output = optarg;
         break;
       case ':':
-        return usage_error("option \"" + option_text(option, argv, short_options) + "\" needs an argument");
+        return usage_error(option_needs_argument(option_text(option, argv, short_options)));
       default:
-        return usage_error("unrecognized option \"" + option_text(option, argv, short_options) + "\"");
+        return usage_error(unrecognized_option(option_text(option, argv, short_options)));
     }
   }
   if (options.operands != nullptr) {
     options.operands->assign(argv + optind, argv + argc);
   } else if (optind < argc) {
-    return usage_error("unexpected argument \"" + std::string(argv[optind]) + "\"");
+    return usage_error(unexpected_argument(argv[optind]));
   }
   if (help) return print_and_end(usage);
   if (show_version) return print_and_end(std::string(version) + std::string(copyright_lines));
   for (const std::string& dir : directories) {
     if (::chdir(dir.c_str()) != 0) {
-      const std::string line = std::string(program_name()) + ": cannot change to directory \"" + dir +
-                               "\": " + std::strerror(errno) + "\n";
+      const std::string line =
+          failure_line(program_name(), Cannot::change_to_directory, dir, std::strerror(errno));
       std::fwrite(line.data(), 1, line.size(), stderr);
       return 2;
     }

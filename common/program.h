@@ -19,7 +19,7 @@ extern const std::string_view copyright_lines;
 
 // Reports a usage error, "PROGRAM: WHAT" and a hint at --help, on standard
 // error; returns the exit status of a usage error, 2.
-int usage_error(const std::string& what);
+int usage_error(std::string_view what);
 
 // What a program takes besides -C, --help and --version; each is taken when
 // its pointer is given.

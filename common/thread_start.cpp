@@ -11,6 +11,7 @@
 #include <system_error>
 #include <utility>
 
+#include "messages.h"
 #include "output.h"
 
 namespace {
@@ -42,12 +43,5 @@ bool start_thread(std::jthread& thread, std::function<void()> body) { return sta
 bool start_thread(std::thread& thread, std::function<void()> body) { return start(thread, std::move(body)); }
 
 void note_fewer_threads(std::string_view doing, std::size_t threads, int error) {
-  std::string line(program_name());
-  line += ": note: ";
-  line += doing;
-  line += " on " + std::to_string(threads) + (threads == 1 ? " thread" : " threads");
-  line += "; no more could be started: ";
-  line += std::strerror(error);
-  line += '\n';
-  write_error_line(line);
+  write_error_line(note_line(program_name(), fewer_threads_note(doing, threads, error)));
 }

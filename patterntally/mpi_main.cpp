@@ -32,6 +32,7 @@
 #include <thread>
 #include <vector>
 
+#include "messages.h"
 #include "output.h"
 #include "patterntally.h"
 #include "program.h"
@@ -198,7 +199,7 @@ bool same_definitions(std::uint64_t digest, bool unreadable, int rank, int ranks
   for (std::size_t other = 1; 2 * other < all.size(); ++other) {
     if (all[2 * other + 1] != 0) same = false;
     if (all[2 * other + 1] != 0 || all[2 * other] == digest) continue;
-    report_problem("rank " + std::to_string(other) + " read other definition files than rank 0");
+    report_problem(other_definitions_problem(other));
     same = false;
   }
   return same;
@@ -207,11 +208,7 @@ bool same_definitions(std::uint64_t digest, bool unreadable, int rank, int ranks
 // Says on standard error, after the messages so far, that rank 0 works
 // without the threads it wanted; the run goes on, and its status is kept.
 void note_without_threads(int error) {
-  std::string line(program_name());
-  line += ": no thread could be started (";
-  line += std::strerror(error);
-  line += "): rank 0 counts and writes on its main thread\n";
-  write_error_line(line);
+  write_error_line(problem_line(program_name(), no_thread_problem(error)));
 }
 
 // The first byte in [from, to) where a line begins, reading `fd`: one that
@@ -284,8 +281,7 @@ struct Spool {
     }
     out.failed = true;
     out.name = dirs.front();
-    report_write_failure_reason(out.name,
-                                "no temporary file for the messages there, nor in the working directory");
+    report_write_failure_reason(out.name, no_spool_reason);
   }
   ~Spool() {
     if (out.fd >= 0) ::close(out.fd);
@@ -345,23 +341,6 @@ struct Ledger {
   }
 };
 
-// An invalid-character message `line` (without its line feed) with its line
-// number moved on by `lines_before`. The number follows the quoted byte at a
-// fixed place; what follows it is copied as it is.
-void renumber(std::string_view line, std::uint64_t lines_before, Output& out) {
-  constexpr std::string_view head = "- Invalid character \"";
-  constexpr std::size_t number_at = head.size() + 1 + std::string_view("\" in line ").size();
-  const std::size_t number_end = std::min(line.find(' ', number_at), line.size());
-  std::uint64_t number = 0;
-  for (std::size_t i = number_at; i < number_end; ++i) {
-    number = number * 10 + static_cast<std::uint64_t>(line[i] - '0');
-  }
-  write_output(out, line.substr(0, number_at));
-  write_output(out, std::to_string(number + lines_before));
-  write_output(out, line.substr(number_end));
-  write_output(out, "\n");
-}
-
 // Writes the messages kept in `kept` to `out`, renumbered by `lines_before`.
 void write_kept(const Kept& kept, std::uint64_t lines_before, Output& out) {
   std::string bytes;  // an unfinished line, then what was read after it
@@ -379,7 +358,9 @@ void write_kept(const Kept& kept, std::uint64_t lines_before, Output& out) {
     const std::string_view text = bytes;
     std::size_t line = 0;
     for (std::size_t lf; (lf = text.find('\n', line)) != std::string_view::npos; line = lf + 1) {
-      if (lf != line) renumber(text.substr(line, lf - line), lines_before, out);
+      if (lf == line) continue;
+      put_renumbered_invalid_byte_message([&](std::string_view piece) { write_output(out, piece); },
+                                          text.substr(line, lf - line), lines_before);
     }
     bytes.erase(0, line);
   }
@@ -476,7 +457,7 @@ void ask_for_chunks(const Plan& plan, LineReader& corpus, Counting& c, unsigned 
     }
     // One chunk's messages at a time: the spool starts again.
     if (spool.out.fd >= 0 && (::ftruncate(spool.out.fd, 0) != 0 || ::lseek(spool.out.fd, 0, SEEK_SET) != 0)) {
-      report_write_failure_reason(spool.out.name, "the temporary file for the messages cannot be emptied");
+      report_write_failure_reason(spool.out.name, spool_not_emptied_reason);
       spool.out.failed = true;
     }
     const ChunkDone chunk = count_chunk(k, plan, corpus, c, threads, spool, copies);

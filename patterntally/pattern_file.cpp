@@ -4,21 +4,14 @@
 #include <cstdint>
 #include <unordered_set>
 
+#include "messages.h"
+
 namespace {
 
-// Appends one "IGNORING LINE" message: "- WHAT in line N (\"QUOTED\") in file \"NAME\": IGNORING LINE".
-void write_line_message(Output& messages, std::string_view what, std::uint64_t line_number,
-                        std::string_view quoted, std::string_view file_name) {
-  std::string message = "- ";
-  message += what;
-  message += " in line ";
-  message += std::to_string(line_number);
-  message += " (\"";
-  message += quoted;
-  message += "\") in file \"";
-  message += file_name;
-  message += "\": IGNORING LINE\n";
-  write_output(messages, message);
+// Writes the message of a line that is skipped (see ignored_line_message).
+void write_line_message(Output& messages, IgnoredLine why, std::uint64_t line_number, std::string_view quoted,
+                        std::string_view file_name) {
+  write_output(messages, ignored_line_message(why, line_number, quoted, file_name));
 }
 
 }  // namespace
@@ -62,18 +55,18 @@ PatternList read_strings(LineReader& reader, const PatternList& valid, Output& m
     // 1. The delimiters: the first '<' and the last '>' after it.
     const std::size_t open = line.find('<');
     if (open == std::string_view::npos) {
-      write_line_message(messages, "No starting character \"<\"", line_number, line, file_name);
+      write_line_message(messages, IgnoredLine::no_start, line_number, line, file_name);
       continue;
     }
     const std::size_t close = line.rfind('>');
     if (close == std::string_view::npos || close < open) {
-      write_line_message(messages, "No ending character \">\"", line_number, line, file_name);
+      write_line_message(messages, IgnoredLine::no_end, line_number, line, file_name);
       continue;
     }
     // 2. The bracketed text must hold valid bytes only; then it is kept once.
     const std::string_view text = line.substr(open + 1, close - open - 1);
     if (validate && !check_string(text, valid_bytes)) {
-      write_line_message(messages, "Invalid character", line_number, text, file_name);
+      write_line_message(messages, IgnoredLine::invalid_character, line_number, text, file_name);
       continue;
     }
     if (text.empty()) continue;

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <utility>
 
+#include "messages.h"
 #include "trim.h"
 
 std::string text_of(const Tokenizer& t, std::uint32_t node) {
@@ -99,19 +100,6 @@ struct Stream {
 // Messages of a part held back at most this many before the walk falls back
 // to one part at a time.
 constexpr std::size_t held_message_limit = 4096;
-
-void write_invalid_byte_message(Output& messages, unsigned char byte, std::uint64_t line_number,
-                                std::string_view trimmed_line) {
-  // In pieces: the line may be long, and is not copied.
-  std::string head = "- Invalid character \"";
-  head += static_cast<char>(byte);
-  head += "\" in line ";
-  head += std::to_string(line_number);
-  head += " (\"";
-  write_output(messages, head);
-  write_output(messages, trimmed_line);
-  write_output(messages, "\") in file \"websites.txt\": IGNORING CHARACTER\n");
-}
 
 // A byte that trimming removes, other than the line feed that ends the line.
 bool is_trimmed_blank(char c) { return c != '\n' && blank_bytes.find(c) != std::string_view::npos; }
@@ -570,7 +558,8 @@ RangeCount count_range(Tokenizer& t, const StartMatcher& start, std::string_view
 void write_invalid_byte_messages(Output& messages, const std::vector<InvalidByte>& invalid_bytes,
                                  std::uint64_t first_line_number) {
   for (const InvalidByte& m : invalid_bytes) {
-    write_invalid_byte_message(messages, m.byte, first_line_number + m.line - 1, m.trimmed_line);
+    put_invalid_byte_message([&](std::string_view piece) { write_output(messages, piece); }, m.byte,
+                             first_line_number + m.line - 1, m.trimmed_line);
   }
 }
 

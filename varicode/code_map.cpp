@@ -7,6 +7,7 @@
 #include <unordered_set>
 
 #include "line_reader.h"
+#include "messages.h"
 #include "output.h"
 #include "trim.h"
 #include "varicode.h"
@@ -25,7 +26,7 @@ bool read_code_map(const std::string& name, CodeMap& map) {
     const std::string_view code = line.substr(0, space);
     const std::string_view key = space == std::string_view::npos ? "" : line.substr(space + 1);
     if (!is_code_word(code) || key.size() < 3 || key.front() != '<' || key.back() != '>') {
-      report_problem(name + ":" + std::to_string(number) + ": not a code word, a space and a <pattern>");
+      report_problem(line_problem(name, number, not_a_code_map_line));
       continue;
     }
     std::string pattern(key.substr(1, key.size() - 2));
@@ -72,28 +73,15 @@ Decoder build_decoder(const CodeMap& map) {
 
 namespace {
 
-// A code word quoted whole when it is at most 64 bits long; else its first
-// 64 bits, "..." and its length, so that a line of megabytes gives a message
-// line of a hundred bytes: "1011...(64 bits)..." (10485760 bits).
-std::string quoted_code(std::string_view code) {
-  constexpr std::size_t quoted_bits = 64;
-  if (code.size() <= quoted_bits) return "\"" + std::string(code) + "\"";
-  return "\"" + std::string(code.substr(0, quoted_bits)) + "...\" (" + std::to_string(code.size()) + " bits)";
-}
-
 // decode_line one check at a time: what it answers for any line that the
 // fast pass turns down.
 std::string decode_line_checked(const Decoder& decoder, std::string_view line, std::string& text) {
   if (line.empty()) return "";
   const std::size_t other = line.find_first_not_of("01");
-  if (other != std::string_view::npos) {
-    std::string what = "invalid character \"";
-    what += line[other];
-    return what + '"';
-  }
-  if (line.front() == '0') return "begins with \"0\"";
-  if (line.back() == '0') return "ends with \"0\"";
-  if (line.find("000") != std::string_view::npos) return "holds \"000\"";
+  if (other != std::string_view::npos) return invalid_character_problem(line.substr(other, 1));
+  if (line.front() == '0') return std::string(begins_with_zero);
+  if (line.back() == '0') return std::string(ends_with_zero);
+  if (line.find("000") != std::string_view::npos) return std::string(holds_three_zeros);
   const std::size_t kept = text.size();
   std::size_t begin = 0;
   while (begin < line.size()) {
@@ -110,7 +98,7 @@ std::string decode_line_checked(const Decoder& decoder, std::string_view line, s
     }
     if (index == 0) {
       text.resize(kept);
-      return "no pattern for the code word " + quoted_code(code);
+      return no_pattern_problem(code);
     }
     text += decoder.patterns[index - 1];
     begin = end + 2;

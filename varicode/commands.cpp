@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "line_reader.h"
+#include "messages.h"
 #include "output.h"
 #include "patterntally.h"
 #include "progress.h"
@@ -23,12 +24,7 @@ namespace {
 
 // Reports a problem of line `number` of `file`.
 void report_line_problem(const std::string& file, std::uint64_t number, std::string_view what) {
-  std::string text = file;
-  text += ':';
-  text += std::to_string(number);
-  text += ": ";
-  text += what;
-  report_problem(text);
+  report_problem(line_problem(file, number, what));
 }
 
 // The files a command reads, which standard output may not be.
@@ -274,9 +270,8 @@ int run_encode(const std::vector<std::string>& files, unsigned threads) {
       };
       for (const auto& [line, u] : coded.uncoded) {
         hand_lines(line + 1);
-        report_line_problem(
-            file, number + line + 1,
-            (u.no_code ? "no code for \"<" : "invalid character \"") + u.text + (u.no_code ? ">\"" : "\""));
+        report_line_problem(file, number + line + 1,
+                            u.no_code ? no_code_problem(u.text) : invalid_character_problem(u.text));
       }
       hand_lines(coded.ends.size());
       number += coded.ends.size();
@@ -336,7 +331,7 @@ int run_report() {
             coded = false;
             if (reported[token]) return;
             reported[token] = true;
-            report_line_problem(file, number, "no code for \"<" + text_of(t, token) + ">\"");
+            report_line_problem(file, number, no_code_problem(text_of(t, token)));
           });
         },
         [&](std::size_t) { ++f.skipped_bytes; });

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "messages.h"
 #include "program.h"
 #include "suggest.h"
 #include "thread_start.h"
@@ -93,25 +94,25 @@ int main(int argc, char** argv) {
       argc, argv, usage, version,
       {.threads = &thread_count, .operands = &operands, .sample = &sample, .output = &output});
   if (ended >= 0) return ended;
-  if (operands.empty()) return usage_error("a command is needed: encode, decode, report or suggest");
+  if (operands.empty()) return usage_error(command_needed);
   const std::string command = operands.front();
   const std::vector<std::string> files(operands.begin() + 1, operands.end());
-  if (sample != no_sample && command != "suggest") return usage_error("--sample is an option of suggest");
-  if (!output.empty() && command != "suggest") return usage_error("-o is an option of suggest");
+  if (sample != no_sample && command != "suggest") return usage_error(suggest_only_option("--sample"));
+  if (!output.empty() && command != "suggest") return usage_error(suggest_only_option("-o"));
   if (command == "encode") return run_encode(files, thread_count);
   if (command == "decode") return run_decode(files);
   if (command == "report") {
-    if (!files.empty()) return usage_error("unexpected argument \"" + files.front() + "\"");
+    if (!files.empty()) return usage_error(unexpected_argument(files.front()));
     return run_report();
   }
   if (command == "suggest") {
     std::size_t n = 0;
     if (files.empty() || !read_count(files.front(), n)) {
-      return usage_error(files.empty() ? "suggest needs a number of patterns"
-                                       : "invalid number of patterns \"" + files.front() + "\"");
+      return usage_error(files.empty() ? std::string(pattern_count_needed)
+                                       : invalid_pattern_count(files.front()));
     }
     if (sample == no_sample) sample = std::max<std::uint64_t>(20000, 150 * std::uint64_t{n});
     return run_suggest(n, std::vector<std::string>(files.begin() + 1, files.end()), sample, output);
   }
-  return usage_error("unknown command \"" + command + "\"");
+  return usage_error(unknown_command(command));
 }

@@ -1,0 +1,179 @@
+// Every message text of the programs, each built in one place: the messages
+// on standard output about lines that were skipped, the lines on standard
+// error (failures, problems, notes, usage errors) and the reasons they give.
+// Which of them a run writes, and where, is decided elsewhere (output.h for
+// the lines on standard error); here are only their bytes.
+//
+// The messages of long lines are written in pieces, so that the line is not
+// copied: their builders take `put`, which is called with each piece in turn
+// (as `[&](std::string_view piece) { write_output(out, piece); }`).
+//
+// Tested by messages_test.cpp, byte for byte.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// ---- The forms of the lines on standard error.
+
+// What could not be done with a file.
+enum class Cannot { read, write, change_to_directory };
+
+// "PROGRAM: cannot read \"NAME\": REASON\n" (write, change to directory). For
+// reading and writing, an empty `file_name` stands for standard output:
+// "cannot write standard output".
+std::string failure_line(std::string_view program, Cannot what, std::string_view file_name,
+                         std::string_view reason);
+
+// The reason of a failure with the errno value `error`: the system's text for
+// it, "unknown error" for 0.
+std::string_view error_reason(int error);
+
+// "PROGRAM: WHAT\n", written in pieces with no allocation.
+template <typename Put>
+void put_problem_line(Put&& put, std::string_view program, std::string_view what) {
+  put(program);
+  put(": ");
+  put(what);
+  put("\n");
+}
+std::string problem_line(std::string_view program, std::string_view what);
+
+// "PROGRAM: note: WHAT\n".
+std::string note_line(std::string_view program, std::string_view what);
+
+// "PROGRAM: WHAT\nTry 'PROGRAM --help'.\n".
+std::string usage_error_lines(std::string_view program, std::string_view what);
+
+// "FILE:N: WHAT", a problem of line N of a file.
+std::string line_problem(std::string_view file_name, std::uint64_t line_number, std::string_view what);
+
+// ---- Reasons, notes and problems.
+
+inline constexpr std::string_view out_of_memory = "out of memory";
+
+// Why an output is refused: "it is the same file as \"NAME\"", as standard
+// output, or as standard input.
+std::string same_file_reason(std::string_view file_name);
+inline constexpr std::string_view same_as_standard_output = "it is the same file as standard output";
+inline constexpr std::string_view same_as_standard_input = "it is the same file as standard input";
+
+inline constexpr std::string_view planted_link_reason =
+    "it is a symbolic link in a sticky world-writable directory, owned by another user";
+
+// "\"NAME\" does not exist and reads as empty".
+std::string missing_file_note(std::string_view file_name);
+
+// "DOING on N threads; no more could be started: REASON" ("1 thread").
+std::string fewer_threads_note(std::string_view doing, std::size_t threads, int error);
+
+// ---- Usage errors: what follows "PROGRAM: ".
+
+std::string unrecognized_option(std::string_view option);    // "unrecognized option \"-x\""
+std::string option_needs_argument(std::string_view option);  // "option \"-j\" needs an argument"
+std::string unexpected_argument(std::string_view argument);  // "unexpected argument \"x\""
+std::string invalid_thread_count(std::string_view text);     // "invalid number of threads \"x\""
+std::string invalid_line_count(std::string_view text);       // "invalid number of lines \"x\""
+std::string invalid_pattern_count(std::string_view text);    // "invalid number of patterns \"x\""
+std::string unknown_command(std::string_view command);       // "unknown command \"x\""
+std::string suggest_only_option(std::string_view option);    // "--sample is an option of suggest"
+inline constexpr std::string_view empty_output_name = "the output file name is empty";
+inline constexpr std::string_view command_needed = "a command is needed: encode, decode, report or suggest";
+inline constexpr std::string_view pattern_count_needed = "suggest needs a number of patterns";
+
+// ---- The definition files and the corpus, on standard output.
+
+// Why a line of a definition file is skipped.
+enum class IgnoredLine { no_start, no_end, invalid_character };
+
+// "- No starting character \"<\" in line N (\"QUOTED\") in file \"NAME\":
+// IGNORING LINE\n"; "No ending character \">\"" and "Invalid character"
+// (which quotes the bracketed text only) the same way.
+std::string ignored_line_message(IgnoredLine why, std::uint64_t line_number, std::string_view quoted,
+                                 std::string_view file_name);
+
+// The parts of the message of an invalid byte of the corpus, around its
+// trimmed line: "- Invalid character \"B\" in line N (\"", the line, then
+// "\") in file \"websites.txt\": IGNORING CHARACTER\n".
+std::string invalid_byte_message_head(unsigned char byte, std::uint64_t line_number);
+std::string_view invalid_byte_message_tail();
+
+template <typename Put>
+void put_invalid_byte_message(Put&& put, unsigned char byte, std::uint64_t line_number,
+                              std::string_view trimmed_line) {
+  put(invalid_byte_message_head(byte, line_number));
+  put(trimmed_line);
+  put(invalid_byte_message_tail());
+}
+
+// Where the line number of `message`, an invalid-byte message without its
+// line feed, stands: message[begin, end), and its value. The number follows
+// the quoted byte at a fixed place and ends at the next space.
+struct MessageNumber {
+  std::size_t begin = 0;
+  std::size_t end = 0;
+  std::uint64_t value = 0;
+};
+MessageNumber invalid_byte_message_number(std::string_view message);
+
+// `message` again, with its line number moved on by `lines_before` and a line
+// feed: for the cluster program, whose ranks number the lines of each chunk
+// from 1. What follows the number is copied as it is.
+template <typename Put>
+void put_renumbered_invalid_byte_message(Put&& put, std::string_view message, std::uint64_t lines_before) {
+  const MessageNumber number = invalid_byte_message_number(message);
+  put(message.substr(0, number.begin));
+  put(std::to_string(number.value + lines_before));
+  put(message.substr(number.end));
+  put("\n");
+}
+
+// ---- bitladder, on standard output.
+
+// "More than one \"LINE\"\n", for an empty or repeated line of the ranked file.
+template <typename Put>
+void put_repeated_line_message(Put&& put, std::string_view line) {
+  put("More than one \"");
+  put(line);
+  put("\"\n");
+}
+
+// "\nTOTAL NUMBER OF CODES:   N\nMAXIMUM LENGTH OF CODES: L\n".
+std::string code_summary(std::uint64_t codes, std::size_t longest);
+
+// ---- varicode's problems with a line (see line_problem).
+
+// "no code for \"<PATTERN>\"": a token without a code word.
+std::string no_code_problem(std::string_view pattern);
+
+// "invalid character \"C\"": in a website, or in a line to decode.
+std::string invalid_character_problem(std::string_view character);
+
+// A line of the code map that is not one.
+inline constexpr std::string_view not_a_code_map_line = "not a code word, a space and a <pattern>";
+
+// The lines that do not decode.
+inline constexpr std::string_view begins_with_zero = "begins with \"0\"";
+inline constexpr std::string_view ends_with_zero = "ends with \"0\"";
+inline constexpr std::string_view holds_three_zeros = "holds \"000\"";
+
+// "no pattern for the code word \"CODE\"", quoting a code of more than 64
+// bits by its first 64, "..." and its length: "\"1011...\" (10485760 bits)".
+std::string no_pattern_problem(std::string_view code);
+
+// ---- patterntally-mpi.
+
+// "rank N read other definition files than rank 0".
+std::string other_definitions_problem(std::size_t rank);
+
+// "no thread could be started (REASON): rank 0 counts and writes on its main
+// thread".
+std::string no_thread_problem(int error);
+
+// Why the file that keeps a rank's messages fails.
+inline constexpr std::string_view no_spool_reason =
+    "no temporary file for the messages there, nor in the working directory";
+inline constexpr std::string_view spool_not_emptied_reason =
+    "the temporary file for the messages cannot be emptied";
