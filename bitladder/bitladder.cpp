@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cstring>
 #include <functional>
 
@@ -21,12 +20,6 @@ constexpr unsigned offset_bits = 20;
 constexpr unsigned position_bits = 40;  // block number and offset: a terabyte of lines
 constexpr std::uint64_t position_mask = (std::uint64_t{1} << position_bits) - 1;
 constexpr std::uint64_t tag_mask = ~position_mask;  // the top 24 bits of the hash
-
-// A slot's index is the top bits of the hash, so that while the table has at
-// most 2^24 slots, growing it needs only the tags, not the lines.
-std::size_t home_of(const LineSet& set, std::uint64_t hash) {
-  return static_cast<std::size_t>(hash >> (64 - std::countr_zero(set.slots.size())));
-}
 
 const char* record_at(const LineSet& set, std::uint64_t slot) {
   const std::uint64_t position = (slot & position_mask) - 1;
@@ -56,41 +49,24 @@ std::uint64_t store_record(LineSet& set, std::string_view line) {
   return position + 1;
 }
 
-void grow(LineSet& set) {
-  LineSet::Slots slots(set.slots.size() * 2);
-  const std::size_t mask = slots.size() - 1;
-  const unsigned shift = 64 - static_cast<unsigned>(std::countr_zero(slots.size()));
-  const bool tag_is_enough = shift >= position_bits;
-  for (const std::uint64_t slot : set.slots) {
-    if (slot == 0) continue;
-    const std::uint64_t hash = tag_is_enough ? slot : line_hash(record_text(record_at(set, slot)));
-    std::size_t i = static_cast<std::size_t>(hash >> shift);
-    while (slots[i] != 0) i = (i + 1) & mask;
-    slots[i] = slot;
-  }
-  set.slots = std::move(slots);
-}
-
 }  // namespace
 
 std::uint64_t line_hash(std::string_view line) { return std::hash<std::string_view>{}(line); }
 
-void prefetch_slot(const LineSet& set, std::uint64_t hash) {
-  __builtin_prefetch(&set.slots[home_of(set, hash)]);
-}
-
 bool insert_line(LineSet& set, std::string_view line, std::uint64_t hash) {
-  const std::size_t mask = set.slots.size() - 1;
   const std::uint64_t tag = hash & tag_mask;
-  std::size_t i = home_of(set, hash);
-  for (; set.slots[i] != 0; i = (i + 1) & mask) {
-    if ((set.slots[i] & tag_mask) == tag && record_text(record_at(set, set.slots[i])) == line) {
-      return false;
-    }
-  }
-  set.slots[i] = tag | store_record(set, line);
-  if (++set.size * 2 > set.slots.size()) grow(set);
-  return true;
+  const auto holds = [&](std::uint64_t slot) {
+    return (slot & tag_mask) == tag && record_text(record_at(set, slot)) == line;
+  };
+  // While the table has at most 2^24 slots, a slot's tag tells where it goes
+  // when the table grows, and the line need not be read.
+  const auto hash_of = [&](std::uint64_t slot, unsigned shift) {
+    return shift >= position_bits ? slot : line_hash(record_text(record_at(set, slot)));
+  };
+  bool added = false;
+  const std::size_t at = find_or_add(set.table, hash, holds, hash_of, added);
+  if (added) set.table.slots[at] = tag | store_record(set, line);
+  return added;
 }
 
 int run_bitladder() {
@@ -125,7 +101,7 @@ int run_bitladder() {
         lines[count] = trim_view(block.substr(0, end));
         block.remove_prefix(lf == std::string_view::npos ? end : end + 1);
         hashes[count] = line_hash(lines[count]);
-        prefetch_slot(coded, hashes[count]);
+        prefetch_slot(coded.table, hashes[count]);
       }
       for (std::size_t k = 0; k < count; ++k) {
         if (lines[k].empty() || !insert_line(coded, lines[k], hashes[k])) {

@@ -10,15 +10,14 @@
 #include <vector>
 
 #include "file_names.h"
+#include "hash_table.h"
 
 // The set of lines already coded: each line's bytes are copied once into
-// large blocks, and an open-addressing table of 8-byte slots points at them.
-// A slot holds the top bits of the line's hash and where its record is
+// large blocks, and a hash table of 8-byte slots (see hash_table.h) points at
+// them. A slot holds the top bits of the line's hash and where its record is
 // (block number and offset within the block, plus one; 0 marks a free slot).
 struct LineSet {
-  using Slots = std::vector<std::uint64_t>;
-  Slots slots = Slots(1024);  // a power of two
-  std::size_t size = 0;
+  HashTable<std::uint64_t> table;
   std::vector<std::unique_ptr<char[]>> blocks;  // records: a size_t length, then the bytes
   std::size_t block_used = 0;
   std::size_t block_size = 0;
@@ -26,10 +25,6 @@ struct LineSet {
 
 // The hash that insert_line takes.
 std::uint64_t line_hash(std::string_view line);
-
-// Asks the processor to fetch the slot where a line of this hash would go, so
-// that inserting a batch of lines waits for memory once, not once per line.
-void prefetch_slot(const LineSet& set, std::uint64_t hash);
 
 // Adds `line`, whose line_hash is `hash`, to `set`; false when it was there
 // already.

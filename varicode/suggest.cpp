@@ -9,6 +9,7 @@
 #include <unordered_map>
 
 #include "code_words.h"
+#include "hash_table.h"
 #include "line_reader.h"
 #include "output.h"
 #include "patterntally.h"
@@ -93,37 +94,25 @@ std::uint64_t extend(std::uint64_t run, std::uint32_t token) {
   return mix(run * 0x9E3779B97F4A7C15ULL + token + 1) | 1;
 }
 
-// Runs of one length, counted where they do not overlap an earlier
-// occurrence of themselves: open addressing on the run's hash.
-struct RunTable {
-  struct Slot {
-    std::uint64_t hash = 0;
-    std::uint32_t count = 0;
-    std::uint32_t first = 0;     // where it occurs first
-    std::uint32_t last_end = 0;  // where its last counted occurrence ends
-  };
-  std::vector<Slot> slots;
-  std::size_t mask = 0;
+// A run of one length, counted where it does not overlap an earlier
+// occurrence of itself, in a hash table (see hash_table.h) by its hash, which
+// stands for the run.
+struct RunSlot {
+  std::uint64_t hash = 0;  // 0: free
+  std::uint32_t count = 0;
+  std::uint32_t first = 0;     // where it occurs first
+  std::uint32_t last_end = 0;  // where its last counted occurrence ends
+  explicit operator bool() const { return hash != 0; }
 };
 
-void reset(RunTable& table, std::size_t runs) {
-  std::size_t size = 1024;
-  while (size < 2 * runs) size *= 2;
-  table.slots.assign(size, {});
-  table.mask = size - 1;
-}
-
-std::uint32_t slot_of(RunTable& table, std::uint64_t hash, std::uint32_t at) {
-  for (std::size_t i = hash & table.mask;; i = (i + 1) & table.mask) {
-    RunTable::Slot& slot = table.slots[i];
-    if (slot.hash == hash) return static_cast<std::uint32_t>(i);
-    if (slot.hash == 0) {
-      slot.hash = hash;
-      slot.first = at;
-      return static_cast<std::uint32_t>(i);
-    }
-  }
-}
+// A candidate's text, in a hash table by its hash: the top half of the hash,
+// which is all the table reads of it while it has up to 2^32 slots, and
+// where the text stands among the candidates.
+struct TextSlot {
+  std::uint32_t tag = 0;
+  std::uint32_t index = 0;  // in by_text, + 1; 0: free
+  explicit operator bool() const { return index != 0; }
+};
 
 // The rank a new pattern of `count` occurrences would take, and what pushing
 // the tokens below that rank one rank further would cost (`push_cost[r]` for
@@ -157,28 +146,22 @@ std::vector<Candidate> find_candidates(const TokenizedSample& s) {
   // The same text may be runs of different tokens: each text is one
   // candidate, found by the hash of its bytes.
   std::vector<Candidate> by_text;
-  std::vector<std::uint32_t> text_slots(1024, 0);  // index in by_text + 1; 0: free
+  HashTable<TextSlot> texts;
   auto candidate_of = [&](std::string_view text) -> Candidate& {
-    if (2 * by_text.size() >= text_slots.size()) {
-      std::vector<std::uint32_t> grown(2 * text_slots.size(), 0);
-      for (std::uint32_t i = 0; i < by_text.size(); ++i) {
-        std::size_t at = std::hash<std::string_view>{}(by_text[i].text) & (grown.size() - 1);
-        while (grown[at] != 0) at = (at + 1) & (grown.size() - 1);
-        grown[at] = i + 1;
-      }
-      text_slots = std::move(grown);
+    const std::uint64_t h = std::hash<std::string_view>{}(text);
+    const auto tag = static_cast<std::uint32_t>(h >> 32);
+    bool added = false;
+    const std::size_t at = find_or_add(
+        texts, h,
+        [&](const TextSlot& slot) { return slot.tag == tag && by_text[slot.index - 1].text == text; },
+        [](const TextSlot& slot, unsigned) { return std::uint64_t{slot.tag} << 32; }, added);
+    if (added) {
+      by_text.push_back({std::string(text)});
+      texts.slots[at] = {tag, static_cast<std::uint32_t>(by_text.size())};
     }
-    const std::size_t mask = text_slots.size() - 1;
-    for (std::size_t at = std::hash<std::string_view>{}(text)&mask;; at = (at + 1) & mask) {
-      if (text_slots[at] == 0) {
-        by_text.push_back({std::string(text)});
-        text_slots[at] = static_cast<std::uint32_t>(by_text.size());
-        return by_text.back();
-      }
-      if (by_text[text_slots[at] - 1].text == text) return by_text[text_slots[at] - 1];
-    }
+    return by_text[texts.slots[at].index - 1];
   };
-  RunTable table;
+  HashTable<RunSlot> table;
   std::vector<std::uint32_t> slot(n);
   for (std::size_t k = 2; k <= longest_run; ++k) {
     // Runs of k tokens at i: the run of k - 1 at i, extended where both it
@@ -196,18 +179,26 @@ std::vector<Candidate> find_candidates(const TokenizedSample& s) {
     }
     for (std::size_t i = n + 1 - std::min(n + 1, k); i < n; ++i) hash[i] = 0;
     if (runs == 0) break;
-    reset(table, runs);
+    clear(table, runs);
     for (std::size_t i = 0; i < n; ++i) {
-      if (hash[i] == 0) continue;
-      slot[i] = slot_of(table, hash[i], static_cast<std::uint32_t>(i));
-      RunTable::Slot& run = table.slots[slot[i]];
+      const std::uint64_t h = hash[i];
+      if (h == 0) continue;
+      bool added = false;
+      slot[i] = static_cast<std::uint32_t>(find_or_add(
+          table, h, [h](const RunSlot& run) { return run.hash == h; },
+          [](const RunSlot& run, unsigned) { return run.hash; }, added));
+      RunSlot& run = table.slots[slot[i]];
+      if (added) {  // a free slot holds zeros
+        run.hash = h;
+        run.first = static_cast<std::uint32_t>(i);
+      }
       if (i >= run.last_end) {
         ++run.count;
         run.last_end = static_cast<std::uint32_t>(i + k);
       }
     }
     for (std::size_t i = 0; i < n; ++i) frequent[i] = hash[i] != 0 && table.slots[slot[i]].count >= 2;
-    for (const RunTable::Slot& run : table.slots) {
+    for (const RunSlot& run : table.slots) {
       if (run.count < 2) continue;
       char bytes_of_run[longest_run_bytes];
       std::size_t size = 0;
