@@ -115,8 +115,8 @@ void write_all(Output& out, const char* data, std::size_t size) {
 // Renames the temporaries of `outs` over their names together; when one
 // fails, it is reported, and every temporary goes.
 void rename_all(const std::vector<Output*>& outs) {
-  std::vector<Temporary*> temporaries;
-  for (Output* out : outs) temporaries.push_back(&out->temporary);
+  std::vector<Temporary*> temporaries(outs.size());
+  for (std::size_t i = 0; i < outs.size(); ++i) temporaries[i] = &outs[i]->temporary;
   std::size_t failed = 0;
   const int error = rename_together(temporaries, failed);
   if (error == 0) return;
