@@ -24,7 +24,7 @@
 // REASON" and the like, and turns the exit status to 1; the run itself goes
 // on. Running out of memory and a usage error end the run. Notes ("PROGRAM:
 // note: ...") tell of something the run took in its stride, and leave the
-// status as it is.
+// status as it is. Their texts are built in messages.h.
 //
 // On a terminal, standard output and the failure lines show control bytes
 // escaped (see escape.h); files and pipes get the bytes as they are.

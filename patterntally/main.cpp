@@ -32,7 +32,7 @@ constexpr std::string_view about =
     "that fails to write it, or is interrupted, leaves the previous one as it was.\n"
     "\n";
 
-constexpr std::string_view threads =
+constexpr std::string_view threads_help =
     "count with N threads (default: one per core; 0: the\n"
     "                       default); the output is the same for every N\n";
 
@@ -48,9 +48,9 @@ constexpr std::string_view version = "patterntally " PATTERNLADDER_VERSION "\n";
 
 int main(int argc, char** argv) {
   start_program("patterntally");
-  unsigned thread_count = default_thread_count();
-  const std::string usage = usage_text({.about = about, .threads = threads, .after = after});
-  const int ended = read_command_line(argc, argv, usage, version, {.threads = &thread_count});
+  unsigned threads = default_thread_count();
+  const std::string usage = usage_text({.about = about, .threads = threads_help, .after = after});
+  const int ended = read_command_line(argc, argv, usage, version, {.threads = &threads});
   if (ended >= 0) return ended;
-  return run_patterntally(thread_count);
+  return run_patterntally(threads);
 }

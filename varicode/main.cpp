@@ -51,7 +51,7 @@ constexpr std::string_view about =
     "not decode (their line is then empty).\n"
     "\n";
 
-constexpr std::string_view threads =
+constexpr std::string_view threads_help =
     "encode: code with N threads (default: one per core;\n"
     "                       0: the default); the output is the same for any N\n";
 
@@ -86,20 +86,20 @@ int main(int argc, char** argv) {
   start_program("varicode");
   std::vector<std::string> operands;
   std::uint64_t sample = no_sample;
-  unsigned thread_count = default_thread_count();
+  unsigned threads = default_thread_count();
   std::string output;
   const std::string usage =
-      usage_text({.about = about, .threads = threads, .own_options = own_options, .after = after});
-  const int ended = read_command_line(
-      argc, argv, usage, version,
-      {.threads = &thread_count, .operands = &operands, .sample = &sample, .output = &output});
+      usage_text({.about = about, .threads = threads_help, .own_options = own_options, .after = after});
+  const int ended =
+      read_command_line(argc, argv, usage, version,
+                        {.threads = &threads, .operands = &operands, .sample = &sample, .output = &output});
   if (ended >= 0) return ended;
   if (operands.empty()) return usage_error(command_needed);
   const std::string command = operands.front();
   const std::vector<std::string> files(operands.begin() + 1, operands.end());
   if (sample != no_sample && command != "suggest") return usage_error(suggest_only_option("--sample"));
   if (!output.empty() && command != "suggest") return usage_error(suggest_only_option("-o"));
-  if (command == "encode") return run_encode(files, thread_count);
+  if (command == "encode") return run_encode(files, threads);
   if (command == "decode") return run_decode(files);
   if (command == "report") {
     if (!files.empty()) return usage_error(unexpected_argument(files.front()));
