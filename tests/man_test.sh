@@ -3,8 +3,9 @@
 # words run together (an option glued to the text after it, "-C;every"), each
 # shell session in its EXAMPLES section ("$ command" lines, each followed by
 # its exact output) gives that output when run with the built programs, and
-# each shows the lines its program prints for a missing input and for one
-# that cannot be read. Each program's --help ends by naming its page, and
+# each shows the lines its program prints for a missing input, for one that
+# cannot be read, and for standard output sent into an input or an output.
+# Each program's --help ends by naming its page, and
 # where it is in the source tree.
 # Usage: man_test.sh MAN_DIR PATTERNTALLY BITLADDER VARICODE [PATTERNTALLY_MPI]
 set -euo pipefail
@@ -74,8 +75,15 @@ defs='touch websites.txt patterns_valid_chars.txt patterns_recurrent.txt'
 shows_what_it_prints patterntally.1 "$defs" patterntally || status=1
 shows_what_it_prints patterntally.1 "$defs patterns_start.txt && rm websites.txt && mkdir websites.txt" \
   patterntally || status=1
+for into in '>>websites.txt' '>patterns_and_frequencies.txt'; do
+  shows_what_it_prints patterntally.1 "$defs patterns_start.txt" sh -c "exec patterntally $into" || status=1
+done
 shows_what_it_prints bitladder.1 true bitladder || status=1
 shows_what_it_prints bitladder.1 'mkdir patterns_ordered_by_frequency.txt' bitladder || status=1
+for into in '>>patterns_ordered_by_frequency.txt' '>map_varicodes.txt'; do
+  shows_what_it_prints bitladder.1 'touch patterns_ordered_by_frequency.txt' sh -c "exec bitladder $into" ||
+    status=1
+done
 shows_what_it_prints varicode.1 "$defs && echo '1 <a>' >map_varicodes.txt" varicode encode || status=1
 shows_what_it_prints varicode.1 'mkdir map_varicodes.txt' varicode encode || status=1
 for page in "$man_dir"/*.1; do
