@@ -92,6 +92,8 @@ TEST(HugeStream, LineNumbersPast32Bits) {
   Scratch s;
   make_scratch(s, "huge-lines");
   put_file(s, "patterns_valid_chars.txt", "<a>\n");
+  put_file(s, "patterns_recurrent.txt", "");
+  put_file(s, "patterns_start.txt", "");
   const std::string block(std::size_t{1} << 20, '\n');
   const StreamRun run = run_on_stream(s, block, std::uint64_t{1} << 12, "\n#\n");
   EXPECT_EQ(0, run.writer_status);
@@ -113,6 +115,8 @@ TEST(HugeStream, CountPast32Bits) {
   Scratch s;
   make_scratch(s, "huge-count");
   put_file(s, "patterns_valid_chars.txt", "<a>\n<b>\n");
+  put_file(s, "patterns_recurrent.txt", "");
+  put_file(s, "patterns_start.txt", "");
   std::string line(4096, 'a');
   line += '\n';
   std::string block;
