@@ -52,21 +52,20 @@ struct MemoryCorpus {
 
 void report_tokenizer(benchmark::State& state, const Tokenizer& t, const DefinitionSet& set) {
   state.counters["patterns"] = static_cast<double>(set.recurrent.size());
-  state.counters["nodes"] = static_cast<double>(t.parent.size());
-  const std::size_t table_bytes = t.table.size() * sizeof t.table[0];
-  state.counters["table_MiB"] = static_cast<double>(table_bytes) / (1 << 20);
+  const TokenizerSize size = size_of(t);
+  state.counters["nodes"] = static_cast<double>(size.nodes);
+  state.counters["table_MiB"] = static_cast<double>(size.table_bytes) / (1 << 20);
 }
 
 // Runs count_corpus over `text` once per iteration.
 void run_count_corpus(benchmark::State& state, const DefinitionSet& set, const LineBuffer& text,
                       const PatternList& start_patterns, TokenizerWalk walk) {
   MemoryCorpus corpus(text);
-  const StartMatcher start = build_start_matcher(start_patterns);
-  Tokenizer t = build_tokenizer(set.valid, set.recurrent, start, walk);
+  Tokenizer t = build_tokenizer(set.valid, set.recurrent, start_patterns, walk);
   Output messages = create_output("/dev/null");  // invalid bytes are reported
   std::uint64_t lines = 0;
   for (auto _ : state) {
-    lines = count_corpus(corpus.rewind(), start, t, messages);
+    lines = count_corpus(corpus.rewind(), t, messages);
     benchmark::DoNotOptimize(lines);
     benchmark::ClobberMemory();
   }
@@ -97,8 +96,7 @@ void lines_bench(benchmark::State& state, const std::string& set_name) {
 
 void build_tokenizer_bench(benchmark::State& state, const std::string& set_name) {
   const DefinitionSet& set = definition_set(set_name);
-  const StartMatcher start = build_start_matcher(set.start);
-  for (auto _ : state) benchmark::DoNotOptimize(build_tokenizer(set.valid, set.recurrent, start));
+  for (auto _ : state) benchmark::DoNotOptimize(build_tokenizer(set.valid, set.recurrent, set.start));
   state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * set.recurrent.size()));
 }
 

@@ -23,8 +23,8 @@
 #include <string_view>
 #include <vector>
 
+#include "patterntally.h"
 #include "reference_tokenizer.h"
-#include "start_patterns.h"
 #include "tokenizer.h"
 
 namespace {
@@ -113,7 +113,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const Expected from_one = expect(1);
   const Expected from_high = expect(near_overflow);
 
-  const StartMatcher matcher = build_start_matcher(start);
   const std::size_t cut = 1 + size % 5;
   const Way ways[] = {
       {TokenizerWalk::lines_in_table, 0, false, 1},
@@ -124,7 +123,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       {TokenizerWalk::lines_in_table, cut, true, near_overflow},
   };
   for (const Way& way : ways) {
-    Tokenizer t = build_tokenizer(valid, recurrent, matcher, way.walk);
+    Tokenizer t = build_tokenizer(valid, recurrent, start, way.walk);
     Output messages = memory_output();
     Counts counts;
     auto take = [&]() {
@@ -141,7 +140,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       const std::size_t from = static_cast<std::size_t>(lines[i].data() - corpus.data());
       const std::size_t to = static_cast<std::size_t>(last.data() - corpus.data()) + last.size();
       const std::string_view block = corpus.substr(from, to - from);
-      if (count_block(t, matcher, block, way.first_line_number + done, messages) != n) fail();
+      if (count_block(t, block, way.first_line_number + done, messages) != n) fail();
       done += n;
       if (way.take_each_block) take();
     }

@@ -313,7 +313,7 @@ ChunkDone count_chunk(std::uint64_t k, const Plan& plan, LineReader& corpus, Cou
   done.messages.where = spool.out.name;
   done.messages.offset = spool.end();
   if (read_only(corpus, begin, end - begin)) {
-    done.lines = count_into_table(corpus, c.start, c.tokenizer, threads, spool.out, c.table, 1, &copies);
+    done.lines = count_into_table(corpus, c.tokenizer, threads, spool.out, c.frequencies, 1, &copies);
   } else {
     report_read_failure(corpus_file, errno);
   }
@@ -452,7 +452,7 @@ void ask_for_chunks(const Plan& plan, LineReader& corpus, Counting& c, unsigned 
     if (k == no_chunk) {  // so are the answers still to come
       for (; unanswered > 0; --unanswered) receive(&k, 1, MPI_UINT64_T, 0, chunk_tag);
       send(leaving, 4, MPI_UINT64_T, 0, result_tag);
-      add_token_counts(c.tokenizer, copies, c.table);
+      add_token_counts(c.tokenizer, copies, c.frequencies);
       return;
     }
     // One chunk's messages at a time: the spool starts again.
@@ -495,7 +495,7 @@ void count_chunks_on_rank_0(const Plan& plan, int ranks, LineReader& corpus, Cou
     for (std::uint64_t k; (k = next_chunk.fetch_add(1)) < chunks;) {
       ledger.add(k, count_chunk(k, plan, corpus, c, threads, own, copies));
     }
-    add_token_counts(c.tokenizer, copies, c.table);
+    add_token_counts(c.tokenizer, copies, c.frequencies);
   };
   const auto write = [&] { write_chunks(ledger, chunks, messages, written); };
   std::thread counting;
@@ -539,7 +539,7 @@ int run(int rank, int ranks, unsigned threads) {
   const Definitions definitions =
       input_unreadable() ? Definitions{} : read_definition_files(messages, std::move(files));
   Counting c = make_counting(definitions);
-  FrequencyTable& table = c.table;
+  FrequencyTable& table = c.frequencies;
 
   // 2. Rank 0's plan for all, once every rank has read what it read.
   const bool same = same_definitions(digest_of(definitions), input_unreadable(), rank, ranks);
@@ -564,7 +564,7 @@ int run(int rank, int ranks, unsigned threads) {
              " ranks";
     });
     if (chunks == 0) {
-      count_into_table(corpus, c.start, c.tokenizer, threads, messages, table);
+      count_into_table(corpus, c.tokenizer, threads, messages, table);
     } else {
       count_chunks_on_rank_0(plan, ranks, corpus, c, threads, messages, written);
     }

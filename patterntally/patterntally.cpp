@@ -2,28 +2,44 @@
 
 #include <utility>
 
+#include "messages.h"
 #include "output.h"
 #include "pattern_file.h"
 #include "progress.h"
 
-std::uint64_t count_corpus(LineReader& corpus, const StartMatcher& start, Tokenizer& tokenizer,
-                           Output& messages, std::uint64_t first_line_number) {
+void write_invalid_byte_messages(Output& messages, const std::vector<InvalidByte>& invalid_bytes,
+                                 std::uint64_t first_line_number) {
+  for (const InvalidByte& m : invalid_bytes) {
+    put_invalid_byte_message([&](std::string_view piece) { write_output(messages, piece); }, m.byte,
+                             first_line_number + m.line - 1, m.trimmed_line);
+  }
+}
+
+std::uint64_t count_block(Tokenizer& tokenizer, std::string_view block, std::uint64_t first_line_number,
+                          Output& messages) {
+  const RangeCount range = count_range(tokenizer, block);
+  write_invalid_byte_messages(messages, range.invalid_bytes, first_line_number);
+  return range.lines;
+}
+
+std::uint64_t count_corpus(LineReader& corpus, Tokenizer& tokenizer, Output& messages,
+                           std::uint64_t first_line_number) {
   std::uint64_t lines = 0;
   std::string_view block;
   while (next_block(corpus, block)) {
-    lines += count_block(tokenizer, start, block, first_line_number + lines, messages);
+    lines += count_block(tokenizer, block, first_line_number + lines, messages);
   }
   return lines;
 }
 
-std::uint64_t count_into_table(LineReader& corpus, const StartMatcher& start, Tokenizer& tokenizer,
-                               unsigned threads, Output& messages, FrequencyTable& table,
-                               std::uint64_t first_line_number, std::vector<Tokenizer>* kept_copies) {
+std::uint64_t count_into_table(LineReader& corpus, Tokenizer& tokenizer, unsigned threads, Output& messages,
+                               FrequencyTable& table, std::uint64_t first_line_number,
+                               std::vector<Tokenizer>* kept_copies) {
   if (threads > 1) {
-    return count_corpus_in_threads(corpus, start, tokenizer, threads, messages, table, first_line_number,
+    return count_corpus_in_threads(corpus, tokenizer, threads, messages, table, first_line_number,
                                    thread_block_size, kept_copies);
   }
-  const std::uint64_t lines = count_corpus(corpus, start, tokenizer, messages, first_line_number);
+  const std::uint64_t lines = count_corpus(corpus, tokenizer, messages, first_line_number);
   if (kept_copies == nullptr) add_token_counts(tokenizer, table);
   return lines;
 }
@@ -51,9 +67,7 @@ Definitions read_definition_files(Output& messages, DefinitionFiles files) {
 }
 
 Counting make_counting(const Definitions& d) {
-  Counting c{seed_frequency_table(d.valid, d.recurrent), build_start_matcher(d.start), {}};
-  c.tokenizer = build_tokenizer(d.valid, d.recurrent, c.start);
-  return c;
+  return {seed_frequency_table(d.valid, d.recurrent), build_tokenizer(d.valid, d.recurrent, d.start)};
 }
 
 Counting read_definitions(Output& messages, DefinitionFiles files) {
@@ -91,11 +105,11 @@ int run_patterntally(unsigned threads) {
   Counting c = read_definitions(messages, std::move(definitions));
   if (input_unreadable()) return stop();
   start_reading_progress("patterntally", corpus);
-  count_into_table(corpus, c.start, c.tokenizer, threads, messages, c.table);
+  count_into_table(corpus, c.tokenizer, threads, messages, c.frequencies);
   stop_progress();
   if (input_unreadable()) return stop();
   // 3. Rank and write; the two reports replace their files together.
-  write_ranked_reports(c.table, count_report, ranked);
+  write_ranked_reports(c.frequencies, count_report, ranked);
   close_lines(corpus);
   close_outputs(reports);
   close_output(messages);

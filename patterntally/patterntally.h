@@ -11,19 +11,27 @@
 #include "line_reader.h"
 #include "output.h"
 #include "ranking.h"
-#include "start_patterns.h"
 #include "tokenizer.h"
 
 // The files a run reads, which no output may be.
 inline const std::vector<std::string> input_files = {corpus_file, valid_chars_file, recurrent_file,
                                                      start_file};
 
+// Writes the message of each invalid byte of a range whose first line is
+// `first_line_number`.
+void write_invalid_byte_messages(Output& messages, const std::vector<InvalidByte>& invalid_bytes,
+                                 std::uint64_t first_line_number);
+
+// count_range, then its messages: returns the number of lines.
+std::uint64_t count_block(Tokenizer& tokenizer, std::string_view block, std::uint64_t first_line_number,
+                          Output& messages);
+
 // Reads every line of `corpus`: trims it, removes its start pattern, counts
 // its tokens in `tokenizer` and reports its invalid bytes to `messages`,
 // numbering its lines from `first_line_number`. Returns the number of lines
 // read.
-std::uint64_t count_corpus(LineReader& corpus, const StartMatcher& start, Tokenizer& tokenizer,
-                           Output& messages, std::uint64_t first_line_number = 1);
+std::uint64_t count_corpus(LineReader& corpus, Tokenizer& tokenizer, Output& messages,
+                           std::uint64_t first_line_number = 1);
 
 // The bytes a thread reads at a time; a longer line grows its block.
 inline constexpr std::size_t thread_block_size = std::size_t{1} << 18;
@@ -35,8 +43,8 @@ inline constexpr std::size_t thread_block_size = std::size_t{1} << 18;
 // in `tokenizer` until the caller adds them (add_token_counts). Messages are
 // written in line order, and a read failure is reported after them, as by
 // one thread. Returns the number of lines.
-std::uint64_t count_corpus_in_threads(LineReader& corpus, const StartMatcher& start, Tokenizer& tokenizer,
-                                      unsigned threads, Output& messages, FrequencyTable& table,
+std::uint64_t count_corpus_in_threads(LineReader& corpus, Tokenizer& tokenizer, unsigned threads,
+                                      Output& messages, FrequencyTable& table,
                                       std::uint64_t first_line_number = 1,
                                       std::size_t block_size = thread_block_size,
                                       std::vector<Tokenizer>* kept_copies = nullptr);
@@ -45,9 +53,8 @@ std::uint64_t count_corpus_in_threads(LineReader& corpus, const StartMatcher& st
 // is 1, numbering its lines from `first_line_number`; returns the number of
 // lines. With `kept_copies`, as count_corpus_in_threads, the counts stay in
 // the tokenisers, on one thread too.
-std::uint64_t count_into_table(LineReader& corpus, const StartMatcher& start, Tokenizer& tokenizer,
-                               unsigned threads, Output& messages, FrequencyTable& table,
-                               std::uint64_t first_line_number = 1,
+std::uint64_t count_into_table(LineReader& corpus, Tokenizer& tokenizer, unsigned threads, Output& messages,
+                               FrequencyTable& table, std::uint64_t first_line_number = 1,
                                std::vector<Tokenizer>* kept_copies = nullptr);
 
 // Every valid-character entry and recurrent pattern, at count 0.
@@ -61,8 +68,7 @@ void add_token_counts(Tokenizer& tokenizer, std::vector<Tokenizer>& copies, Freq
 
 // What counting needs, made from the three definition files.
 struct Counting {
-  FrequencyTable table;  // seeded, every count 0
-  StartMatcher start;
+  FrequencyTable frequencies;  // seeded, every count 0
   Tokenizer tokenizer;
 };
 

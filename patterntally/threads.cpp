@@ -27,7 +27,6 @@ struct Block {
 };
 
 struct SharedRun {
-  const StartMatcher* start = nullptr;
   Output* messages = nullptr;
 
   // Reading, under `read_mutex`.
@@ -133,19 +132,18 @@ void count_blocks(SharedRun& run, Tokenizer& tokenizer) {
       give_back(run, std::move(b));
       return;
     }
-    b->range = count_range(tokenizer, *run.start, std::string_view(b->bytes.data(), b->size));
+    b->range = count_range(tokenizer, std::string_view(b->bytes.data(), b->size));
     hand_back(run, std::move(b));
   }
 }
 
 }  // namespace
 
-std::uint64_t count_corpus_in_threads(LineReader& corpus, const StartMatcher& start, Tokenizer& tokenizer,
-                                      unsigned threads, Output& messages, FrequencyTable& table,
+std::uint64_t count_corpus_in_threads(LineReader& corpus, Tokenizer& tokenizer, unsigned threads,
+                                      Output& messages, FrequencyTable& table,
                                       std::uint64_t first_line_number, std::size_t block_size,
                                       std::vector<Tokenizer>* kept_copies) {
   SharedRun run;
-  run.start = &start;
   run.messages = &messages;
   run.corpus = &corpus;
   run.block_size = block_size;

@@ -45,16 +45,16 @@ std::int64_t merged_runs(const TokenizedSample& before, const TokenizedSample& a
   std::size_t i = 0;
   for (const std::uint32_t token : after.tokens) {
     if (i == before.tokens.size()) return -1;
-    if (token == no_node || token_text(after, token) != pattern) {
+    if (token == no_token || token_text(after, token) != pattern) {
       const std::uint32_t old = before.tokens[i++];
-      if ((token == no_node) != (old == no_node) ||
-          (token != no_node && token_text(after, token) != token_text(before, old))) {
+      if ((token == no_token) != (old == no_token) ||
+          (token != no_token && token_text(after, token) != token_text(before, old))) {
         return -1;
       }
       continue;
     }
     std::string run;
-    while (run.size() < pattern.size() && i < before.tokens.size() && before.tokens[i] != no_node) {
+    while (run.size() < pattern.size() && i < before.tokens.size() && before.tokens[i] != no_token) {
       run += token_text(before, before.tokens[i++]);
     }
     if (run != pattern) return -1;

@@ -45,14 +45,13 @@ TEST(Threads, SameAsOneThread) {
   // cut first.
   for (const PatternList& valid : {PatternList{"a", "b", "c", "d", ":", "/", "."},
                                    PatternList{"a", "b", "c", "d", ":", "/", ".", " "}}) {
-    const StartMatcher matcher = build_start_matcher(start);
-    const Tokenizer built = build_tokenizer(valid, recurrent, matcher);
+    const Tokenizer built = build_tokenizer(valid, recurrent, start);
     Counted one;
     {
       LineReader corpus = open_lines(path);
       Output messages = memory_output();
       Tokenizer t = built;
-      one.lines = count_corpus(corpus, matcher, t, messages);
+      one.lines = count_corpus(corpus, t, messages);
       one.messages = messages.buffer;
       for (auto& [token, count] : take_token_counts(t)) one.counts[token] += count;
     }
@@ -66,7 +65,7 @@ TEST(Threads, SameAsOneThread) {
         Tokenizer t = built;
         FrequencyTable table;
         Counted many;
-        many.lines = count_corpus_in_threads(corpus, matcher, t, threads, messages, table, 1, block_size);
+        many.lines = count_corpus_in_threads(corpus, t, threads, messages, table, 1, block_size);
         many.messages = messages.buffer;
         for (const auto& [token, count] : table) {
           if (count != 0) many.counts[token] = static_cast<std::uint64_t>(count);

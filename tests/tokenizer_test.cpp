@@ -6,6 +6,7 @@
 #include <map>
 #include <random>
 
+#include "patterntally.h"
 #include "reference_tokenizer.h"
 #include "start_patterns.h"
 
@@ -13,16 +14,9 @@ namespace {
 
 using Counts = std::map<std::string, std::uint64_t>;
 
-struct Definitions {
-  PatternList valid;
-  PatternList recurrent;
-  PatternList start;
-};
-
 // The three walks, which must agree: line ends in the table (where that
 // applies), lines cut before the walk, sibling lists.
 struct Engines {
-  StartMatcher start;
   std::array<Tokenizer, 3> walks;
 };
 
@@ -41,17 +35,16 @@ Definitions validated(Definitions d) {
 Engines build(const Definitions& d) {
   PatternList recurrent = d.recurrent;
   std::stable_sort(recurrent.begin(), recurrent.end(), compare_string_length);
-  Engines e{build_start_matcher(d.start), {}};
+  Engines e;
   const TokenizerWalk walks[] = {TokenizerWalk::lines_in_table, TokenizerWalk::dense, TokenizerWalk::sparse};
-  for (std::size_t i = 0; i < 3; ++i) e.walks[i] = build_tokenizer(d.valid, recurrent, e.start, walks[i]);
+  for (std::size_t i = 0; i < 3; ++i) e.walks[i] = build_tokenizer(d.valid, recurrent, d.start, walks[i]);
   return e;
 }
 
 // Counts and messages of one line, the way the program handles it.
-std::pair<Counts, std::string> fast_tokenize(Tokenizer& t, const StartMatcher& start, const std::string& raw,
-                                             std::uint64_t n) {
+std::pair<Counts, std::string> fast_tokenize(Tokenizer& t, const std::string& raw, std::uint64_t n) {
   Output messages = memory_output();
-  EXPECT_EQ(1u, count_block(t, start, raw + "\n", n, messages));
+  EXPECT_EQ(1u, count_block(t, raw + "\n", n, messages));
   Counts counts;
   for (auto& [token, count] : take_token_counts(t)) counts[token] += count;
   return {counts, messages.buffer};
@@ -67,8 +60,7 @@ std::pair<Counts, std::string> slow_tokenize(const Definitions& d, const std::st
 void expect_agreement(const Definitions& d, Engines& e, const std::string& raw, std::uint64_t n) {
   const auto expected = slow_tokenize(d, raw, n);
   for (std::size_t i = 0; i < 3; ++i) {
-    EXPECT_EQ(expected, fast_tokenize(e.walks[i], e.start, raw, n))
-        << walk_names[i] << ", line \"" << raw << "\"";
+    EXPECT_EQ(expected, fast_tokenize(e.walks[i], raw, n)) << walk_names[i] << ", line \"" << raw << "\"";
   }
 }
 
@@ -86,8 +78,7 @@ void expect_block(Engines& e, const std::string& block, std::uint64_t lines, std
                   const Expected& expected, const std::string& what) {
   for (std::size_t w = 0; w < 3; ++w) {
     Output messages = memory_output();
-    EXPECT_EQ(lines, count_block(e.walks[w], e.start, block, first, messages))
-        << walk_names[w] << ", " << what;
+    EXPECT_EQ(lines, count_block(e.walks[w], block, first, messages)) << walk_names[w] << ", " << what;
     Counts counts;
     for (auto& [token, count] : take_token_counts(e.walks[w])) counts[token] += count;
     EXPECT_EQ(expected.first, counts) << walk_names[w] << ", " << what;
@@ -179,7 +170,7 @@ TEST(Tokenizer, WorkedExamples) {
     Engines e = build(row.defs);
     const std::pair<Counts, std::string> expected{row.tokens, row.messages};
     for (std::size_t i = 0; i < 3; ++i) {
-      EXPECT_EQ(expected, fast_tokenize(e.walks[i], e.start, row.line, 7))
+      EXPECT_EQ(expected, fast_tokenize(e.walks[i], row.line, 7))
           << walk_names[i] << ", line \"" << row.line << "\"";
     }
     EXPECT_EQ(expected, slow_tokenize(row.defs, row.line, 7)) << "reference, line \"" << row.line << "\"";
@@ -264,7 +255,7 @@ TEST(Tokenizer, AgreesWithReferenceOnWholeBlocks) {
   for (int round = 0; round < 90; ++round) {
     const Definitions& d = sets[round % 3];
     Engines e = build(d);
-    EXPECT_EQ(&d != &sets[1], e.walks[0].line_start_row != 0) << "which walk applies";
+    EXPECT_EQ(&d != &sets[1], walk_of(e.walks[0]) == TokenizerWalk::lines_in_table) << "which walk applies";
     std::string block;
     Expected expected;
     const std::uint64_t first = 1 + rng() % 1000;
@@ -379,7 +370,7 @@ TEST(Tokenizer, AgreesWithReferenceOnTheMeasuredSets) {
       {&example, &web_lines}, {&large, &web_lines}, {&adversarial, &a_lines}};
   for (const auto& [d, lines] : cases) {
     Engines e = build(*d);
-    EXPECT_NE(0u, e.walks[0].line_start_row) << "the fastest walk applies";
+    EXPECT_EQ(TokenizerWalk::lines_in_table, walk_of(e.walks[0])) << "the fastest walk applies";
     std::string block;
     Expected expected;
     for (std::size_t i = 0; i < lines->size(); ++i) {
@@ -402,7 +393,7 @@ TEST(Tokenizer, CutsLinesFirstWhenLineStartsDoNotFit) {
   };
   for (int i = 0; i < 20000; ++i) d.start.push_back(word(6));
   Engines e = build(d);
-  EXPECT_EQ(0u, e.walks[0].line_start_row);
+  EXPECT_NE(TokenizerWalk::lines_in_table, walk_of(e.walks[0]));
   std::string block;
   Expected expected;
   for (std::size_t i = 0; i < 40; ++i) {
@@ -420,7 +411,7 @@ TEST(Tokenizer, StaysLinearOnLongPartialMatches) {
   Engines e = build(d);
   const std::string line(100000, 'a');
   const Counts expected{{"a", 100000}};
-  for (Tokenizer& t : e.walks) EXPECT_EQ(expected, fast_tokenize(t, e.start, line, 1).first);
+  for (Tokenizer& t : e.walks) EXPECT_EQ(expected, fast_tokenize(t, line, 1).first);
   expect_agreement(d, e, std::string(300, 'a') + "b" + std::string(70, 'a') + "ab", 1);
 }
 

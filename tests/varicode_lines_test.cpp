@@ -93,20 +93,20 @@ TEST(VaricodeLines, SideBySideAsLineByLine) {
     std::vector<std::pair<std::size_t, std::string>> expected_uncoded;
     for (std::size_t i = 0; i < lines.size(); ++i) {
       std::string bits;
-      std::vector<Uncoded> uncoded;
+      std::vector<Unwritten> uncoded;
       encode_line(coder, lines[i], bits, uncoded);
       expected += bits + '\n';
-      for (const Uncoded& u : uncoded) expected_uncoded.emplace_back(i, (u.no_code ? "<" : "") + u.text);
+      for (const Unwritten& u : uncoded) expected_uncoded.emplace_back(i, (u.token ? "<" : "") + u.text);
     }
     std::string codes;
     std::vector<std::size_t> ends;
     std::vector<std::pair<std::size_t, std::string>> uncoded;
-    encode_lines(coder, block, [&](const CodedLines& coded) {
-      for (const auto& [line, u] : coded.uncoded) {
-        uncoded.emplace_back(ends.size() + line, (u.no_code ? "<" : "") + u.text);
+    encode_lines(coder, block, [&](const WrittenLines& coded) {
+      for (const auto& [line, u] : coded.unwritten) {
+        uncoded.emplace_back(ends.size() + line, (u.token ? "<" : "") + u.text);
       }
       for (const std::size_t end : coded.ends) ends.push_back(codes.size() + end);
-      codes += coded.codes;
+      codes += coded.bytes;
     });
     ASSERT_EQ(lines.size(), ends.size());
     EXPECT_EQ(expected, codes);

@@ -125,13 +125,13 @@ TEST(Varicode, EncodesAsTheReferenceAndDecodesBack) {
       if (rng() % 4 == 0) line = " " + line + "\r";
       const Encoded expected = reference_encode(d, code_of, line);
       std::string bits = "kept";
-      std::vector<Uncoded> uncoded;
+      std::vector<Unwritten> uncoded;
       EXPECT_EQ(expected.no_code.empty(), encode_line(coder, line, bits, uncoded));
       EXPECT_EQ("kept" + expected.bits, bits) << "line \"" << line << "\"";
       std::string invalid;
       std::vector<std::string> no_code;
-      for (const Uncoded& u : uncoded) {
-        if (u.no_code) {
+      for (const Unwritten& u : uncoded) {
+        if (u.token) {
           no_code.push_back(u.text);
         } else {
           EXPECT_EQ(1u, u.text.size());

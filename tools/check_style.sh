@@ -16,6 +16,6 @@ git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run -Werror
 
 echo "== clang-tidy"
 cmake -S . -B "$build" -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -DBUILD_TESTING=OFF >/dev/null
-git ls-files -z 'common/*.cpp' 'patterntally/*.cpp' 'bitladder/*.cpp' 'varicode/*.cpp' |
+git ls-files -z 'common/*.cpp' 'tokenizer/*.cpp' 'patterntally/*.cpp' 'bitladder/*.cpp' 'varicode/*.cpp' |
   xargs -0 -P "$(nproc)" -n 2 clang-tidy -p "$build" --quiet
 echo "style: clean"

@@ -16,7 +16,6 @@
 #include "patterntally.h"
 #include "progress.h"
 #include "thread_start.h"
-#include "token_walk.h"
 #include "trim.h"
 #include "varicode.h"
 
@@ -145,7 +144,7 @@ class EncodingThread {
     changed_.notify_all();
   }
 
-  const std::vector<CodedLines>& finish() {
+  const std::vector<WrittenLines>& finish() {
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [this] { return !given_ && !working_; });
     return coded_;
@@ -164,7 +163,7 @@ class EncodingThread {
         working_ = true;
       }
       coded_.clear();
-      encode_lines(coder_, lines, [this](const CodedLines& coded) { coded_.push_back(coded); });
+      encode_lines(coder_, lines, [this](const WrittenLines& coded) { coded_.push_back(coded); });
       {
         const std::lock_guard lock(mutex_);
         working_ = false;
@@ -180,7 +179,7 @@ class EncodingThread {
   bool given_ = false;
   bool working_ = false;
   bool stopping_ = false;
-  std::vector<CodedLines> coded_;
+  std::vector<WrittenLines> coded_;
   std::thread thread_;
 };
 
@@ -206,7 +205,7 @@ void encode_block(const Coder& coder, std::string_view block,
   }
   encode_lines(coder, first, take);
   for (std::size_t i = 1; i < slices; ++i) {
-    for (const CodedLines& coded : helpers[i - 1]->finish()) take(coded);
+    for (const WrittenLines& coded : helpers[i - 1]->finish()) take(coded);
   }
 }
 
@@ -232,14 +231,14 @@ int run_encode(const std::vector<std::string>& files, unsigned threads) {
   start_line_progress("encode", "encoded");
   std::uint64_t done = 0;
   for_each_block(files, [&](const std::string& file, std::uint64_t& number, std::string_view block) {
-    encode_block(coder, block, helpers, [&](const CodedLines& coded) {
+    encode_block(coder, block, helpers, [&](const WrittenLines& coded) {
       // The lines reach `out` as write_output would take them one by one,
       // those that stay in its buffer together.
       std::size_t from = 0;  // where the lines not handed to `out` yet begin
       std::size_t next = 0;  // the first of them
       auto hand = [&](std::size_t to) {
         if (!out.failed) {
-          out.buffer.append(coded.codes.substr(from, to - from));
+          out.buffer.append(coded.bytes.substr(from, to - from));
           if (out.fd >= 0 && out.buffer.size() >= output_flush_size) flush_full_buffer(out);
         }
         from = to;
@@ -260,7 +259,7 @@ int run_encode(const std::vector<std::string>& files, unsigned threads) {
           const std::size_t begin = line == 0 ? 0 : coded.ends[line - 1];
           if (coded.ends[line] - begin >= output_flush_size) {  // written straight, after the buffer
             hand(begin);
-            write_output(out, coded.codes.substr(begin, coded.ends[line] - begin));
+            write_output(out, coded.bytes.substr(begin, coded.ends[line] - begin));
             from = coded.ends[line];
           } else {
             hand(coded.ends[line]);
@@ -268,10 +267,10 @@ int run_encode(const std::vector<std::string>& files, unsigned threads) {
           next = line + 1;
         }
       };
-      for (const auto& [line, u] : coded.uncoded) {
+      for (const auto& [line, u] : coded.unwritten) {
         hand_lines(line + 1);
         report_line_problem(file, number + line + 1,
-                            u.no_code ? no_code_problem(u.text) : invalid_character_problem(u.text));
+                            u.token ? no_code_problem(u.text) : invalid_character_problem(u.text));
       }
       hand_lines(coded.ends.size());
       number += coded.ends.size();
@@ -310,8 +309,8 @@ int run_report() {
   if (input_unreadable()) return finish(standard_output());
   const Tokenizer& t = coder.tokenizer;
   ReportFigures f;
-  std::vector<std::uint64_t> count(t.parent.size(), 0);
-  std::vector<bool> reported(t.parent.size(), false);
+  std::vector<std::uint64_t> count(token_count(t), 0);
+  std::vector<bool> reported(token_count(t), false);
   start_line_progress("report", "read");
   for_each_line({corpus_file}, [&](const std::string& file, std::uint64_t number, std::string_view line) {
     ++f.websites;
@@ -321,30 +320,28 @@ int run_report() {
     std::uint64_t bits = 0;
     bool coded = true;
     walk_tokens(
-        t, trimmed.substr(start_pattern_length(coder.start, trimmed)),
-        [&](std::uint32_t v) {
-          for_each_popped_token(t, v, [&](std::uint32_t token) {
-            ++count[token];
-            ++tokens;
-            bits += coder.code_size[token];
-            if (coder.code_size[token] != 0) return;
-            coded = false;
-            if (reported[token]) return;
-            reported[token] = true;
-            report_line_problem(file, number, no_code_problem(text_of(t, token)));
-          });
+        t, line_text(t, trimmed),
+        [&](std::uint32_t token) {
+          ++count[token];
+          ++tokens;
+          bits += coder.code_size[token];
+          if (coder.code_size[token] != 0) return;
+          coded = false;
+          if (reported[token]) return;
+          reported[token] = true;
+          report_line_problem(file, number, no_code_problem(token_text(t, token)));
         },
         [&](std::size_t) { ++f.skipped_bytes; });
     f.tokens += tokens;
     if (coded && tokens != 0) f.bits += bits + 2 * (tokens - 1);
   });
   std::vector<std::uint64_t> counts;
-  for (std::size_t v = 1; v < count.size(); ++v) {
-    if (count[v] == 0) continue;
-    counts.push_back(count[v]);
-    if (coder.code_size[v] == 0) continue;
-    f.costliest.push_back({text_of(t, static_cast<std::uint32_t>(v)), count[v], coder.code_size[v],
-                           count[v] * coder.code_size[v]});
+  for (std::uint32_t token = 0; token < count.size(); ++token) {
+    if (count[token] == 0) continue;
+    counts.push_back(count[token]);
+    if (coder.code_size[token] == 0) continue;
+    f.costliest.push_back(
+        {token_text(t, token), count[token], coder.code_size[token], count[token] * coder.code_size[token]});
   }
   f.optimal_prefix_bits = optimal_prefix_code_bits(counts);
   f.entropy_bits = entropy_bits(counts);

@@ -16,61 +16,54 @@
 #include "progress.h"
 #include "ranking.h"
 #include "start_patterns.h"
-#include "token_walk.h"
 #include "trim.h"
 
 TokenizedSample tokenize_sample(const std::vector<std::string>& texts, const PatternList& valid,
                                 const PatternList& recurrent) {
   TokenizedSample s;
-  s.tokenizer = build_tokenizer(valid, recurrent, build_start_matcher({}), TokenizerWalk::dense);
-  s.tokenizer.pop_count = {};  // the counts are kept here, per token
-  s.tokenizer.end_count = {};
-  const Tokenizer& t = s.tokenizer;
-  const std::size_t nodes = t.parent.size();
-  s.count.assign(nodes, 0);
+  const Tokenizer t = build_tokenizer(valid, recurrent, {}, TokenizerWalk::dense);
+  const std::uint32_t ids = token_count(t);
+  s.count.assign(ids, 0);
   std::uint64_t separators = 0;
   for (const std::string& text : texts) {
     const std::size_t first = s.tokens.size();
     std::size_t breaks = 0;
     walk_tokens(
         t, text,
-        [&](std::uint32_t v) {
-          for_each_popped_token(t, v, [&](std::uint32_t token) {
-            s.tokens.push_back(token);
-            ++s.count[token];
-          });
+        [&](std::uint32_t token) {
+          s.tokens.push_back(token);
+          ++s.count[token];
         },
         [&](std::size_t) {
-          if (s.tokens.size() != first && s.tokens.back() != no_node) {
-            s.tokens.push_back(no_node);
+          if (s.tokens.size() != first && s.tokens.back() != no_token) {
+            s.tokens.push_back(no_token);
             ++breaks;
           }
         });
     const std::size_t line_tokens = s.tokens.size() - first - breaks;
     if (line_tokens > 1) separators += line_tokens - 1;
-    if (s.tokens.size() == first || s.tokens.back() != no_node) s.tokens.push_back(no_node);
+    if (s.tokens.size() == first || s.tokens.back() != no_token) s.tokens.push_back(no_token);
   }
-  // The counted tokens ranked, each with its node; their texts differ, so
-  // the order is the same whatever order they come in.
+  // The counted tokens ranked, each with its id; their texts differ, so the
+  // order is the same whatever order they come in.
   std::vector<std::pair<PatternCount, std::uint32_t>> counted;
-  for (std::size_t v = 1; v < nodes; ++v) {
-    if (s.count[v] == 0) continue;
-    const auto node = static_cast<std::uint32_t>(v);
-    counted.push_back({{text_of(t, node), static_cast<std::int64_t>(s.count[v])}, node});
+  for (std::uint32_t token = 0; token < ids; ++token) {
+    if (s.count[token] == 0) continue;
+    counted.push_back({{token_text(t, token), static_cast<std::int64_t>(s.count[token])}, token});
   }
   std::sort(counted.begin(), counted.end(),
             [](const auto& a, const auto& b) { return compare_frequency_word(a.first, b.first); });
   const std::vector<std::uint32_t> lengths = code_lengths(counted.size());
-  s.rank.assign(nodes, no_node);
-  s.code_size.assign(nodes, 0);
+  s.rank.assign(ids, no_token);
+  s.code_size.assign(ids, 0);
   s.bits = 2 * separators;
   s.ranked.reserve(counted.size());
   for (std::size_t r = 0; r < counted.size(); ++r) {
-    const std::uint32_t v = counted[r].second;
+    const std::uint32_t token = counted[r].second;
     s.ranked.push_back(std::move(counted[r].first));
-    s.rank[v] = static_cast<std::uint32_t>(r);
-    s.code_size[v] = lengths[r];
-    s.bits += s.count[v] * s.code_size[v];
+    s.rank[token] = static_cast<std::uint32_t>(r);
+    s.code_size[token] = lengths[r];
+    s.bits += s.count[token] * s.code_size[token];
   }
   return s;
 }
@@ -128,17 +121,17 @@ std::size_t rank_of(const TokenizedSample& s, const std::string& text, std::uint
 std::vector<Candidate> find_candidates(const TokenizedSample& s) {
   const std::vector<std::uint32_t>& tokens = s.tokens;
   const std::size_t n = tokens.size();
-  // The length of each counted token's text, per node.
+  // The length of each counted token's text, per token id.
   std::vector<std::uint32_t> depth(s.rank.size(), 0);
   for (std::size_t v = 0; v < depth.size(); ++v) {
-    if (s.rank[v] != no_node) depth[v] = static_cast<std::uint32_t>(s.ranked[s.rank[v]].first.size());
+    if (s.rank[v] != no_token) depth[v] = static_cast<std::uint32_t>(s.ranked[s.rank[v]].first.size());
   }
   // Level 1: each token is a run that may grow.
   std::vector<std::uint64_t> hash(n, 0);
   std::vector<std::uint32_t> bytes(n, 0);
   std::vector<bool> frequent(n, false);
   for (std::size_t i = 0; i < n; ++i) {
-    if (tokens[i] == no_node) continue;
+    if (tokens[i] == no_token) continue;
     hash[i] = extend(0, tokens[i]);
     bytes[i] = depth[tokens[i]];
     frequent[i] = true;
@@ -255,7 +248,7 @@ using CountedTokens = std::unordered_map<std::string_view, std::pair<std::uint32
 
 CountedTokens counted_tokens(const TokenizedSample& s) {
   CountedTokens counted;
-  for (std::size_t v = 1; v < s.rank.size(); ++v) {
+  for (std::size_t v = 0; v < s.rank.size(); ++v) {
     if (s.count[v] != 0)
       counted.emplace(token_text(s, static_cast<std::uint32_t>(v)), std::pair{s.code_size[v], s.count[v]});
   }

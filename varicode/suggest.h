@@ -26,15 +26,13 @@
 #include "tokenizer.h"
 
 // A sample tokenised with one list of recurrent patterns, and what it costs.
-// It keeps a few words per node of the trie and the text of the counted
-// tokens only, so that a long pattern costs memory in proportion to its
-// length.
+// It keeps a few words per token and the text of the counted tokens only, so
+// that a long pattern costs memory in proportion to its length.
 struct TokenizedSample {
-  Tokenizer tokenizer;
-  std::vector<std::uint32_t> tokens;     // token nodes, `no_node` between lines and at invalid bytes
-  std::vector<std::uint64_t> count;      // per node
-  std::vector<std::uint32_t> rank;       // per node: its place in `ranked`, `no_node` when not counted
-  std::vector<std::uint32_t> code_size;  // per node: its code word's length, 0 when not counted
+  std::vector<std::uint32_t> tokens;     // token ids, `no_token` between lines and at invalid bytes
+  std::vector<std::uint64_t> count;      // per token id
+  std::vector<std::uint32_t> rank;       // per token id: its place in `ranked`, `no_token` when not counted
+  std::vector<std::uint32_t> code_size;  // per token id: its code word's length, 0 when not counted
   std::vector<std::pair<std::string, std::int64_t>> ranked;  // counted tokens, in patterntally's order
   std::uint64_t bits = 0;
 };

@@ -20,7 +20,6 @@
 
 #include "code_words.h"
 #include "file_names.h"
-#include "start_patterns.h"
 #include "tokenizer.h"
 
 // The code map as read, in its order: the pattern (without its brackets) of
@@ -37,20 +36,14 @@ struct CodeMap {
 // becomes 1).
 bool read_code_map(const std::string& name, CodeMap& map);
 
-// What encoding needs: the tokeniser of the definition files, and for each
-// node of its trie what popping it writes, "00" before each code word. It
-// keeps nine bytes per node and no text: a token's pattern is its text_of.
+// What encoding needs: the tokeniser of the definition files, made to write
+// for each token its code word and the "00" that follows it when another
+// does (see prepare_writing), and the length of each token's code word, 0
+// when it has none. Per node of the trie the tokeniser keeps eight bytes of
+// what it writes, and no text: a token's pattern is its token_text.
 struct Coder {
-  StartMatcher start;
   Tokenizer tokenizer;
-  std::vector<std::uint8_t> code_size;  // per node: its code's length when it is a token; 0 when none
-  std::string pop_bits;
-  // Per node, where its pops stand in pop_bits in the low half of the word,
-  // and their length in the high one; 0 when they are not kept. The steps
-  // that pop a node whose pops are not kept, or longer than the fast walk
-  // copies, are slow in the tokeniser's table.
-  std::vector<std::uint64_t> pops;
-  std::uint32_t longest_token_pops = 0;  // the most that popping one token writes
+  std::vector<std::uint8_t> code_size;  // per token id
 };
 
 // Builds the coder from the definition files of the working directory, read
@@ -58,37 +51,18 @@ struct Coder {
 // that cannot be read is reported, see input_unreadable).
 Coder build_coder(const CodeMap& map);
 
-// What a line held that could not be coded, in line order: an invalid byte
-// (skipped), or a token without a code word (the line's code is then empty).
-struct Uncoded {
-  bool no_code = false;
-  std::string text;  // the byte, or the token's pattern
-};
-
 // Appends the code of `line`, a line as read, to `bits`, without a line feed.
 // Returns false, appending nothing, when a token has no code word; what could
-// not be coded goes to `uncoded`.
-bool encode_line(const Coder& coder, std::string_view line, std::string& bits, std::vector<Uncoded>& uncoded);
-
-// Where `lines` is cut to give the `part`th of `parts` runs of whole lines of
-// about the same size: just after the first line feed at or after that share
-// of its bytes (but not before `from`, where the run begins), or its end.
-std::size_t cut_after_line_feed(std::string_view lines, std::size_t from, std::size_t part,
-                                std::size_t parts);
-
-// The codes of a run of lines, as encode_lines gives them.
-struct CodedLines {
-  std::string_view codes;         // each line's code (nothing when it has none) and a line feed
-  std::vector<std::size_t> ends;  // per line: where its line feed ends in `codes`
-  std::vector<std::pair<std::size_t, Uncoded>> uncoded;  // in line order: a line (its index) and what it
-                                                         // could not code
-};
+// not be coded goes to `uncoded` (a token without a code word, or an invalid
+// byte).
+bool encode_line(const Coder& coder, std::string_view line, std::string& bits,
+                 std::vector<Unwritten>& uncoded);
 
 // Encodes `lines`, whole lines that end at line feeds (the last may lack one),
 // each as encode_line does, several side by side: calls `take` for runs of
-// them, in order.
+// them, in order, each line's code and a line feed (see write_lines).
 void encode_lines(const Coder& coder, std::string_view lines,
-                  const std::function<void(const CodedLines&)>& take);
+                  const std::function<void(const WrittenLines&)>& take);
 
 // What decoding needs: the pattern of each code word, found by its value as a
 // binary number (a code word begins with '1', so the value tells its length).
