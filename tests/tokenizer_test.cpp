@@ -415,6 +415,34 @@ TEST(Tokenizer, StaysLinearOnLongPartialMatches) {
   expect_agreement(d, e, std::string(300, 'a') + "b" + std::string(70, 'a') + "ab", 1);
 }
 
+// The tokens of a line one by one, as varicode and suggest take them, with
+// each walk, on lines long enough to come in several batches.
+TEST(Tokenizer, WalksTheTokensOfALineAsTheReference) {
+  std::mt19937 rng(31);
+  const Definitions d = validated({chars("abc"), {"ab", "abc", "bca", "cc", "abcabcab"}, {"a", "ca"}});
+  const Engines e = build(d);
+  for (int i = 0; i < 200; ++i) {
+    std::string line(rng() % (i % 20 == 0 ? 3000 : 40), ' ');
+    for (char& c : line) c = " abc#"[rng() % 5];
+    const ReferenceResult r = reference_tokenize(d.valid, d.recurrent, d.start, line, 1);
+    std::string invalid;  // each message names its byte at the same place
+    for (std::size_t at = 0; at < r.messages.size(); at = r.messages.find('\n', at) + 1)
+      invalid += r.messages[at + 21];
+    for (std::size_t w = 0; w < 3; ++w) {
+      const Tokenizer& t = e.walks[w];
+      const std::string_view text = line_text(t, line);
+      std::vector<std::string> tokens;
+      std::string skipped;
+      walk_tokens(
+          t, text, [&](std::uint32_t token) { tokens.push_back(token_text(t, token)); },
+          [&](std::size_t at) { skipped += text[at]; });
+      EXPECT_EQ(r.tokens, tokens) << walk_names[w] << ", line \"" << line << "\"";
+      EXPECT_EQ(invalid, skipped) << walk_names[w] << ", line \"" << line << "\"";
+    }
+    if (::testing::Test::HasFailure()) return;
+  }
+}
+
 TEST(StartPatterns, LongestPrefixWins) {
   const StartMatcher m = build_start_matcher({"http://www.", "http://", "www.", "h", "https://"});
   EXPECT_EQ(0u, start_pattern_length(m, ""));

@@ -6,6 +6,7 @@
 #include "automaton.h"
 
 #include <algorithm>
+#include <bit>
 #include <utility>
 
 #include "trim.h"

@@ -22,7 +22,6 @@
 #pragma once
 
 #include <array>
-#include <bit>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -132,10 +131,18 @@ inline bool is_token(const Automaton& a, std::uint32_t node) {
   return (a.token_bits[node >> 6] >> (node & 63) & 1) != 0;
 }
 
+// The bits set in `x`, counted in registers: std::popcount is a call into
+// the compiler's library where the processor is not known to count them.
+inline std::uint32_t ones(std::uint64_t x) {
+  x -= x >> 1 & 0x5555555555555555;
+  x = (x & 0x3333333333333333) + (x >> 2 & 0x3333333333333333);
+  x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0F;
+  return static_cast<std::uint32_t>((x * 0x0101010101010101) >> 56);
+}
+
 // The id of token node `node`.
 inline std::uint32_t token_id(const Automaton& a, std::uint32_t node) {
-  const std::uint64_t before = a.token_bits[node >> 6] & ((std::uint64_t{1} << (node & 63)) - 1);
-  return a.tokens_before[node >> 6] + static_cast<std::uint32_t>(std::popcount(before));
+  return a.tokens_before[node >> 6] + ones(a.token_bits[node >> 6] & ((std::uint64_t{1} << (node & 63)) - 1));
 }
 
 // Whether the dense table walks a line of text, one lookup a byte: it is
