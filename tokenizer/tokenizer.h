@@ -48,7 +48,7 @@ struct Tokenizer {
 // The walks a tokeniser may take over a block of lines. They count the same;
 // the first that applies is the fastest.
 enum class TokenizerWalk {
-  lines_in_table,  // the dense table with line ends, when it fits and no blank is valid or starts a line
+  lines_in_table,  // the dense table with line ends, when it fits and no blank is valid or in a start pattern
   dense,           // the dense table, lines cut first, when it fits
   sparse,          // the trie's sibling lists
 };
