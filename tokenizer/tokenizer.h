@@ -166,10 +166,10 @@ void walk_tokens(const Tokenizer& t, std::string_view text, Token&& token, Inval
 // ---- Writing lines
 
 // Makes `t` write lines: a line's output is the bytes of its tokens, one
-// after the other, `bytes[id]` for token id, less the last `trail` bytes of
-// the last (varicode gives each token its code word and "00", with a trail of
-// 2). A token without bytes (nullopt) makes the line write nothing. Each
-// token's bytes must be longer than `trail`. The tokeniser still counts and
+// after the other, `bytes[id]` for token id (one entry per id), less the
+// last `trail` bytes of the last (varicode gives each token its code word and
+// "00", with a trail of 2). A token without bytes (nullopt) makes the line
+// write nothing. Each token's bytes must be longer than `trail`. The tokeniser still counts and
 // walks tokens as before.
 void prepare_writing(Tokenizer& t, const std::vector<std::optional<std::string>>& bytes, std::size_t trail);
 
