@@ -258,7 +258,10 @@ bool can_go_on(const TablePart& s) {
 }
 
 // Walks the parts side by side, fewer as they stop, until all have stopped.
-void walk_parts_side_by_side(Automaton& a, std::array<TablePart, line_stream_count>& parts) {
+// A function of its own, so that the walks' rows stay in registers: inlined
+// into its caller, which has more to keep, they were spilled to the stack.
+__attribute__((noinline)) void walk_parts_side_by_side(Automaton& a,
+                                                       std::array<TablePart, line_stream_count>& parts) {
   std::array<TablePart*, line_stream_count> active{};
   std::size_t count = 0;
   for (TablePart& s : parts) {
