@@ -2,10 +2,11 @@
 // walked, and the line is trimmed and loses its start pattern, so that the
 // walk sees only the text to tokenise. Through the dense table the parts of
 // a block go side by side (side_by_side.h), a fast step adding the pop it
-// made to the node's counter; a part whose next line cannot go side by side
-// (a valid byte right after its text, where a blank is valid), or that holds
-// back many messages, stops there and is finished alone, line by line
-// (line_walk.h), as is the single part of a tokeniser without a dense table.
+// made to the node's counter. A line that cannot go side by side (a valid
+// byte right after its text, where a blank is valid) is walked alone on the
+// way, line_walk.h checking where it ends; a part that holds back many
+// messages stops, and is finished alone once the others are done, as is the
+// single part of a tokeniser without a dense table.
 #include <cstring>
 
 #include "counting.h"
@@ -29,7 +30,6 @@ struct CountedPart {
   const char* next_line = nullptr;          // where the next line starts
   const char* part_end = nullptr;
   bool done = false;              // no line left
-  bool guarded = false;           // an invalid byte stands at text_end
   std::string_view trimmed_line;  // the current line, trimmed
   std::uint64_t lines = 0;        // lines up to the current one; at the end, all
   PartCounters counters;
@@ -44,29 +44,45 @@ void end_line(const Automaton& a, CountedPart& s) {
   ++s.counters.ends[(s.row >> a.row_shift) * s.counters.stride];
 }
 
-// Starts the next line of the part: trimmed, its start pattern removed. False
-// when the part is done. The line is `guarded` when the byte after it is not
-// valid, as a line feed never is: its step then takes the slow way, which
-// ends the line, so the side-by-side walk needs no bounds check.
+// Walks the current line of part `s` alone, from where it stands, and ends
+// it.
+void walk_alone(const Automaton& a, CountedPart& s) {
+  const PartCounters& c = s.counters;
+  const std::uint32_t node = walk_line(
+      a, s.row >> a.row_shift, s.next_byte, s.text_end,
+      [&](std::uint32_t v, std::uint32_t entry) { c.pops[v * c.stride] += entry >> 31; },
+      [&](std::uint32_t v) { ++c.pops[v * c.stride]; },
+      [&](const unsigned char* at) { report_invalid_byte(s, *at); });
+  s.row = node << a.row_shift;
+  end_line(a, s);
+}
+
+// Starts the next line of the part that can go side by side: trimmed, its
+// start pattern removed. It can when the byte after it is not valid, as a
+// line feed never is: its step then takes the slow way, which ends the line,
+// so the side-by-side walk needs no bounds check. Each line on the way that
+// cannot is walked alone. False when the part is done.
 bool begin_line(const Automaton& a, CountedPart& s) {
-  if (s.next_line == s.part_end) {
-    s.done = true;
-    return false;
+  for (;;) {
+    if (s.next_line == s.part_end) {
+      s.done = true;
+      return false;
+    }
+    ++s.lines;
+    s.row = 0;
+    const char* const line_start = s.next_line;
+    const auto rest = static_cast<std::size_t>(s.part_end - line_start);
+    const char* lf = static_cast<const char*>(std::memchr(line_start, '\n', rest));
+    const char* line_end = lf != nullptr ? lf : s.part_end;
+    s.trimmed_line = trim_view(std::string_view(line_start, static_cast<std::size_t>(line_end - line_start)));
+    s.text_end = reinterpret_cast<const unsigned char*>(s.trimmed_line.data() + s.trimmed_line.size());
+    s.next_line = lf != nullptr ? lf + 1 : s.part_end;
+    s.next_byte = reinterpret_cast<const unsigned char*>(s.trimmed_line.data()) +
+                  start_pattern_length(a.start, s.trimmed_line);
+    const char* after = s.trimmed_line.data() + s.trimmed_line.size();
+    if (after != s.part_end && a.byte_class[static_cast<unsigned char>(*after)] == 0) return true;
+    walk_alone(a, s);
   }
-  ++s.lines;
-  s.row = 0;
-  const char* const line_start = s.next_line;
-  const auto rest = static_cast<std::size_t>(s.part_end - line_start);
-  const char* lf = static_cast<const char*>(std::memchr(line_start, '\n', rest));
-  const char* line_end = lf != nullptr ? lf : s.part_end;
-  s.trimmed_line = trim_view(std::string_view(line_start, static_cast<std::size_t>(line_end - line_start)));
-  s.text_end = reinterpret_cast<const unsigned char*>(s.trimmed_line.data() + s.trimmed_line.size());
-  s.next_line = lf != nullptr ? lf + 1 : s.part_end;
-  s.next_byte = reinterpret_cast<const unsigned char*>(s.trimmed_line.data()) +
-                start_pattern_length(a.start, s.trimmed_line);
-  const char* after = s.trimmed_line.data() + s.trimmed_line.size();
-  s.guarded = after != s.part_end && a.byte_class[static_cast<unsigned char>(*after)] == 0;
-  return true;
 }
 
 // Counting side by side: the fast step adds the pop it made, walk i in
@@ -90,30 +106,23 @@ struct CountingWalk {
     const Automaton& a = automaton;
     if (s.next_byte - 1 == s.text_end) {
       end_line(a, s);
-      return begin_line(a, s) && s.guarded;
+      begin_line(a, s);
+    } else {
+      const unsigned char byte = s.next_byte[-1];
+      s.row =
+          count_slow_step(a, s.counters, s.row >> a.row_shift, byte, [&] { report_invalid_byte(s, byte); })
+          << a.row_shift;
     }
-    const unsigned char byte = s.next_byte[-1];
-    s.row = count_slow_step(a, s.counters, s.row >> a.row_shift, byte, [&] { report_invalid_byte(s, byte); })
-            << a.row_shift;
-    return s.held.size() < held_message_limit;
+    return can_go_on(s);
   }
 
-  bool can_go_on(const CountedPart& s) const {
-    return !s.done && s.guarded && s.held.size() < held_message_limit;
-  }
+  bool can_go_on(const CountedPart& s) const { return !s.done && s.held.size() < held_message_limit; }
 };
 
-// Walks the rest of part `s` alone, line by line.
+// Walks the rest of part `s` alone.
 void finish_alone(const Automaton& a, CountedPart& s) {
-  const PartCounters& c = s.counters;
   while (!s.done) {
-    const std::uint32_t node = walk_line(
-        a, s.row >> a.row_shift, s.next_byte, s.text_end,
-        [&](std::uint32_t v, std::uint32_t entry) { c.pops[v * c.stride] += entry >> 31; },
-        [&](std::uint32_t v) { ++c.pops[v * c.stride]; },
-        [&](const unsigned char* at) { report_invalid_byte(s, *at); });
-    s.row = node << a.row_shift;
-    end_line(a, s);
+    walk_alone(a, s);
     begin_line(a, s);
   }
 }
