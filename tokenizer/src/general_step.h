@@ -79,6 +79,6 @@ std::uint32_t step_by_failures(const Automaton& a, std::uint32_t node, unsigned 
 
 // The end of a text pops what is left, failure by failure, down to the root.
 template <typename Pop>
-void pop_to_root(const Automaton& a, std::uint32_t node, Pop&& pop) {
+__attribute__((always_inline)) inline void pop_to_root(const Automaton& a, std::uint32_t node, Pop&& pop) {
   for (; node != 0; node = a.fail[node]) pop(node);
 }

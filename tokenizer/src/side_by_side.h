@@ -39,9 +39,12 @@
 
 // Walks the `N` parts side by side, one byte of each in turn, until a slow
 // step says to stop. `Shift` is the table's row_shift, fixed so that the fast
-// steps find a node's entries with one shift.
+// steps find a node's entries with one shift. A function of its own, so that
+// the walks stay in registers: inlined into its callers, which have more to
+// keep, they were spilled to the stack.
 template <unsigned Shift, std::size_t N, typename Walk>
-void walk_side_by_side(Walk& walk, const std::array<typename Walk::Part*, N>& parts) {
+__attribute__((noinline)) void walk_side_by_side(Walk& walk,
+                                                 const std::array<typename Walk::Part*, N>& parts) {
   static_assert(N >= 1 && N <= stream_count && stream_count == 4);
   using Out = typename Walk::Out;
   const std::uint32_t* const table = walk.automaton.table.data();

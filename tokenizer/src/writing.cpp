@@ -134,10 +134,12 @@ constexpr std::size_t long_line = std::size_t{1} << 16;
 struct WritingPart {
   // Where its walk stands (see side_by_side.h): the node's row, the rest of
   // the current line's text, up to `text_end`, and where the next bytes go.
+  // `out` does not stand next to `next_byte`: the compiler would keep the
+  // two in one vector register in the walk, at a cost.
   std::uint32_t row = 0;
   const unsigned char* next_byte = nullptr;
-  char* out = nullptr;
   const unsigned char* text_end = nullptr;
+  char* out = nullptr;
   const char* next_line = nullptr;  // the lines not begun yet, up to `end`
   const char* end = nullptr;
   bool done = false;
