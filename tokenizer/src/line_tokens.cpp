@@ -20,18 +20,16 @@ void walk_line_steps(const Tokenizer& t, std::string_view text, LineStepSink sin
     }
   };
   auto pop = [&](std::uint32_t v) {
+    if (is_token(a, v)) {  // most pops are of a single token
+      put({token_id(a, v), 0});
+      return;
+    }
     for_each_popped_token(a, v, [&](std::uint32_t node) { put({token_id(a, node), 0}); });
   };
   const auto* const begin = reinterpret_cast<const unsigned char*>(text.data());
-  const std::uint32_t node = walk_line(
-      a, 0, begin, begin + text.size(),
-      [&](std::uint32_t v, std::uint32_t entry) {
-        if ((entry & fail_bit) != 0) pop(v);
-      },
-      pop,
-      [&](const unsigned char* at) {
-        put({no_token, static_cast<std::size_t>(at - begin)});
-      });
+  const std::uint32_t node = walk_pops(a, 0, begin, begin + text.size(), pop, [&](const unsigned char* at) {
+    put({no_token, static_cast<std::size_t>(at - begin)});
+  });
   pop_to_root(a, node, pop);
   if (count != 0) sink.take(sink.context, steps.data(), count);
 }

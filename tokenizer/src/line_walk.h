@@ -18,15 +18,14 @@
 #include "automaton.h"
 #include "general_step.h"
 
-// Walks [p, end) from `node` and returns the node it ends on; nothing of that
-// node is popped yet. Calls fast(v, entry) for the fast steps, pop(v) for the
-// pops of the slow ones, in text order, and invalid(at) for each invalid byte,
-// at `at`, between the pops of the tokens before and after it. Tokenisers
-// with line ends in the table, and those without a dense table, are walked by
-// the general rule alone.
-template <typename Fast, typename Pop, typename Invalid>
-std::uint32_t walk_line(const Automaton& a, std::uint32_t node, const unsigned char* p,
-                        const unsigned char* const end, Fast&& fast, Pop&& pop, Invalid&& invalid) {
+namespace line_walk {
+
+// walk_line, and with `EveryStep` false walk_pops: a step that neither pops
+// nor is slow then moves on to its entry as it stands, with no mask, which
+// keeps the chain of lookups one operation shorter.
+template <bool EveryStep, typename Fast, typename Pop, typename Invalid>
+std::uint32_t walk(const Automaton& a, std::uint32_t node, const unsigned char* p,
+                   const unsigned char* const end, Fast&& fast, Pop&& pop, Invalid&& invalid) {
   if (!walks_lines_apart(a)) {
     for (; p != end; ++p) node = step_by_failures(a, node, *p, pop, [&] { invalid(p); });
     return node;
@@ -37,6 +36,12 @@ std::uint32_t walk_line(const Automaton& a, std::uint32_t node, const unsigned c
   std::uint32_t row = node << shift;
   for (; p != end; ++p) {
     const std::uint32_t entry = table[row + byte_class[*p]];
+    if constexpr (!EveryStep) {
+      if ((entry & (fail_bit | slow_bit)) == 0) {
+        row = entry;
+        continue;
+      }
+    }
     if ((entry & slow_bit) != 0) [[unlikely]] {
       row = step_by_failures(a, row >> shift, *p, pop, [&] { invalid(p); }) << shift;
       continue;
@@ -45,4 +50,27 @@ std::uint32_t walk_line(const Automaton& a, std::uint32_t node, const unsigned c
     row = entry & row_mask;
   }
   return row >> shift;
+}
+
+}  // namespace line_walk
+
+// Walks [p, end) from `node` and returns the node it ends on; nothing of that
+// node is popped yet. Calls fast(v, entry) for the fast steps, pop(v) for the
+// pops of the slow ones, in text order, and invalid(at) for each invalid byte,
+// at `at`, between the pops of the tokens before and after it. Tokenisers
+// with line ends in the table, and those without a dense table, are walked by
+// the general rule alone.
+template <typename Fast, typename Pop, typename Invalid>
+std::uint32_t walk_line(const Automaton& a, std::uint32_t node, const unsigned char* p,
+                        const unsigned char* const end, Fast&& fast, Pop&& pop, Invalid&& invalid) {
+  return line_walk::walk<true>(a, node, p, end, fast, pop, invalid);
+}
+
+// walk_line for a caller that acts on pops alone: pop(v) for every pop, fast
+// or slow.
+template <typename Pop, typename Invalid>
+std::uint32_t walk_pops(const Automaton& a, std::uint32_t node, const unsigned char* p,
+                        const unsigned char* const end, Pop&& pop, Invalid&& invalid) {
+  return line_walk::walk<false>(
+      a, node, p, end, [&](std::uint32_t v, std::uint32_t /*entry*/) { pop(v); }, pop, invalid);
 }
