@@ -6,7 +6,6 @@
 #include "automaton.h"
 
 #include <algorithm>
-#include <bit>
 #include <utility>
 
 #include "trim.h"
@@ -57,19 +56,6 @@ void insert_token(DraftTrie& d, std::string_view text) {
   d.is_token[node] = true;
 }
 
-// Numbers the token nodes of `a` in node order: their ids.
-void number_tokens(Automaton& a) {
-  a.tokens_before.assign(a.token_bits.size(), 0);
-  a.token_node.clear();
-  for (std::size_t word = 0; word < a.token_bits.size(); ++word) {
-    a.tokens_before[word] = static_cast<std::uint32_t>(a.token_node.size());
-    for (std::uint64_t bits = a.token_bits[word]; bits != 0; bits &= bits - 1) {
-      a.token_node.push_back(
-          static_cast<std::uint32_t>(word * 64 + static_cast<unsigned>(std::countr_zero(bits))));
-    }
-  }
-}
-
 // Numbers the nodes of `d` breadth first, so that every node comes after its
 // parent and after every shallower node.
 void number_breadth_first(const DraftTrie& d, Automaton& a) {
@@ -87,19 +73,21 @@ void number_breadth_first(const DraftTrie& d, Automaton& a) {
   auto renamed = [&](std::uint32_t old) { return old == no_node ? no_node : id[old]; };
   a.parent.resize(n);
   a.edge.resize(n);
-  a.token_bits.assign((n + 63) / 64, 0);
+  a.token_of.assign(n, no_token);
   a.first_child.resize(n);
   a.next_sibling.resize(n);
   for (std::size_t i = 0; i < n; ++i) {
     const std::uint32_t old = order[i];
     a.parent[i] = renamed(d.parent[old]);
     a.edge[i] = d.edge[old];
-    if (d.is_token[old]) a.token_bits[i / 64] |= std::uint64_t{1} << (i % 64);
+    if (d.is_token[old]) {
+      a.token_of[i] = static_cast<std::uint32_t>(a.token_node.size());
+      a.token_node.push_back(static_cast<std::uint32_t>(i));
+    }
     a.first_child[i] = renamed(d.first_child[old]);
     a.next_sibling[i] = renamed(d.next_sibling[old]);
   }
   for (std::size_t b = 0; b < 256; ++b) a.root_child[b] = renamed(d.root_child[b]);
-  number_tokens(a);
 }
 
 // Failure links and pops, breadth first. A token node pops itself and leaves

@@ -64,11 +64,9 @@ struct Automaton {
   std::vector<std::uint32_t> first_child;  // children as sibling lists
   std::vector<std::uint32_t> next_sibling;
   std::array<std::uint32_t, 256> root_child{};  // no_node where none
-  // Which nodes are tokens: bit v % 64 of word v / 64. A token's id is the
-  // number of token nodes before it, so ids follow the order of the nodes.
-  std::vector<std::uint64_t> token_bits;
-  std::vector<std::uint32_t> tokens_before;  // per word of token_bits
-  std::vector<std::uint32_t> token_node;     // per token id
+  // Token ids number the token nodes in node order.
+  std::vector<std::uint32_t> token_of;    // per node: its token id, or no_token
+  std::vector<std::uint32_t> token_node;  // per token id
   // Failure: when v cannot go on, its text is popped as tokens: a token node
   // pops itself; another node pops what its parent pops, then what each node
   // of `extra_pops` pops; the walk then resumes at `fail[v]`.
@@ -127,23 +125,10 @@ inline constexpr std::size_t dense_table_limit = std::size_t{2} << 20;
 inline constexpr std::size_t stream_count = 4;
 inline constexpr std::size_t line_stream_count = 8;
 
-inline bool is_token(const Automaton& a, std::uint32_t node) {
-  return (a.token_bits[node >> 6] >> (node & 63) & 1) != 0;
-}
-
-// The bits set in `x`, counted in registers: std::popcount is a call into
-// the compiler's library where the processor is not known to count them.
-inline std::uint32_t ones(std::uint64_t x) {
-  x -= x >> 1 & 0x5555555555555555;
-  x = (x & 0x3333333333333333) + (x >> 2 & 0x3333333333333333);
-  x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0F;
-  return static_cast<std::uint32_t>((x * 0x0101010101010101) >> 56);
-}
+inline bool is_token(const Automaton& a, std::uint32_t node) { return a.token_of[node] != no_token; }
 
 // The id of token node `node`.
-inline std::uint32_t token_id(const Automaton& a, std::uint32_t node) {
-  return a.tokens_before[node >> 6] + ones(a.token_bits[node >> 6] & ((std::uint64_t{1} << (node & 63)) - 1));
-}
+inline std::uint32_t token_id(const Automaton& a, std::uint32_t node) { return a.token_of[node]; }
 
 // Whether the dense table walks a line of text, one lookup a byte: it is
 // built, and for lines cut first.
