@@ -80,8 +80,9 @@ std::uint32_t token_count(const Tokenizer& t);
 // The text of a token, made on demand in time proportional to its length.
 std::string token_text(const Tokenizer& t, std::uint32_t token);
 
-// What is tokenised of `line`: trimmed, without its longest start pattern.
-std::string_view line_text(const Tokenizer& t, std::string_view line);
+// What is tokenised of a line once it is trimmed (see trim_view): `trimmed`
+// without its longest start pattern.
+std::string_view without_start_pattern(const Tokenizer& t, std::string_view trimmed);
 
 // Where `lines` is cut to give the `part`th of `parts` runs of whole lines of
 // about the same size: just after the first line feed at or after that share
@@ -141,7 +142,7 @@ struct LineStepSink {
 };
 
 // Walks `text`, a line already trimmed and without its start pattern (see
-// line_text), and hands its steps to `sink` in order, in batches.
+// without_start_pattern), and hands its steps to `sink` in order, in batches.
 void walk_line_steps(const Tokenizer& t, std::string_view text, LineStepSink sink);
 
 // Calls `token(id)` for each token of `text` (as walk_line_steps takes it) in

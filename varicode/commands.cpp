@@ -320,7 +320,7 @@ int run_report() {
     std::uint64_t bits = 0;
     bool coded = true;
     walk_tokens(
-        t, line_text(t, trimmed),
+        t, without_start_pattern(t, trimmed),
         [&](std::uint32_t token) {
           ++count[token];
           ++tokens;

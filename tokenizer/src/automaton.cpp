@@ -8,8 +8,6 @@
 #include <algorithm>
 #include <utility>
 
-#include "trim.h"
-
 namespace {
 
 // A trie in the order its nodes were made, before it is numbered breadth first.
@@ -177,7 +175,6 @@ std::string token_text(const Tokenizer& t, std::uint32_t token) {
   return text_of(*t.automaton, t.automaton->token_node[token]);
 }
 
-std::string_view line_text(const Tokenizer& t, std::string_view line) {
-  const std::string_view trimmed = trim_view(line);
+std::string_view without_start_pattern(const Tokenizer& t, std::string_view trimmed) {
   return trimmed.substr(start_pattern_length(t.automaton->start, trimmed));
 }

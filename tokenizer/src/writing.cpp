@@ -279,7 +279,7 @@ bool write_line(const Tokenizer& t, std::string_view line, std::string& out,
   thread_local Room room;
   const Automaton& a = *t.automaton;
   Writer w{room};
-  if (!write_text(a, line_text(t, line), w, unwritten)) return false;
+  if (!write_text(a, without_start_pattern(t, trim_view(line)), w, unwritten)) return false;
   if (w.at != room.bytes.get()) out.append(room.bytes.get(), w.at - a.written.trail);
   return true;
 }
