@@ -65,6 +65,7 @@ TEST(Program, TakesOptionsAroundOperands) {
       {{"-C", ".", "encode", "--", "-j4", "--bogus"}, {"encode", "-j4", "--bogus"}, 1, 0, ""},
       {{"suggest", "--sample", "10", "5", "-oout.txt"}, {"suggest", "5"}, 1, 10, "out.txt"},
       {{"suggest", "--output=a", "--out", "b", "5"}, {"suggest", "5"}, 1, 0, "b"},
+      {{"-j1024", "--sample=999999999999999999"}, {}, 1024, 999999999999999999, ""},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(joined(row.args));
@@ -95,6 +96,8 @@ TEST(Program, QuotesTheOptionAsWritten) {
       {{"-j", "x"}, "invalid number of threads \"x\""},
       {{"-j1025"}, "invalid number of threads \"1025\""},
       {{"--sample=-1"}, "invalid number of lines \"-1\""},
+      {{"--sample=1000000000000000000"}, "invalid number of lines \"1000000000000000000\""},
+      {{"-j+1"}, "invalid number of threads \"+1\""},
       {{"-o", ""}, "the output file name is empty"},
   };
   for (const auto& [args, err] : rows) {

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "scratch.h"
+#include "test_support.h"
 
 namespace {
 

@@ -10,32 +10,9 @@
 #include <utility>
 #include <vector>
 
-#include "scratch.h"
+#include "test_support.h"
 
 namespace {
-
-// Runs `cd DIR && PROGRAM ARGS`; standard output and error are captured
-// outside the directory, so that its listing shows only the program's files.
-RunResult run_with_args(const Scratch& s, const std::string& program, const std::string& args,
-                        const std::string& stdout_to = "") {
-  const std::string out = s.dir.string() + ".out";
-  const std::string err = s.dir.string() + ".err";
-  const std::string command = "cd '" + s.dir.string() + "' && '" + program + "' " + args + " </dev/null " +
-                              (stdout_to.empty() ? "> '" + out + "'" : stdout_to) + " 2> '" + err + "'";
-  const int raw = std::system(command.c_str());
-  auto slurp = [](const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    std::filesystem::remove(path);
-    return bytes.str();
-  };
-  RunResult r;
-  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  r.out = slurp(out);
-  r.err = slurp(err);
-  return r;
-}
 
 // Every input of both programs, and stale outputs that a run would replace.
 const std::map<std::string, std::string> seeded_files = {
@@ -63,7 +40,7 @@ TEST(Cli, HelpAndVersionTouchNoFile) {
       make_scratch(s, "cli");
       seed(s);
       const std::string before = list_files(s);
-      const RunResult r = run_with_args(s, program, option);
+      const RunResult r = run_in(s, program, "", "", " " + option);
       EXPECT_EQ(0, r.status);
       EXPECT_EQ("", r.err);
       if (option.starts_with("--v")) {
@@ -88,7 +65,7 @@ TEST(Cli, HelpAndVersionTouchNoFile) {
 TEST(Cli, HelpOnFullOutputIsAReportedFailure) {
   Scratch s;
   make_scratch(s, "cli-full");
-  const RunResult r = run_with_args(s, patterntally, "--help", ">/dev/full");
+  const RunResult r = run_in(s, patterntally, ">/dev/full", "", " --help");
   EXPECT_EQ(1, r.status);
   EXPECT_EQ("patterntally: cannot write standard output: No space left on device\n", r.err);
   EXPECT_EQ("", list_files(s));
@@ -117,7 +94,7 @@ TEST(Cli, OtherArgumentsAreUsageErrors) {
       make_scratch(s, "cli-args");
       seed(s);
       const std::string before = list_files(s);
-      const RunResult r = run_with_args(s, program, args);
+      const RunResult r = run_in(s, program, "", "", " " + args);
       EXPECT_EQ(2, r.status);
       EXPECT_EQ("", r.out);
       EXPECT_EQ(name + ": " + complaint + "\nTry '" + name + " --help'.\n", r.err);
@@ -141,7 +118,7 @@ TEST(Cli, WorksInTheDirectoryOfDashC) {
       make_scratch(parent, "cli-parent");
       std::filesystem::create_directory(parent.dir / "sub");
       for (const auto& [name, bytes] : seeded_files) put_file(parent, "sub/" + name, bytes);
-      const RunResult r = run_with_args(parent, program, args);
+      const RunResult r = run_in(parent, program, "", "", " " + args);
       EXPECT_EQ(expected.status, r.status);
       EXPECT_EQ(expected.out, r.out);
       EXPECT_EQ(expected.err, r.err);
@@ -152,7 +129,7 @@ TEST(Cli, WorksInTheDirectoryOfDashC) {
     Scratch s;
     make_scratch(s, "cli-nodir");
     seed(s);
-    const RunResult r = run_with_args(s, program, "-C missing");
+    const RunResult r = run_in(s, program, "", "", " -C missing");
     const std::string name = std::filesystem::path(program).filename().string();
     EXPECT_EQ(2, r.status);
     EXPECT_EQ(name + ": cannot change to directory \"missing\": No such file or directory\n", r.err);

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "scratch.h"
+#include "test_support.h"
 
 namespace {
 

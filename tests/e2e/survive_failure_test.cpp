@@ -22,7 +22,7 @@
 #include <thread>
 #include <vector>
 
-#include "scratch.h"
+#include "test_support.h"
 
 #if defined(__SANITIZE_ADDRESS__)  // gcc; clang below
 #define UNDER_ADDRESS_SANITIZER 1
@@ -441,7 +441,7 @@ TEST(SurviveFailure, OddOutputSetUps) {
        secret + " && mkdir -m 1777 pub && chown 65534 pub && ln -s ../private/secret pub/link && chown -h " +
            "65534 pub/link && ln -s pub/link " + map_file,
        "", "", ranked_file, 0},
-      {"standard output into standard input", VARICODE_PATH, "true", "<websites.txt >>websites.txt",
+      {"standard output into standard input", varicode, "true", "<websites.txt >>websites.txt",
        "varicode: cannot write standard output: it is the same file as standard input\n", corpus_file, 1,
        " encode"},
   };

@@ -20,7 +20,7 @@
 #include <fstream>
 #include <string>
 
-#include "scratch.h"
+#include "test_support.h"
 
 namespace {
 

@@ -1,33 +1,30 @@
-#include "varicode.h"
-
+// Encoding against the reference tokeniser and a lookup in the code map:
+// encode_line a line at a time, encode_lines, the walk of several lines side
+// by side that varicode encode runs, against encode_line; and decode_line on
+// what comes out.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <random>
 
 #include "code_words.h"
 #include "patterntally.h"
 #include "reference_tokenizer.h"
-
-namespace fs = std::filesystem;
+#include "test_support.h"
+#include "varicode.h"
 
 namespace {
 
 // build_coder reads the definition files of the working directory: each test
-// works in a directory of its own, left and removed at the end.
+// works in a scratch directory of its own.
 struct WorkDirectory {
-  fs::path previous = fs::current_path();
-  fs::path dir = fs::temp_directory_path() / ("varicode-test-" + std::to_string(::getpid()));
+  Scratch scratch;
+  std::optional<WorkingDirectory> in;
   WorkDirectory() {
-    fs::create_directories(dir);
-    fs::current_path(dir);
-  }
-  ~WorkDirectory() {
-    fs::current_path(previous);
-    fs::remove_all(dir);
+    make_scratch(scratch, "encode");
+    in.emplace(scratch.dir);
   }
 };
 
@@ -69,12 +66,24 @@ Encoded reference_encode(const Definitions& d, const std::map<std::string, std::
   return e;
 }
 
+// A code word of its own for each `i`: '1', then '1' for each 1 and "01" for
+// each 0 of i + 1 after its first bit; `long_code` adds 48 bits.
+std::string code_word(std::size_t i, bool long_code) {
+  const std::size_t n = i + 1;
+  int top = 0;
+  while ((n >> (top + 1)) != 0) ++top;
+  std::string code = "1";
+  for (int bit = top - 1; bit >= 0; --bit) code += (n >> bit & 1) != 0 ? "1" : "01";
+  for (int k = 0; long_code && k < 24; ++k) code += "01";
+  return code;
+}
+
 }  // namespace
 
 // Random definitions (nested and overlapping patterns, blanks and brackets
 // among the valid bytes, start patterns), random code maps drawn from the
 // code sequence with gaps, long codes and missing patterns, and random lines.
-TEST(Varicode, EncodesAsTheReferenceAndDecodesBack) {
+TEST(Encode, EncodesAsTheReferenceAndDecodesBack) {
   WorkDirectory work;
   std::mt19937 rng(4242);
   auto random_text = [&](const std::string& alphabet, std::size_t min_length, std::size_t max_length) {
@@ -150,75 +159,81 @@ TEST(Varicode, EncodesAsTheReferenceAndDecodesBack) {
   }
 }
 
-// Every way a line can fail to decode, each checked before the next: a byte
-// other than '0'/'1', '0' at either end, "000", a code word not in the map.
-// What was in the text stays as it was.
-TEST(Varicode, DecodeRefusesMalformedLines) {
-  const std::string long_code = "1010101010101010101010101";  // 25 bits: not in the flat table
-  CodeMap map;
-  map.codes = {"1", "11", "101", long_code};
-  map.patterns = {"a", "bc", ".com", "z"};
-  const Decoder decoder = build_decoder(map);
-  struct Row {
-    std::string line;
-    std::string text;   // what it decodes to
-    std::string wrong;  // or what is wrong with it
+// Random definitions, with a valid blank now and then (a line that ends in
+// one is walked alone), long code words (pops longer than a copy at a time),
+// patterns without a code, lines past the side-by-side limit, and a last line
+// without a line feed.
+TEST(Encode, SideBySideAsLineByLine) {
+  WorkDirectory work;
+  std::mt19937 rng(2024);
+  auto random_text = [&](const std::string& alphabet, std::size_t length) {
+    std::string text(length, ' ');
+    for (char& c : text) c = alphabet[rng() % alphabet.size()];
+    return text;
   };
-  const Row rows[] = {
-      {"", "", ""},
-      {"1", "a", ""},
-      {"1100101001001", "bc.comaa", ""},
-      {"100" + long_code + "0011", "azbc", ""},
-      {"0x1", "", "invalid character \"x\""},
-      {"1\r", "", "invalid character \"\r\""},
-      {"0", "", "begins with \"0\""},
-      {"01", "", "begins with \"0\""},
-      {"10", "", "ends with \"0\""},
-      {"1000", "", "ends with \"0\""},
-      {"10001", "", "holds \"000\""},
-      {"1001111", "", "no pattern for the code word \"1111\""},
-      {"100" + long_code.substr(2), "", "no pattern for the code word \"" + long_code.substr(2) + "\""},
-      {"100" + long_code + "11", "", "no pattern for the code word \"" + long_code + "11\""},
-      {std::string(64, '1'), "", "no pattern for the code word \"" + std::string(64, '1') + "\""},
-      {std::string(70, '1') + "001", "",
-       "no pattern for the code word \"" + std::string(64, '1') + "...\" (70 bits)"},
-  };
-  for (const Row& row : rows) {
-    std::string text = "kept";
-    EXPECT_EQ(row.wrong, decode_line(decoder, row.line, text)) << row.line;
-    EXPECT_EQ("kept" + row.text, text) << row.line;
+  for (int round = 0; round < 24; ++round) {
+    std::vector<std::string> valid = {"a", "b", "c", "d", "<", ">"};
+    if (round % 3 == 0) valid.emplace_back(" ");
+    std::vector<std::string> recurrent;
+    for (int i = 0; i < 10; ++i) recurrent.push_back(random_text("abcd", 2 + rng() % 8));
+    const std::vector<std::string> start = {"ab", "abc<"};
+    write_list(valid_chars_file, valid);
+    write_list(recurrent_file, recurrent);
+    write_list(start_file, start);
+    std::vector<std::string> patterns = valid;
+    patterns.insert(patterns.end(), recurrent.begin(), recurrent.end());
+    std::ofstream map_lines(code_map_file, std::ios::binary);
+    for (std::size_t i = 0; i < patterns.size(); ++i) {
+      if (round % 2 == 1 && rng() % 8 == 0) continue;  // no code
+      map_lines << code_word(i, rng() % 4 == 0) << " <" << patterns[i] << ">\n";
+    }
+    map_lines.close();
+    CodeMap map;
+    ASSERT_TRUE(read_code_map(code_map_file, map));
+    const Coder coder = build_coder(map);
+    const Decoder decoder = build_decoder(map);
+
+    std::vector<std::string> lines;
+    for (int i = 0; i < 400; ++i) lines.push_back(random_text("aaabbbcd<> \t\r#", rng() % 40));
+    lines[rng() % lines.size()] = random_text("abcd", 70000);
+    std::string block;
+    for (const std::string& line : lines) block += line + '\n';
+    if (round % 4 == 0) block.pop_back();  // the last line has no line feed
+
+    std::string expected;
+    std::vector<std::pair<std::size_t, std::string>> expected_uncoded;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+      std::string bits;
+      std::vector<Unwritten> uncoded;
+      encode_line(coder, lines[i], bits, uncoded);
+      expected += bits + '\n';
+      for (const Unwritten& u : uncoded) expected_uncoded.emplace_back(i, (u.token ? "<" : "") + u.text);
+    }
+    std::string codes;
+    std::vector<std::size_t> ends;
+    std::vector<std::pair<std::size_t, std::string>> uncoded;
+    encode_lines(coder, block, [&](const WrittenLines& coded) {
+      for (const auto& [line, u] : coded.unwritten) {
+        uncoded.emplace_back(ends.size() + line, (u.token ? "<" : "") + u.text);
+      }
+      for (const std::size_t end : coded.ends) ends.push_back(codes.size() + end);
+      codes += coded.bytes;
+    });
+    ASSERT_EQ(lines.size(), ends.size());
+    EXPECT_EQ(expected, codes);
+    EXPECT_EQ(expected_uncoded, uncoded);
+
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+      const std::size_t begin = i == 0 ? 0 : ends[i - 1];
+      const std::string_view code(codes.data() + begin, ends[i] - begin - 1);
+      if (code.empty()) continue;  // no token, or one without a code
+      const ReferenceResult r = reference_tokenize(valid, recurrent, start, lines[i], 1);
+      std::string text;
+      for (const std::string& token : r.tokens) text += token;
+      std::string decoded;
+      EXPECT_EQ("", decode_line(decoder, code, decoded));
+      EXPECT_EQ(text, decoded) << "line " << i;
+    }
+    if (::testing::Test::HasFailure()) return;
   }
-}
-
-// Counts 5, 2, 1, 1, 1 (10 tokens). Huffman merges 1+1 (2 bits), 1+2 (3),
-// 2+3 (5), 5+5 (10): 20 bits, the code lengths 1, 3, 3, 3, 3 or 1, 2, 3, 4,
-// 4. Entropy: 5 log2(10/5) + 2 log2(10/2) + 3 log2(10/1) = 5 + 4.643856 +
-// 9.965784 = 19.609640. Four equal counts take 2 bits each either way.
-TEST(Varicode, ReportFigures) {
-  EXPECT_EQ(20u, optimal_prefix_code_bits({1, 5, 0, 1, 2, 1}));
-  EXPECT_NEAR(19.609640, entropy_bits({1, 5, 0, 1, 2, 1}), 1e-6);
-  EXPECT_EQ(8u, optimal_prefix_code_bits({1, 1, 1, 1}));
-  EXPECT_DOUBLE_EQ(8.0, entropy_bits({1, 1, 1, 1}));
-  EXPECT_EQ(7u, optimal_prefix_code_bits({0, 7}));  // one token: one bit each
-  EXPECT_DOUBLE_EQ(0.0, entropy_bits({0, 7}));
-  EXPECT_EQ(0u, optimal_prefix_code_bits({}));
-
-  // 37 bits over 4 websites of 12 bytes: 9.25, 3.00, 3.083; shares 22/37 and
-  // 5/37.
-  ReportFigures f{4, 10, 1, 37, 12, 20, 19.609640, {{".com", 2, 11, 22}, {"a", 5, 1, 5}}};
-  EXPECT_EQ(
-      "websites: 4\n"
-      "tokens: 10\n"
-      "skipped bytes: 1\n"
-      "bits: 37\n"
-      "bits per website: 9.25\n"
-      "bytes per website: 3.00\n"
-      "bits per byte: 3.083\n"
-      "optimal prefix code bits per website: 5.00\n"
-      "entropy bits per website: 4.90\n"
-      "\n"
-      "pattern  count  code length  bits   share\n"
-      "<.com>       2           11    22  59.46%\n"
-      "<a>          5            1     5  13.51%\n",
-      format_report(f));
 }

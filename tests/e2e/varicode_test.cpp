@@ -11,7 +11,7 @@
 #include <map>
 #include <sstream>
 
-#include "scratch.h"
+#include "test_support.h"
 
 #if defined(__SANITIZE_ADDRESS__)  // gcc; clang below
 #define UNDER_ADDRESS_SANITIZER 1
@@ -24,30 +24,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-const std::string varicode = VARICODE_PATH;
-
-// Runs `cd DIR && varicode ARGS` with `input` on standard input.
-RunResult run_varicode(const Scratch& s, const std::string& args, const std::string& input) {
-  const std::string base = s.dir.string();
-  std::ofstream(base + ".in", std::ios::binary) << input;
-  const std::string command = "cd '" + base + "' && '" + varicode + "' " + args + " <'" + base + ".in' >'" +
-                              base + ".out' 2>'" + base + ".err'";
-  const int raw = std::system(command.c_str());
-  auto slurp = [](const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    fs::remove(path);
-    return bytes.str();
-  };
-  RunResult r;
-  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  fs::remove(base + ".in");
-  r.out = slurp(base + ".out");
-  r.err = slurp(base + ".err");
-  return r;
-}
 
 // Start patterns "d:" and "d://"; "abc" holds "ab"; ".c" overlaps "c".
 const std::map<std::string, std::string> definitions = {
@@ -169,7 +145,7 @@ TEST(VaricodeCommand, CommandLine) {
       fs::create_directory(s.dir / "sub");
       for (const auto& [name, bytes] : definitions) fs::rename(s.dir / name, s.dir / "sub" / name);
     }
-    const RunResult r = run_varicode(s, row.args, row.input);
+    const RunResult r = run_with_input(s, varicode, row.args, row.input);
     EXPECT_EQ(row.out, r.out);
     EXPECT_EQ(row.err, r.err);
     EXPECT_EQ(row.status, r.status);
@@ -203,11 +179,11 @@ TEST(VaricodeCommand, ReportOfTheShippedExample) {
   }
   ASSERT_GT(invalid, 0u);
 
-  const RunResult encoded = run_varicode(s, "encode websites.txt", "");
+  const RunResult encoded = run_with_input(s, varicode, "encode websites.txt", "");
   EXPECT_EQ(1, encoded.status);
   EXPECT_EQ(expected_messages, encoded.err);
   for (const char* threads : {"-j 1", "-j 2", "--threads=5"}) {  // the lines are cut among the threads
-    const RunResult again = run_varicode(s, std::string(threads) + " encode websites.txt", "");
+    const RunResult again = run_with_input(s, varicode, std::string(threads) + " encode websites.txt", "");
     EXPECT_EQ(encoded.out, again.out) << threads;
     EXPECT_EQ(encoded.err, again.err) << threads;
   }
@@ -216,7 +192,7 @@ TEST(VaricodeCommand, ReportOfTheShippedExample) {
   std::istringstream code_lines(encoded.out);
   for (std::string line; std::getline(code_lines, line); ++lines) bits += line.size();
 
-  const RunResult report = run_varicode(s, "report", "");
+  const RunResult report = run_with_input(s, varicode, "report", "");
   EXPECT_EQ("", report.err);
   std::map<std::string, std::string> figures;
   std::istringstream report_lines(report.out);

@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "scratch.h"
+#include "test_support.h"
 
 namespace {
 
@@ -42,7 +42,7 @@ struct Case {
 const Case cases[] = {
     {patterntally, "", "websites.txt", website, "patterntally: ", "IGNORING"},
     {bitladder, "", "patterns_ordered_by_frequency.txt", each_pattern_twice, "bitladder: ", "More than one"},
-    {VARICODE_PATH, " encode in.txt", "in.txt", website, "varicode encode: ", "invalid character"},
+    {varicode, " encode in.txt", "in.txt", website, "varicode encode: ", "invalid character"},
 };
 
 // Lines [0, count) of the input of `c`. Half of a slow one is more than a

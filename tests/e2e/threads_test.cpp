@@ -11,7 +11,7 @@
 #include <fstream>
 #include <random>
 
-#include "scratch.h"
+#include "test_support.h"
 
 namespace {
 
@@ -105,7 +105,6 @@ TEST(Threads, RunOnTheThreadsThatCouldStart) {
   EXPECT_TRUE(one_files == files) << "files differ";
 
   ASSERT_EQ(0, run_in(s, bitladder, "", limited).status);
-  const std::string varicode = VARICODE_PATH;
   const RunResult encoded = run_in(s, varicode, "", limited, " -j 1 encode websites.txt");
   const RunResult encoded_refused = run_in(s, varicode, "", limited, " -j 8 --progress encode websites.txt");
   EXPECT_EQ(encoded.status, encoded_refused.status);

@@ -13,11 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "scratch.h"
+#include "test_support.h"
 
 namespace {
-
-const std::string varicode = VARICODE_PATH;
 
 std::string summary(const std::string& sample, const std::vector<std::string>& costs) {
   std::string lines = "sample: " + sample + " websites\n";

@@ -1,4 +1,4 @@
-#include "scratch.h"
+#include "test_support.h"
 
 #include <poll.h>
 #include <pty.h>
@@ -13,6 +13,17 @@
 #include <sstream>
 
 namespace fs = std::filesystem;
+
+namespace {
+
+std::string slurp(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+}  // namespace
 
 Scratch::~Scratch() {
   if (dir.empty()) return;
@@ -52,16 +63,25 @@ RunResult run_in(const Scratch& s, const std::string& program, const std::string
   const int raw = std::system(command.c_str());
   RunResult r;
   r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  auto slurp = [](const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-  };
   r.out = redirect_stdout.empty() ? slurp(out) : "";
   r.err = slurp(err);
   fs::remove(out);
   fs::remove(err);
+  return r;
+}
+
+RunResult run_with_input(const Scratch& s, const std::string& program, const std::string& arguments,
+                         const std::string& input) {
+  const std::string base = s.dir.string();
+  std::ofstream(base + ".in", std::ios::binary) << input;
+  const std::string command = "cd '" + base + "' && '" + program + "' " + arguments + " <'" + base +
+                              ".in' >'" + base + ".out' 2>'" + base + ".err'";
+  const int raw = std::system(command.c_str());
+  RunResult r;
+  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  r.out = slurp(base + ".out");
+  r.err = slurp(base + ".err");
+  for (const char* end : {".in", ".out", ".err"}) fs::remove(base + end);
   return r;
 }
 
