@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "test_support.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -41,7 +43,9 @@ std::string names_in(const fs::path& dir) {
 // directory is moved away under it): the first keeps, or gets back, what it
 // held, and was not created when it did not exist.
 TEST(Output, PairReplacedTogetherOrNotAtAll) {
-  const fs::path base = fs::temp_directory_path() / ("output-test-" + std::to_string(::getpid()));
+  Scratch s;
+  make_scratch(s, "output");
+  const fs::path base = s.dir;
   for (const bool first_existed : {true, false}) {
     for (const bool blocked : {false, true}) {
       SCOPED_TRACE(std::string(first_existed ? "first existed" : "first new") + (blocked ? ", blocked" : ""));
@@ -65,7 +69,6 @@ TEST(Output, PairReplacedTogetherOrNotAtAll) {
       }
     }
   }
-  fs::remove_all(base);
 }
 
 // One output, as its name leads: a new file gets the mode of a new file, an
@@ -73,7 +76,9 @@ TEST(Output, PairReplacedTogetherOrNotAtAll) {
 // is replaced, and a failed write leaves the old file as it was; no temporary
 // stays beside any. A device is written in place.
 TEST(Output, ReplacesWhatTheNameLeadsTo) {
-  const fs::path base = fs::temp_directory_path() / ("output-test-" + std::to_string(::getpid()));
+  Scratch s;
+  make_scratch(s, "output");
+  const fs::path base = s.dir;
   const auto write_file = [&](const std::string& name, fs::perms perms) {
     std::ofstream(base / name) << "old\n";
     fs::permissions(base / name, perms);
@@ -129,7 +134,6 @@ TEST(Output, ReplacesWhatTheNameLeadsTo) {
     EXPECT_EQ(row.name == "link", fs::is_symlink(base / row.name));
   }
   ::umask(mask);
-  fs::remove_all(base);
   Output device = create_output("/dev/null");
   EXPECT_TRUE(device.temporary.path.empty());
   write_output(device, "new\n");

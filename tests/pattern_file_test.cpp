@@ -1,7 +1,6 @@
 #include "pattern_file.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -10,21 +9,12 @@
 #include <tuple>
 #include <vector>
 
+#include "test_support.h"
+
 namespace {
 
 using namespace std::string_literals;
 namespace fs = std::filesystem;
-
-struct TempDir {
-  fs::path dir = fs::temp_directory_path() / ("pattern-file-test-" + std::to_string(::getpid()));
-  TempDir() { fs::create_directories(dir); }
-  ~TempDir() { fs::remove_all(dir); }
-};
-
-std::string message(const std::string& what, int n, const std::string& quoted, const std::string& file) {
-  return "- " + what + " in line " + std::to_string(n) + " (\"" + quoted + "\") in file \"" + file +
-         "\": IGNORING LINE\n";
-}
 
 // Patterns of one length may come in any order; compare in a fixed one.
 PatternList normalised(PatternList list) {
@@ -76,7 +66,8 @@ TEST(PatternFile, ReadsPatternsAndReportsBadLines) {
       {"<a>\n\n", {}, {"a"}, {{'A', 2, ""}}},
       {"<a>\n<abcd>\n<ab>\n<abc>\n", {}, {"abcd", "abc", "ab", "a"}, {}},
   };
-  TempDir temp;
+  Scratch temp;
+  make_scratch(temp, "pattern-file");
   const std::string name = (temp.dir / "patterns.txt").string();
   for (const Row& row : rows) {
     std::ofstream(name, std::ios::binary) << row.file;
@@ -87,7 +78,7 @@ TEST(PatternFile, ReadsPatternsAndReportsBadLines) {
       const std::string what = kind == 'A'   ? "No starting character \"<\""
                                : kind == 'B' ? "No ending character \">\""
                                              : "Invalid character";
-      expected_messages += message(what, n, quoted, name);
+      expected_messages += ignored_line(what, n, quoted, name);
     }
     EXPECT_EQ(expected_messages, messages.buffer) << "file \"" << row.file << "\"";
     EXPECT_TRUE(std::is_sorted(got.begin(), got.end(), compare_string_length));
@@ -96,7 +87,8 @@ TEST(PatternFile, ReadsPatternsAndReportsBadLines) {
 }
 
 TEST(PatternFile, MissingFileIsEmptyAndSilent) {
-  TempDir temp;
+  Scratch temp;
+  make_scratch(temp, "pattern-file");
   Output messages = memory_output();
   EXPECT_TRUE(read_strings_from_file((temp.dir / "none.txt").string(), {"a"}, messages).empty());
   EXPECT_EQ("", messages.buffer);

@@ -45,6 +45,10 @@ void put_file(const Scratch& s, const std::string& name, const std::string& byte
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
+void put_files(const Scratch& s, const Files& files) {
+  for (const auto& [name, bytes] : files) put_file(s, name, bytes);
+}
+
 std::string get_file(const Scratch& s, const std::string& name) {
   std::ifstream in(s.dir / name, std::ios::binary);
   if (!in) return "<missing>";
@@ -116,4 +120,26 @@ std::string list_files(const Scratch& s) {
   std::string all;
   for (const auto& name : names) all += name + "\n";
   return all;
+}
+
+std::string ignored_line(const std::string& what, std::uint64_t n, const std::string& quoted,
+                         const std::string& file) {
+  return "- " + what + " in line " + std::to_string(n) + " (\"" + quoted + "\") in file \"" + file +
+         "\": IGNORING LINE\n";
+}
+
+std::string invalid_char(char c, std::uint64_t n, const std::string& trimmed) {
+  return std::string("- Invalid character \"") + c + "\" in line " + std::to_string(n) + " (\"" + trimmed +
+         "\") in file \"websites.txt\": IGNORING CHARACTER\n";
+}
+
+std::string repeated(const std::string& line) { return "More than one \"" + line + "\"\n"; }
+
+std::string codes_summary(std::size_t total, std::size_t longest) {
+  return "\nTOTAL NUMBER OF CODES:   " + std::to_string(total) +
+         "\nMAXIMUM LENGTH OF CODES: " + std::to_string(longest) + "\n";
+}
+
+std::string missing_note(const std::string& program, const std::string& file) {
+  return program + ": note: \"" + file + "\" does not exist and reads as empty\n";
 }

@@ -1,11 +1,19 @@
 // What the tests share: scratch directories and a working directory to stand
-// in, and running the built programs in a scratch directory: seed the files,
-// run, and read back standard output, standard error, exit status and files.
+// in; running the built programs in a scratch directory (seed the files, run,
+// and read back standard output, standard error, exit status and files); the
+// fixed file names; and the message lines the programs are to write, spelled
+// out here byte for byte rather than built by the programs' own code.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <string>
+
+#include "file_names.h"
+
+// File names to bytes.
+using Files = std::map<std::string, std::string>;
 
 // A directory that is removed with everything in it when it goes out of scope.
 struct Scratch {
@@ -31,6 +39,9 @@ struct WorkingDirectory {
 
 // Writes `bytes` to `name` in the scratch directory.
 void put_file(const Scratch& s, const std::string& name, const std::string& bytes);
+
+// Writes each of `files`.
+void put_files(const Scratch& s, const Files& files);
 
 // The bytes of `name`, or "<missing>" when there is no such file.
 std::string get_file(const Scratch& s, const std::string& name);
@@ -66,3 +77,24 @@ std::string list_files(const Scratch& s);
 inline const std::string patterntally = PATTERNTALLY_PATH;
 inline const std::string bitladder = BITLADDER_PATH;
 inline const std::string varicode = VARICODE_PATH;
+
+// "- WHAT in line N ("QUOTED") in file "FILE": IGNORING LINE", for a line of a
+// definition file that is left out.
+std::string ignored_line(const std::string& what, std::uint64_t n, const std::string& quoted,
+                         const std::string& file);
+inline const std::string no_start = "No starting character \"<\"";
+inline const std::string no_end = "No ending character \">\"";
+inline const std::string bad_char = "Invalid character";
+
+// "- Invalid character "C" in line N ("TRIMMED") in file "websites.txt":
+// IGNORING CHARACTER", for a byte of the corpus that is skipped.
+std::string invalid_char(char c, std::uint64_t n, const std::string& trimmed);
+
+// bitladder's line for a repeated pattern line.
+std::string repeated(const std::string& line);
+
+// bitladder's closing summary.
+std::string codes_summary(std::size_t total, std::size_t longest);
+
+// The note of a missing input file that reads as empty.
+std::string missing_note(const std::string& program, const std::string& file);

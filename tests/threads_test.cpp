@@ -3,13 +3,13 @@
 // blocks are cut: in a line, next to an invalid byte, inside a long line.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <random>
 
 #include "patterntally.h"
+#include "test_support.h"
 
 namespace {
 
@@ -37,7 +37,9 @@ std::string random_corpus(std::mt19937& rng) {
 
 TEST(Threads, SameAsOneThread) {
   std::mt19937 rng(11);
-  const std::string path = (std::filesystem::temp_directory_path() / "threads_test_corpus.txt").string();
+  Scratch s;
+  make_scratch(s, "threads");
+  const std::string path = (s.dir / corpus_file).string();
   std::ofstream(path, std::ios::binary) << random_corpus(rng);
   const PatternList recurrent = {"abc", "ab", "cd", "d."};
   const PatternList start = {"ab:", "c"};
@@ -76,5 +78,4 @@ TEST(Threads, SameAsOneThread) {
       }
     }
   }
-  std::remove(path.c_str());
 }

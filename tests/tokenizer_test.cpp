@@ -9,6 +9,7 @@
 #include "patterntally.h"
 #include "reference_tokenizer.h"
 #include "start_patterns.h"
+#include "test_support.h"
 #include "trim.h"
 
 namespace {
@@ -100,10 +101,8 @@ struct Row {
   std::string messages;
 };
 
-std::string invalid(char c, const std::string& trimmed) {
-  return std::string("- Invalid character \"") + c + "\" in line 7 (\"" + trimmed +
-         "\") in file \"websites.txt\": IGNORING CHARACTER\n";
-}
+// A skipped byte of line 7.
+std::string invalid(char c, const std::string& trimmed) { return invalid_char(c, 7, trimmed); }
 
 }  // namespace
 

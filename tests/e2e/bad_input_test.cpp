@@ -22,38 +22,13 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::string_literals;
-using Files = std::map<std::string, std::string>;  // name to bytes
 
-const std::string valid_file = "patterns_valid_chars.txt", recurrent_file = "patterns_recurrent.txt",
-                  start_file = "patterns_start.txt", corpus_file = "websites.txt",
-                  report_file = "patterns_and_frequencies.txt",
-                  ranked_file = "patterns_ordered_by_frequency.txt", map_file = "map_varicodes.txt";
 // Put in place of a file's bytes: what stands there instead. The process's
 // own memory, read from address 0, fails at the first read.
 const std::string a_directory = "\x01(a directory)", full_device = "\x01(a link to /dev/full)",
                   link_loop = "\x01(a link to itself)", own_memory = "\x01(a link to /proc/self/mem)",
                   no_permission = "\x01(mode 000)";
 const std::string is_a_directory = std::strerror(EISDIR), no_space = std::strerror(ENOSPC);
-
-std::string ignored(const std::string& what, std::uint64_t n, const std::string& quoted,
-                    const std::string& file) {
-  return "- " + what + " in line " + std::to_string(n) + " (\"" + quoted + "\") in file \"" + file +
-         "\": IGNORING LINE\n";
-}
-const std::string no_start = "No starting character \"<\"", no_end = "No ending character \">\"",
-                  bad_char = "Invalid character";
-std::string invalid_char(char c, std::uint64_t n, const std::string& trimmed) {
-  return "- Invalid character \""s + c + "\" in line " + std::to_string(n) + " (\"" + trimmed +
-         "\") in file \"websites.txt\": IGNORING CHARACTER\n";
-}
-std::string repeat(const std::string& line) { return "More than one \"" + line + "\"\n"; }
-std::string note(const std::string& program, const std::string& file) {
-  return program + ": note: \"" + file + "\" does not exist and reads as empty\n";
-}
-std::string summary(std::size_t total, std::size_t longest) {
-  return "\nTOTAL NUMBER OF CODES:   " + std::to_string(total) +
-         "\nMAXIMUM LENGTH OF CODES: " + std::to_string(longest) + "\n";
-}
 
 // Both patterntally outputs for a count report: the ranked pattern file is
 // the report without its counts.
@@ -64,7 +39,7 @@ Files tally_outputs(const std::string& report) {
     ranked += report.substr(tab + 1, end - tab);
     at = end + 1;
   }
-  return {{report_file, report}, {ranked_file, ranked}};
+  return {{count_report_file, report}, {ranked_file, ranked}};
 }
 
 // A count report: higher count first, then shorter, then lower bytes.
@@ -95,7 +70,7 @@ std::pair<std::string, std::string> coded(const std::vector<std::string>& lines)
   }
   std::string map;
   for (std::size_t i = 0; i < lines.size(); ++i) map += all[i] + " " + lines[i] + "\n";
-  return {map, summary(lines.size(), lines.empty() ? 0 : all[lines.size() - 1].size())};
+  return {map, codes_summary(lines.size(), lines.empty() ? 0 : all[lines.size() - 1].size())};
 }
 
 // Compares bytes and, on a difference, shows where instead of megabytes.
@@ -184,44 +159,48 @@ TEST(BadInput, PatterntallyOddBytes) {
   }
   const std::vector<Expected> runs = {
       {"zero bytes are ordinary bytes",
-       {{valid_file, "<\0>\n<a>\n<b>\n<c>\n\0\n"s},
+       {{valid_chars_file, "<\0>\n<a>\n<b>\n<c>\n\0\n"s},
         {recurrent_file, "<a\0c>\n<a\0b>\n<a\0#>\n"s},
         {start_file, "<\0\0>\n"s},
         {corpus_file, "\0\0a\0b\0c\na\0c\n"s}},
        0,
-       ignored(no_start, 5, "\0"s, valid_file) + ignored(bad_char, 3, "a\0#"s, recurrent_file),
+       ignored_line(no_start, 5, "\0"s, valid_chars_file) +
+           ignored_line(bad_char, 3, "a\0#"s, recurrent_file),
        "",
        tally_outputs("1\t<\0>\n1\t<c>\n1\t<a\0b>\n1\t<a\0c>\n0\t<a>\n0\t<b>\n"s)},
       {"bytes 0x80 to 0xFF",
-       {{valid_file, high_valid + "\xff\xfe\n"},
+       {{valid_chars_file, high_valid + "\xff\xfe\n"},
         {recurrent_file, "<\x80\x81>\n<\x80\xff>\n"},
         {start_file, ""},
         {corpus_file, high_line + "\n"}},
        0,
-       ignored(no_start, 128, "\xff\xfe", valid_file) + ignored(bad_char, 2, "\x80\xff", recurrent_file) +
-           invalid_char('\xff', 1, high_line),
+       ignored_line(no_start, 128, "\xff\xfe", valid_chars_file) +
+           ignored_line(bad_char, 2, "\x80\xff", recurrent_file) + invalid_char('\xff', 1, high_line),
        "",
        tally_outputs(high_report + "1\t<\x80\x81>\n0\t<\x80>\n0\t<\x81>\n")},
       {"lone carriage returns",
-       {{valid_file, "<a>\r\n\r\n<\r>\n"},
+       {{valid_chars_file, "<a>\r\n\r\n<\r>\n"},
         {recurrent_file, "\r"},
         {start_file, "<\ra>\n"},
         {corpus_file, "\r\n\r\r\na\rb\r\r\n\ra\n\r"}},
        0,
-       ignored(no_start, 2, "\r", valid_file) + ignored(no_start, 1, "\r", recurrent_file) +
+       ignored_line(no_start, 2, "\r", valid_chars_file) + ignored_line(no_start, 1, "\r", recurrent_file) +
            invalid_char('b', 3, "a\rb"),
        "",
        tally_outputs("2\t<a>\n1\t<\r>\n")},
       {"only line feeds",
-       {{valid_file, "\n\n\n"}, {recurrent_file, "\n\n"}, {start_file, "\n"}, {corpus_file, "\n\n\n\n"}},
+       {{valid_chars_file, "\n\n\n"},
+        {recurrent_file, "\n\n"},
+        {start_file, "\n"},
+        {corpus_file, "\n\n\n\n"}},
        0,
-       ignored(no_start, 1, "", valid_file) + ignored(no_start, 2, "", valid_file) +
-           ignored(no_start, 3, "", valid_file) + ignored(no_start, 1, "", recurrent_file) +
-           ignored(no_start, 2, "", recurrent_file) + ignored(no_start, 1, "", start_file),
+       ignored_line(no_start, 1, "", valid_chars_file) + ignored_line(no_start, 2, "", valid_chars_file) +
+           ignored_line(no_start, 3, "", valid_chars_file) + ignored_line(no_start, 1, "", recurrent_file) +
+           ignored_line(no_start, 2, "", recurrent_file) + ignored_line(no_start, 1, "", start_file),
        "",
        tally_outputs("")},
       {"no final line feed anywhere",
-       {{valid_file, "<a>\n<b>\n<:>"},
+       {{valid_chars_file, "<a>\n<b>\n<:>"},
         {recurrent_file, "<ab>"},
         {start_file, "<b:>"},
         {corpus_file, "b:ab\nba"}},
@@ -230,7 +209,7 @@ TEST(BadInput, PatterntallyOddBytes) {
        "",
        tally_outputs("1\t<a>\n1\t<b>\n1\t<ab>\n0\t<:>\n")},
       {"every input empty",
-       {{valid_file, ""}, {recurrent_file, ""}, {start_file, ""}, {corpus_file, ""}},
+       {{valid_chars_file, ""}, {recurrent_file, ""}, {start_file, ""}, {corpus_file, ""}},
        0,
        "",
        "",
@@ -239,8 +218,8 @@ TEST(BadInput, PatterntallyOddBytes) {
        {},
        0,
        "",
-       note("patterntally", corpus_file) + note("patterntally", valid_file) +
-           note("patterntally", recurrent_file) + note("patterntally", start_file),
+       missing_note("patterntally", corpus_file) + missing_note("patterntally", valid_chars_file) +
+           missing_note("patterntally", recurrent_file) + missing_note("patterntally", start_file),
        tally_outputs("")},
   };
   for (const Expected& run : runs) check(patterntally, run);
@@ -258,35 +237,35 @@ TEST(BadInput, BitladderOddBytes) {
       {"zero bytes are ordinary bytes",
        {{ranked_file, "<\0>\n<\0\0>\n\0\n<\0>\n\0<a>\n<\0b>\n"s}},
        0,
-       repeat("<\0>"s) + summary(5, 4),
+       repeated("<\0>"s) + codes_summary(5, 4),
        "",
-       {{map_file, "1 <\0>\n11 <\0\0>\n101 \0\n111 \0<a>\n1011 <\0b>\n"s}}},
+       {{code_map_file, "1 <\0>\n11 <\0\0>\n101 \0\n111 \0<a>\n1011 <\0b>\n"s}}},
       {"bytes 0x80 to 0xFF",
        {{ranked_file, high_input + "\xff\n"}},
        0,
-       repeat("\xff") + high_summary,
+       repeated("\xff") + high_summary,
        "",
-       {{map_file, high_map}}},
+       {{code_map_file, high_map}}},
       {"lone carriage returns",
        {{ranked_file, "\r\n\r\r\n<a>\r\n\r<a>\na\rb\n\r"}},
        0,
-       repeat("") + repeat("") + repeat("<a>") + repeat("") + summary(2, 2),
+       repeated("") + repeated("") + repeated("<a>") + repeated("") + codes_summary(2, 2),
        "",
-       {{map_file, "1 <a>\n11 a\rb\n"}}},
+       {{code_map_file, "1 <a>\n11 a\rb\n"}}},
       {"only line feeds",
        {{ranked_file, "\n\n\n"}},
        0,
-       repeat("") + repeat("") + repeat("") + summary(0, 0),
+       repeated("") + repeated("") + repeated("") + codes_summary(0, 0),
        "",
-       {{map_file, ""}}},
+       {{code_map_file, ""}}},
       {"no final line feed",
        {{ranked_file, "<a>\n<b>"}},
        0,
-       summary(2, 2),
+       codes_summary(2, 2),
        "",
-       {{map_file, "1 <a>\n11 <b>\n"}}},
-      {"empty input", {{ranked_file, ""}}, 0, summary(0, 0), "", {{map_file, ""}}},
-      {"no input", {}, 0, summary(0, 0), note("bitladder", ranked_file), {{map_file, ""}}},
+       {{code_map_file, "1 <a>\n11 <b>\n"}}},
+      {"empty input", {{ranked_file, ""}}, 0, codes_summary(0, 0), "", {{code_map_file, ""}}},
+      {"no input", {}, 0, codes_summary(0, 0), missing_note("bitladder", ranked_file), {{code_map_file, ""}}},
   };
   for (const Expected& run : runs) check(bitladder, run);
 }
@@ -299,18 +278,18 @@ TEST(BadInput, LineOf64MiB) {
   line.reserve(4 * half + 1);
   for (std::size_t i = 0; i < 2 * half; ++i) line += i == half ? "#ab" : "ab";
   check(patterntally, {"64 MiB corpus line, no final line feed",
-                       {{valid_file, "<a>\n<b>\n"}, {recurrent_file, "<ab>\n"}, {corpus_file, line}},
+                       {{valid_chars_file, "<a>\n<b>\n"}, {recurrent_file, "<ab>\n"}, {corpus_file, line}},
                        0,
                        invalid_char('#', 1, line),
-                       note("patterntally", start_file),
+                       missing_note("patterntally", start_file),
                        tally_outputs(std::to_string(2 * half) + "\t<ab>\n0\t<a>\n0\t<b>\n")});
   const std::string key = "<" + line + ">";
   check(bitladder, {"64 MiB line, then the same with blanks around it",
                     {{ranked_file, key + "\n<b>\n \t" + key + "\r\n"}},
                     0,
-                    repeat(key) + summary(2, 2),
+                    repeated(key) + codes_summary(2, 2),
                     "",
-                    {{map_file, "1 " + key + "\n11 <b>\n"}}});
+                    {{code_map_file, "1 " + key + "\n11 <b>\n"}}});
 }
 
 // Definition files and a ranked pattern file of 100,000 lines each.
@@ -330,11 +309,11 @@ TEST(BadInput, HundredThousandLineFiles) {
     const std::string bad = (n % 1000 == 0 ? "no bracket " : "<") + std::to_string(n);
     const bool ok = n % 500 != 0;
     valid += (ok ? "<"s + alphabet[n % alphabet.size()] + ">" : bad) + "\n";
-    if (!ok) out += ignored(n % 1000 == 0 ? no_start : no_end, n, bad, valid_file);
+    if (!ok) out += ignored_line(n % 1000 == 0 ? no_start : no_end, n, bad, valid_chars_file);
   }
   for (std::size_t i = 0; i < lines; ++i) {  // recurrent patterns, all of four letters
     recurrent += "<" + name(i) + (refused(i) ? "#>\n" : ">\n");
-    if (refused(i)) out += ignored(bad_char, i + 1, name(i) + "#", recurrent_file);
+    if (refused(i)) out += ignored_line(bad_char, i + 1, name(i) + "#", recurrent_file);
     if (!refused(i)) counts[name(i)] = 0;
     start += "<s" + std::to_string(i) + ":>\n";
   }
@@ -357,7 +336,7 @@ TEST(BadInput, HundredThousandLineFiles) {
   }
   check(patterntally,
         {"100,000 lines in each definition file",
-         {{valid_file, valid}, {recurrent_file, recurrent}, {start_file, start}, {corpus_file, corpus}},
+         {{valid_chars_file, valid}, {recurrent_file, recurrent}, {start_file, start}, {corpus_file, corpus}},
          0,
          out,
          "",
@@ -369,13 +348,14 @@ TEST(BadInput, HundredThousandLineFiles) {
     const std::string line = "<" + name(i % 1000 == 999 ? i - 1 : i) + ">";
     ranked += line + "\n";
     if (i % 1000 == 999) {
-      messages += repeat(line);
+      messages += repeated(line);
     } else {
       distinct.push_back(line);
     }
   }
   const auto [map, tail] = coded(distinct);
-  check(bitladder, {"100,000 lines", {{ranked_file, ranked}}, 0, messages + tail, "", {{map_file, map}}});
+  check(bitladder,
+        {"100,000 lines", {{ranked_file, ranked}}, 0, messages + tail, "", {{code_map_file, map}}});
 }
 
 // Patterns of 1 MiB: a recurrent pattern matched twice and then nearly
@@ -386,13 +366,13 @@ TEST(BadInput, PatternsOf1MiB) {
   const std::string recurrent = std::string(mib - 1, 'a') + "b", start(mib, 's'), entry(mib, 'v');
   const std::string unclosed = "<" + std::string(mib, 'a'), near_start = std::string(mib - 1, 's') + "x";
   check(patterntally, {"1 MiB patterns",
-                       {{valid_file, "<a>\n<b>\n<s>\n<" + entry + ">\n"},
+                       {{valid_chars_file, "<a>\n<b>\n<s>\n<" + entry + ">\n"},
                         {recurrent_file, unclosed + "\n<" + recurrent + ">\n"},
                         {start_file, "<" + start + ">\n"},
                         {corpus_file, recurrent + recurrent + std::string(mib - 1, 'a') + "\n" + start +
                                           "ab\n" + near_start + "\n"}},
                        0,
-                       ignored(no_end, 1, unclosed, recurrent_file) + invalid_char('x', 3, near_start),
+                       ignored_line(no_end, 1, unclosed, recurrent_file) + invalid_char('x', 3, near_start),
                        "",
                        tally_outputs(std::to_string(mib) + "\t<a>\n" + std::to_string(mib - 1) +
                                      "\t<s>\n2\t<" + recurrent + ">\n1\t<b>\n0\t<" + entry + ">\n")});
@@ -403,8 +383,8 @@ TEST(BadInput, PatternsOf1MiB) {
 // the run stops before it reads anything else, with the earlier results as
 // they were.
 TEST(BadInput, DirectoryInPlaceOfInput) {
-  const Files earlier = {{report_file, "9\t<earlier>\n"}, {ranked_file, "<earlier>\n"}};
-  const Files inputs = {{valid_file, "<a>\n<b>\n"},
+  const Files earlier = {{count_report_file, "9\t<earlier>\n"}, {ranked_file, "<earlier>\n"}};
+  const Files inputs = {{valid_chars_file, "<a>\n<b>\n"},
                         {recurrent_file, "<ab>\n<a#>\n"},
                         {start_file, "<bb>\n"},
                         {corpus_file, "bbab#\na\n"}};
@@ -413,17 +393,17 @@ TEST(BadInput, DirectoryInPlaceOfInput) {
   auto cannot_read = [](const std::string& program, const std::string& name, int error) {
     return program + ": cannot read \"" + name + "\": " + std::strerror(error) + "\n";
   };
-  const std::string refused = ignored(bad_char, 2, "a#", recurrent_file);
+  const std::string refused = ignored_line(bad_char, 2, "a#", recurrent_file);
   struct Run {
     Expected expected;
     std::string threads = " -j 1";
   };
   std::vector<Run> runs;
-  for (const std::string& name : {valid_file, recurrent_file, start_file, corpus_file}) {
+  for (const std::string name : {valid_chars_file, recurrent_file, start_file, corpus_file}) {
     runs.push_back({{name + ": a directory", with(seeded, name, a_directory), 1, "",
                      cannot_read("patterntally", name, EISDIR), earlier}});
   }
-  for (const std::string& name : {valid_file, corpus_file}) {
+  for (const std::string name : {valid_chars_file, corpus_file}) {
     runs.push_back({{name + ": no permission", with(seeded, name, no_permission), 1, "",
                      cannot_read("patterntally", name, EACCES), earlier}});
   }
@@ -440,11 +420,11 @@ TEST(BadInput, DirectoryInPlaceOfInput) {
   for (const auto& [what, error] :
        {std::pair{a_directory, EISDIR}, {own_memory, EIO}, {no_permission, EACCES}}) {
     check(bitladder, {"ranked patterns",
-                      {{ranked_file, what}, {map_file, "1 <earlier>\n"}},
+                      {{ranked_file, what}, {code_map_file, "1 <earlier>\n"}},
                       1,
                       "",
                       cannot_read("bitladder", ranked_file, error),
-                      {{map_file, "1 <earlier>\n"}}});
+                      {{code_map_file, "1 <earlier>\n"}}});
   }
 }
 
@@ -452,13 +432,15 @@ TEST(BadInput, DirectoryInPlaceOfInput) {
 // output on /dev/full: reported once, and everything else is complete but
 // for the other report of patterntally, which is replaced only with both.
 TEST(BadInput, UnwritableOutputs) {
-  const Files inputs = {
-      {valid_file, "<a>\n<b>\n"}, {recurrent_file, "<ab>\n"}, {start_file, ""}, {corpus_file, "ab#\na\n"}};
+  const Files inputs = {{valid_chars_file, "<a>\n<b>\n"},
+                        {recurrent_file, "<ab>\n"},
+                        {start_file, ""},
+                        {corpus_file, "ab#\na\n"}};
   const std::string out = invalid_char('#', 1, "ab#");
   const Files outputs = tally_outputs("1\t<a>\n1\t<ab>\n0\t<b>\n");
   // The two reports go together: the one not blocked keeps its earlier bytes.
-  for (const std::string& blocked : {report_file, ranked_file}) {
-    const std::string other = blocked == report_file ? ranked_file : report_file;
+  for (const std::string blocked : {count_report_file, ranked_file}) {
+    const std::string other = blocked == count_report_file ? ranked_file : count_report_file;
     for (const std::string& what : {a_directory, full_device}) {
       check(patterntally, {blocked + " blocked",
                            with(with(inputs, other, "earlier\n"), blocked, what),
@@ -481,10 +463,10 @@ TEST(BadInput, UnwritableOutputs) {
   const Files input = {{ranked_file, "<a>\n<b>\n<a>\n"}};
   for (const std::string& what : {a_directory, full_device}) {
     check(bitladder, {"code map blocked",
-                      with(input, map_file, what),
+                      with(input, code_map_file, what),
                       1,
-                      repeat("<a>") + summary(2, 2),
-                      "bitladder: cannot write \"" + map_file +
+                      repeated("<a>") + codes_summary(2, 2),
+                      "bitladder: cannot write \"" + std::string(code_map_file) +
                           "\": " + (what == a_directory ? is_a_directory : no_space) + "\n",
                       {}});
   }
@@ -494,7 +476,7 @@ TEST(BadInput, UnwritableOutputs) {
          1,
          "",
          "bitladder: cannot write standard output: " + no_space + "\n",
-         {{map_file, "1 <a>\n11 <b>\n"}}},
+         {{code_map_file, "1 <a>\n11 <b>\n"}}},
         ">/dev/full");
 }
 
@@ -505,20 +487,20 @@ TEST(BadInput, ReadOnlyDirectory) {
   const std::string denied = std::strerror(EACCES);
   check(patterntally,
         {"read-only directory",
-         {{valid_file, "<a>\n"}, {corpus_file, "a#\n"}},
+         {{valid_chars_file, "<a>\n"}, {corpus_file, "a#\n"}},
          1,
          invalid_char('#', 1, "a#"),
-         note("patterntally", recurrent_file) + note("patterntally", start_file) +
-             "patterntally: cannot write \"" + report_file + "\": " + denied +
-             "\npatterntally: cannot write \"" + ranked_file + "\": " + denied + "\n",
+         missing_note("patterntally", recurrent_file) + missing_note("patterntally", start_file) +
+             "patterntally: cannot write \"" + std::string(count_report_file) + "\": " + denied +
+             "\npatterntally: cannot write \"" + std::string(ranked_file) + "\": " + denied + "\n",
          {}},
         "", true);
   check(bitladder,
         {"read-only directory",
          {{ranked_file, "<a>\n"}},
          1,
-         summary(1, 1),
-         "bitladder: cannot write \"" + map_file + "\": " + denied + "\n",
+         codes_summary(1, 1),
+         "bitladder: cannot write \"" + std::string(code_map_file) + "\": " + denied + "\n",
          {}},
         "", true);
 }

@@ -14,14 +14,6 @@ namespace {
 namespace fs = std::filesystem;
 
 const std::string absent = "(absent)";  // no input file at all
-const std::string input_file = "patterns_ordered_by_frequency.txt";
-
-std::string summary(std::size_t total, std::size_t max_length) {
-  return "\nTOTAL NUMBER OF CODES:   " + std::to_string(total) +
-         "\nMAXIMUM LENGTH OF CODES: " + std::to_string(max_length) + "\n";
-}
-
-std::string repeat(const std::string& line) { return "More than one \"" + line + "\"\n"; }
 
 // The first `count` codes: generation L+1 is "10" before each code of
 // generation L-1, then "1" before each code of generation L.
@@ -58,15 +50,15 @@ struct Case {
 TEST(Bitladder, CodesEachDistinctLine) {
   using namespace std::string_literals;
   std::vector<Case> cases = {
-      {"<a>\n<b>\n<a>\n<c>\n", repeat("<a>") + summary(3, 3), "1 <a>\n11 <b>\n101 <c>\n"},
-      {"<a>\n  <a>\t\n<a>\r\n <b> \r\n<a b>\n", repeat("<a>") + repeat("<a>") + summary(3, 3),
+      {"<a>\n<b>\n<a>\n<c>\n", repeated("<a>") + codes_summary(3, 3), "1 <a>\n11 <b>\n101 <c>\n"},
+      {"<a>\n  <a>\t\n<a>\r\n <b> \r\n<a b>\n", repeated("<a>") + repeated("<a>") + codes_summary(3, 3),
        "1 <a>\n11 <b>\n101 <a b>\n"},
-      {"<a>\n\n<b>", repeat("") + summary(2, 2), "1 <a>\n11 <b>\n"},
-      {"\n<a>\n", repeat("") + summary(1, 1), "1 <a>\n"},
-      {"", summary(0, 0), ""},
-      {absent, summary(0, 0), ""},
-      {"\n \r\n", repeat("") + repeat("") + summary(0, 0), ""},
-      {"<a\0>\n<a>\n<\xff>\n<\xff>\n\v<a>\n"s, repeat("<\xff>") + summary(4, 3),
+      {"<a>\n\n<b>", repeated("") + codes_summary(2, 2), "1 <a>\n11 <b>\n"},
+      {"\n<a>\n", repeated("") + codes_summary(1, 1), "1 <a>\n"},
+      {"", codes_summary(0, 0), ""},
+      {absent, codes_summary(0, 0), ""},
+      {"\n \r\n", repeated("") + repeated("") + codes_summary(0, 0), ""},
+      {"<a\0>\n<a>\n<\xff>\n<\xff>\n\v<a>\n"s, repeated("<\xff>") + codes_summary(4, 3),
        "1 <a\0>\n11 <a>\n101 <\xff>\n111 \v<a>\n"s},
   };
   // One, two, four and seven lines end whole generations of lengths 1 to 4;
@@ -74,7 +66,7 @@ TEST(Bitladder, CodesEachDistinctLine) {
   const std::vector<std::string> first = codes(30'000);
   for (const std::size_t n :
        {std::size_t{1}, std::size_t{2}, std::size_t{4}, std::size_t{7}, std::size_t{30'000}}) {
-    Case c{"", summary(n, first[n - 1].size()), ""};
+    Case c{"", codes_summary(n, first[n - 1].size()), ""};
     for (std::size_t i = 0; i < n; ++i) {
       c.input += "<p" + std::to_string(i) + ">\n";
       c.map += first[i] + " <p" + std::to_string(i) + ">\n";
@@ -82,20 +74,16 @@ TEST(Bitladder, CodesEachDistinctLine) {
     cases.push_back(c);
   }
   const std::string long_line = "<" + std::string(700'000, 'x') + ">";
-  cases.push_back({long_line + "\n<b>\n" + long_line, repeat(long_line) + summary(2, 2),
+  cases.push_back({long_line + "\n<b>\n" + long_line, repeated(long_line) + codes_summary(2, 2),
                    "1 " + long_line + "\n11 <b>\n"});
   for (const Case& c : cases) {
     Scratch s;
     make_scratch(s, "bitladder");
-    if (c.input != absent) put_file(s, input_file, c.input);
+    if (c.input != absent) put_file(s, ranked_file, c.input);
     const RunResult r = run_in(s, bitladder);
     const std::string input = c.input.substr(0, 40);
     EXPECT_EQ(0, r.status) << input;
-    EXPECT_EQ(c.input == absent
-                  ? "bitladder: note: \"" + input_file + "\" does not exist and reads as empty\n"
-                  : "",
-              r.err)
-        << input;
+    EXPECT_EQ(c.input == absent ? missing_note("bitladder", ranked_file) : "", r.err) << input;
     EXPECT_EQ(c.out, r.out) << input;
     EXPECT_EQ(c.map, get_file(s, "map_varicodes.txt")) << input;
   }
@@ -104,7 +92,7 @@ TEST(Bitladder, CodesEachDistinctLine) {
 TEST(Bitladder, ReportsFailuresAndCarriesOn) {
   const std::string full = std::strerror(ENOSPC);
   const std::string is_dir = std::strerror(EISDIR);
-  const std::string out = repeat("<a>") + summary(2, 2);
+  const std::string out = repeated("<a>") + codes_summary(2, 2);
   const std::string map = "1 <a>\n11 <b>\n";
   struct Row {
     std::string blocked;  // made a directory, or a link to /dev/full
@@ -116,13 +104,14 @@ TEST(Bitladder, ReportsFailuresAndCarriesOn) {
       {"map_varicodes.txt", false, "", "cannot write \"map_varicodes.txt\": " + is_dir, out, ""},
       {"map_varicodes.txt", true, "", "cannot write \"map_varicodes.txt\": " + full, out, ""},
       // Nothing read: no summary, and the code map as it was.
-      {input_file, false, "", "cannot read \"" + input_file + "\": " + is_dir, "", "<missing>"},
+      {ranked_file, false, "", "cannot read \"" + std::string(ranked_file) + "\": " + is_dir, "",
+       "<missing>"},
       {"", false, ">/dev/full", "cannot write standard output: " + full, "", map},
   };
   for (const Row& row : rows) {
     Scratch s;
     make_scratch(s, "bitladder-failure");
-    if (row.blocked != input_file) put_file(s, input_file, "<a>\n<b>\n<a>\n");
+    if (row.blocked != ranked_file) put_file(s, ranked_file, "<a>\n<b>\n<a>\n");
     if (row.to_full) {
       fs::create_symlink("/dev/full", s.dir / row.blocked);
     } else if (!row.blocked.empty()) {
@@ -173,5 +162,5 @@ TEST(Pipeline, ShippedExample) {
     expected_map += expected_codes[i] + " " + ranked[i] + "\n";  // the first gets '1'
   }
   EXPECT_EQ(expected_map, get_file(s, "map_varicodes.txt"));
-  EXPECT_EQ(summary(ranked.size(), expected_codes.back().size()), ladder.out);
+  EXPECT_EQ(codes_summary(ranked.size(), expected_codes.back().size()), ladder.out);
 }

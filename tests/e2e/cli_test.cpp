@@ -15,7 +15,7 @@
 namespace {
 
 // Every input of both programs, and stale outputs that a run would replace.
-const std::map<std::string, std::string> seeded_files = {
+const Files seeded_files = {
     {"websites.txt", "ab\nab#\n"},
     {"patterns_valid_chars.txt", "<a>\n<b>\n"},
     {"patterns_recurrent.txt", "<ab>\n"},
@@ -24,10 +24,6 @@ const std::map<std::string, std::string> seeded_files = {
     {"patterns_ordered_by_frequency.txt", "<b>\n<a>\n"},
     {"map_varicodes.txt", "stale\n"},
 };
-
-void seed(const Scratch& s) {
-  for (const auto& [name, bytes] : seeded_files) put_file(s, name, bytes);
-}
 
 }  // namespace
 
@@ -38,7 +34,7 @@ TEST(Cli, HelpAndVersionTouchNoFile) {
       SCOPED_TRACE(name + " " + option);
       Scratch s;
       make_scratch(s, "cli");
-      seed(s);
+      put_files(s, seeded_files);
       const std::string before = list_files(s);
       const RunResult r = run_in(s, program, "", "", " " + option);
       EXPECT_EQ(0, r.status);
@@ -92,7 +88,7 @@ TEST(Cli, OtherArgumentsAreUsageErrors) {
       SCOPED_TRACE(name + " " + args);
       Scratch s;
       make_scratch(s, "cli-args");
-      seed(s);
+      put_files(s, seeded_files);
       const std::string before = list_files(s);
       const RunResult r = run_in(s, program, "", "", " " + args);
       EXPECT_EQ(2, r.status);
@@ -110,7 +106,7 @@ TEST(Cli, WorksInTheDirectoryOfDashC) {
   for (const std::string& program : {patterntally, bitladder}) {
     Scratch here;
     make_scratch(here, "cli-here");
-    seed(here);
+    put_files(here, seeded_files);
     const RunResult expected = run_in(here, program);
     for (const std::string args : {"-C sub", "-Csub", "--directory=sub", "-C . -C sub"}) {
       SCOPED_TRACE(program + " " + args);
@@ -128,7 +124,7 @@ TEST(Cli, WorksInTheDirectoryOfDashC) {
     }
     Scratch s;
     make_scratch(s, "cli-nodir");
-    seed(s);
+    put_files(s, seeded_files);
     const RunResult r = run_in(s, program, "", "", " -C missing");
     const std::string name = std::filesystem::path(program).filename().string();
     EXPECT_EQ(2, r.status);

@@ -43,16 +43,6 @@ namespace {
 
 const std::string absent = "(absent)";  // leave the file out
 
-std::string invalid_char(char c, int n, const std::string& trimmed) {
-  return std::string("- Invalid character \"") + c + "\" in line " + std::to_string(n) + " (\"" + trimmed +
-         "\") in file \"websites.txt\": IGNORING CHARACTER\n";
-}
-
-std::string ignored_line(const std::string& what, int n, const std::string& quoted, const std::string& file) {
-  return "- " + what + " in line " + std::to_string(n) + " (\"" + quoted + "\") in file \"" + file +
-         "\": IGNORING LINE\n";
-}
-
 // The ranked pattern file that goes with a count report: each line without its count.
 std::string without_counts(const std::string& report) {
   std::string ranked;
@@ -118,13 +108,12 @@ TEST(Patterntally, EdgeCases) {
                      {"patterns_start.txt", c.start},
                      {"websites.txt", c.corpus}});
     std::string notes;  // a missing file reads as empty, and is named
-    const std::vector<std::pair<std::string, std::string>> inputs = {{"websites.txt", c.corpus},
-                                                                     {"patterns_valid_chars.txt", c.valid},
-                                                                     {"patterns_recurrent.txt", c.recurrent},
-                                                                     {"patterns_start.txt", c.start}};
+    const std::vector<std::pair<std::string, std::string>> inputs = {{corpus_file, c.corpus},
+                                                                     {valid_chars_file, c.valid},
+                                                                     {recurrent_file, c.recurrent},
+                                                                     {start_file, c.start}};
     for (const auto& [name, bytes] : inputs) {
-      if (bytes == absent)
-        notes += "patterntally: note: \"" + name + "\" does not exist and reads as empty\n";
+      if (bytes == absent) notes += missing_note("patterntally", name);
     }
     const RunResult r = run_in(s, patterntally);
     EXPECT_EQ(0, r.status) << c.what;

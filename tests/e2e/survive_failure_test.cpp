@@ -35,21 +35,15 @@
 namespace {
 
 namespace fs = std::filesystem;
-using Files = std::map<std::string, std::string>;  // name to bytes
-
-const std::string corpus_file = "websites.txt", valid_file = "patterns_valid_chars.txt",
-                  recurrent_file = "patterns_recurrent.txt", start_file = "patterns_start.txt",
-                  report_file = "patterns_and_frequencies.txt",
-                  ranked_file = "patterns_ordered_by_frequency.txt", map_file = "map_varicodes.txt";
 
 // Inputs that give messages, and earlier results that a run replaces.
-const Files tally_inputs = {{valid_file, "<a>\n<b>\n<c>\n"},
+const Files tally_inputs = {{valid_chars_file, "<a>\n<b>\n<c>\n"},
                             {recurrent_file, "<ab>\n<bc>\n"},
                             {start_file, "<cc>\n"},
                             {corpus_file, "ab#c\ncc abc\n"}};
-const Files tally_earlier = {{report_file, "9\t<earlier>\n"}, {ranked_file, "<earlier>\n"}};
+const Files tally_earlier = {{count_report_file, "9\t<earlier>\n"}, {ranked_file, "<earlier>\n"}};
 const Files ladder_inputs = {{ranked_file, "<a>\n<b>\n<a>\n<c>\n"}};
-const Files ladder_earlier = {{map_file, "1 <earlier>\n"}};
+const Files ladder_earlier = {{code_map_file, "1 <earlier>\n"}};
 
 std::string name_of(const std::string& program) { return fs::path(program).filename().string(); }
 
@@ -57,10 +51,6 @@ std::string name_of(const std::string& program) { return fs::path(program).filen
 Files merged(Files a, const Files& b) {
   for (const auto& [name, bytes] : b) a[name] = bytes;
   return a;
-}
-
-void seed(const Scratch& s, const Files& files) {
-  for (const auto& [name, bytes] : files) put_file(s, name, bytes);
 }
 
 std::string listing_of(const Files& files) {
@@ -88,9 +78,9 @@ struct Reference {
 Reference reference_run(const std::string& program, const Files& inputs) {
   Scratch s;
   make_scratch(s, "reference");
-  seed(s, inputs);
+  put_files(s, inputs);
   Reference ref{run_in(s, program), {}};
-  for (const std::string& name : {report_file, ranked_file, map_file}) {
+  for (const std::string name : {count_report_file, ranked_file, code_map_file}) {
     if (!inputs.contains(name) && fs::exists(s.dir / name)) ref.outputs[name] = get_file(s, name);
   }
   return ref;
@@ -161,7 +151,7 @@ TEST(SurviveFailure, Signals) {
       make_scratch(s, "signal");
       Files seeded = merged(c.inputs, c.earlier);
       seeded.erase(c.fifo);
-      seed(s, seeded);
+      put_files(s, seeded);
       ASSERT_EQ(0, ::mkfifo((s.dir / c.fifo).c_str(), 0644));
       const std::string before = list_files(s), log = s.dir.string() + ".log";
       const pid_t pid = start_in(s.dir, c.program, log);
@@ -183,7 +173,7 @@ TEST(SurviveFailure, Signals) {
 
       // A run to the end afterwards leaves exactly its files.
       fs::remove(s.dir / c.fifo);
-      seed(s, {{c.fifo, c.feed}});
+      put_files(s, {{c.fifo, c.feed}});
       const RunResult r = run_in(s, c.program);
       EXPECT_EQ(ref.run.status, r.status);
       EXPECT_EQ(ref.run.err, r.err);
@@ -207,10 +197,10 @@ TEST(SurviveFailure, FullDisk) {
   };
   const std::vector<Case> cases = {
       {patterntally,
-       {{valid_file, digits}, {recurrent_file, patterns}, {start_file, ""}, {corpus_file, "100001\n"}},
+       {{valid_chars_file, digits}, {recurrent_file, patterns}, {start_file, ""}, {corpus_file, "100001\n"}},
        tally_earlier,
-       {report_file, ranked_file}},
-      {bitladder, {{ranked_file, patterns}}, ladder_earlier, {map_file}},
+       {count_report_file, ranked_file}},
+      {bitladder, {{ranked_file, patterns}}, ladder_earlier, {code_map_file}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(name_of(c.program));
@@ -225,7 +215,7 @@ TEST(SurviveFailure, FullDisk) {
       const fs::path& dir;
       ~Unmount() { ::umount2(dir.c_str(), MNT_DETACH); }
     } unmount{s.dir};
-    seed(s, inputs);
+    put_files(s, inputs);
     struct statvfs info {};
     ASSERT_EQ(0, ::statvfs(s.dir.c_str(), &info));
     const std::size_t free_bytes = info.f_bavail * info.f_frsize, room = 16 << 10;
@@ -252,14 +242,14 @@ TEST(SurviveFailure, OutputLinkedToInput) {
     std::string program, output, input;
     Files inputs;
   };
-  std::vector<Case> cases = {{bitladder, map_file, ranked_file, ladder_inputs}};
-  for (const std::string& output : {report_file, ranked_file}) {
-    for (const std::string& input : {corpus_file, valid_file, recurrent_file, start_file}) {
+  std::vector<Case> cases = {{bitladder, code_map_file, ranked_file, ladder_inputs}};
+  for (const std::string output : {count_report_file, ranked_file}) {
+    for (const std::string input : {corpus_file, valid_chars_file, recurrent_file, start_file}) {
       cases.push_back({patterntally, output, input, tally_inputs});
     }
   }
   // The ranked pattern file as a link to the count report, written before it.
-  cases.push_back({patterntally, ranked_file, report_file, tally_inputs});
+  cases.push_back({patterntally, ranked_file, count_report_file, tally_inputs});
   for (const Case& c : cases) {
     const Reference ref = reference_run(c.program, c.inputs);
     for (const bool symbolic : {true, false}) {
@@ -267,7 +257,7 @@ TEST(SurviveFailure, OutputLinkedToInput) {
       SCOPED_TRACE(name_of(c.program) + ": " + c.output + (symbolic ? " -> " : " == ") + c.input);
       Scratch s;
       make_scratch(s, "linked");
-      seed(s, c.inputs);
+      put_files(s, c.inputs);
       if (symbolic) {
         fs::create_symlink(c.input, s.dir / c.output);
       } else {
@@ -309,7 +299,7 @@ TEST(SurviveFailure, ReplacedFileKeepsModeAndLink) {
       {"link to a 0640 file elsewhere", "022", 0640, fs::perms(0640), true},
   };
   const std::vector<std::pair<std::string, std::string>> outputs = {
-      {patterntally, report_file}, {patterntally, ranked_file}, {bitladder, map_file}};
+      {patterntally, count_report_file}, {patterntally, ranked_file}, {bitladder, code_map_file}};
   for (const auto& [program, output] : outputs) {
     const Files inputs = program == bitladder ? ladder_inputs : tally_inputs;
     const Reference ref = reference_run(program, inputs);
@@ -317,7 +307,7 @@ TEST(SurviveFailure, ReplacedFileKeepsModeAndLink) {
       SCOPED_TRACE(output + ": " + m.what);
       Scratch s;
       make_scratch(s, "mode");
-      seed(s, inputs);
+      put_files(s, inputs);
       const fs::path target = s.dir / (m.linked ? "kept/" + output : output);
       if (m.linked) {
         fs::create_directory(s.dir / "kept");
@@ -367,7 +357,7 @@ TEST(SurviveFailure, ClosedStandardDescriptors) {
     ASSERT_EQ(c.prints, !ref.run.out.empty());
     Scratch s;
     make_scratch(s, "closed");
-    seed(s, c.inputs);
+    put_files(s, c.inputs);
     const RunResult r = run_in(s, c.program, "<&- >&-");
     EXPECT_EQ(c.prints ? 1 : 0, r.status);
     EXPECT_EQ(c.prints ? name_of(c.program) + ": cannot write standard output: Bad file descriptor\n" : "",
@@ -391,7 +381,7 @@ TEST(SurviveFailure, OutOfMemory) {
     const std::string long_file = program == bitladder ? ranked_file : corpus_file;
     Scratch s;
     make_scratch(s, "memory");
-    seed(s, merged(files, {{long_file, ""}}));
+    put_files(s, merged(files, {{long_file, ""}}));
     fs::resize_file(s.dir / long_file, std::uintmax_t{256} << 20);  // zero bytes, sparse
     const RunResult r = run_in(s, program, "", "ulimit -c 0 && ulimit -v 65536 && exec ");
     EXPECT_EQ(1, r.status);
@@ -419,27 +409,31 @@ TEST(SurviveFailure, OddOutputSetUps) {
       "\": it is a symbolic link in a sticky world-writable directory, owned by another user\n";
   const bool root = ::geteuid() == 0;
   const std::vector<Case> cases = {
-      {"loop of links", patterntally, "ln -s b " + report_file + " && ln -s " + report_file + " b", "",
-       tally + "\"" + report_file + "\": " + std::strerror(ELOOP) + "\n", corpus_file, 1},
-      {"standard output into the corpus", patterntally, "true", ">> " + corpus_file,
-       tally + "standard output: it is the same file as \"" + corpus_file + "\"\n", corpus_file, 1},
-      {"standard output into the code map", bitladder, "true", "> " + map_file,
-       "bitladder: cannot write \"" + map_file + "\": it is the same file as standard output\n", ranked_file,
+      {"loop of links", patterntally,
+       "ln -s b " + std::string(count_report_file) + " && ln -s " + std::string(count_report_file) + " b", "",
+       tally + "\"" + std::string(count_report_file) + "\": " + std::strerror(ELOOP) + "\n", corpus_file, 1},
+      {"standard output into the corpus", patterntally, "true", ">> " + std::string(corpus_file),
+       tally + "standard output: it is the same file as \"" + std::string(corpus_file) + "\"\n", corpus_file,
        1},
-      {"a file named like a temporary", patterntally, "echo mine > ." + report_file + ".tmp-backup", "", "",
-       "." + report_file + ".tmp-backup", 0},
+      {"standard output into the code map", bitladder, "true", "> " + std::string(code_map_file),
+       "bitladder: cannot write \"" + std::string(code_map_file) +
+           "\": it is the same file as standard output\n",
+       ranked_file, 1},
+      {"a file named like a temporary", patterntally,
+       "echo mine > ." + std::string(count_report_file) + ".tmp-backup", "", "",
+       "." + std::string(count_report_file) + ".tmp-backup", 0},
       {"a planted link", patterntally,
-       secret + " && ln -s private/secret " + report_file + " && chown -h 65534 " + report_file +
-           " && chmod 1777 .",
-       "", tally + "\"" + report_file + planted, "private/secret", 1},
+       secret + " && ln -s private/secret " + std::string(count_report_file) + " && chown -h 65534 " +
+           std::string(count_report_file) + " && chmod 1777 .",
+       "", tally + "\"" + std::string(count_report_file) + planted, "private/secret", 1},
       {"a planted link met on the way", bitladder,
        secret +
            " && mkdir -m 1777 pub && ln -s ../private/secret pub/link && chown -h 65534 pub/link && ln -s " +
-           "pub/link " + map_file,
-       "", "bitladder: cannot write \"" + map_file + planted, "private/secret", 1},
+           "pub/link " + std::string(code_map_file),
+       "", "bitladder: cannot write \"" + std::string(code_map_file) + planted, "private/secret", 1},
       {"a link of the sticky directory's owner", bitladder,
        secret + " && mkdir -m 1777 pub && chown 65534 pub && ln -s ../private/secret pub/link && chown -h " +
-           "65534 pub/link && ln -s pub/link " + map_file,
+           "65534 pub/link && ln -s pub/link " + std::string(code_map_file),
        "", "", ranked_file, 0},
       {"standard output into standard input", varicode, "true", "<websites.txt >>websites.txt",
        "varicode: cannot write standard output: it is the same file as standard input\n", corpus_file, 1,
@@ -450,7 +444,7 @@ TEST(SurviveFailure, OddOutputSetUps) {
     if (!root && c.setup.find("chown") != std::string::npos) continue;  // links given away need root
     Scratch s;
     make_scratch(s, "odd");
-    seed(s, merged(tally_inputs, ladder_inputs));
+    put_files(s, merged(tally_inputs, ladder_inputs));
     ASSERT_EQ(0, std::system(("cd '" + s.dir.string() + "' && " + c.setup).c_str()));
     const std::string kept = get_file(s, c.kept);
     const RunResult r = run_in(s, c.program, c.redirect, "", c.arguments);

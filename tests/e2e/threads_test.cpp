@@ -17,7 +17,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const char* const outputs[] = {"patterns_and_frequencies.txt", "patterns_ordered_by_frequency.txt"};
+const char* const outputs[] = {count_report_file, ranked_file};
 
 std::string generated_corpus() {
   std::mt19937 rng(5);
