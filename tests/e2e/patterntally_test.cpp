@@ -11,36 +11,6 @@
 
 namespace {
 
-// Seeds the four input files of patterntally.
-void seed(const Scratch& s, const std::string& valid, const std::string& recurrent, const std::string& start,
-          const std::string& corpus) {
-  put_file(s, "patterns_valid_chars.txt", valid);
-  put_file(s, "patterns_recurrent.txt", recurrent);
-  put_file(s, "patterns_start.txt", start);
-  put_file(s, "websites.txt", corpus);
-}
-
-}  // namespace
-
-TEST(Patterntally, WalkThroughLine) {
-  Scratch s;
-  make_scratch(s, "walk");
-  seed(s, "<a>\n<b>\n<c>\n<d>\n<e>\n<x>\n<:>\n", "<cd>\n<cde>\n", "<ab:>\n", "  ab:cdecdx#\n");
-  const RunResult r = run_in(s, patterntally);
-  EXPECT_EQ(0, r.status);
-  EXPECT_EQ("", r.err);
-  EXPECT_EQ(
-      "- Invalid character \"#\" in line 1 (\"ab:cdecdx#\") in file \"websites.txt\": "
-      "IGNORING CHARACTER\n",
-      r.out);
-  EXPECT_EQ("1\t<x>\n1\t<cd>\n1\t<cde>\n0\t<:>\n0\t<a>\n0\t<b>\n0\t<c>\n0\t<d>\n0\t<e>\n",
-            get_file(s, "patterns_and_frequencies.txt"));
-  EXPECT_EQ("<x>\n<cd>\n<cde>\n<:>\n<a>\n<b>\n<c>\n<d>\n<e>\n",
-            get_file(s, "patterns_ordered_by_frequency.txt"));
-}
-
-namespace {
-
 const std::string absent = "(absent)";  // leave the file out
 
 // The ranked pattern file that goes with a count report: each line without its count.
@@ -72,6 +42,10 @@ struct Case {
 TEST(Patterntally, EdgeCases) {
   using namespace std::string_literals;
   const std::vector<Case> cases = {
+      {"walk through a line", "<a>\n<b>\n<c>\n<d>\n<e>\n<x>\n<:>\n", "<cd>\n<cde>\n", "<ab:>\n",
+       "  ab:cdecdx#\n",
+       "- Invalid character \"#\" in line 1 (\"ab:cdecdx#\") in file \"websites.txt\": IGNORING CHARACTER\n",
+       "1\t<x>\n1\t<cd>\n1\t<cde>\n0\t<:>\n0\t<a>\n0\t<b>\n0\t<c>\n0\t<d>\n0\t<e>\n"},
       {"blank lines count, \\v and \\f are not blanks", "<a>\n", "", "", "\n \t\r\n\va\f\n",
        invalid_char('\v', 3, "\va\f") + invalid_char('\f', 3, "\va\f"), "1\t<a>\n"},
       {"line numbers count every line, last line without LF", "<a>\n<b>\n", "", "", "a\n\nb#",
@@ -103,15 +77,12 @@ TEST(Patterntally, EdgeCases) {
   for (const Case& c : cases) {
     Scratch s;
     make_scratch(s, "edge");
-    seed_present(s, {{"patterns_valid_chars.txt", c.valid},
-                     {"patterns_recurrent.txt", c.recurrent},
-                     {"patterns_start.txt", c.start},
-                     {"websites.txt", c.corpus}});
-    std::string notes;  // a missing file reads as empty, and is named
     const std::vector<std::pair<std::string, std::string>> inputs = {{corpus_file, c.corpus},
                                                                      {valid_chars_file, c.valid},
                                                                      {recurrent_file, c.recurrent},
                                                                      {start_file, c.start}};
+    seed_present(s, inputs);
+    std::string notes;  // a missing file reads as empty, and is named
     for (const auto& [name, bytes] : inputs) {
       if (bytes == absent) notes += missing_note("patterntally", name);
     }
@@ -155,7 +126,10 @@ TEST(Patterntally, ReportsFailuresAndCarriesOn) {
   for (const Row& row : rows) {
     Scratch s;
     make_scratch(s, "failure");
-    seed(s, "<a>\n<b>\n", "<ab>\n", "", "ab#\na\n");
+    put_files(s, {{valid_chars_file, "<a>\n<b>\n"},
+                  {recurrent_file, "<ab>\n"},
+                  {start_file, ""},
+                  {corpus_file, "ab#\na\n"}});
     if (!row.blocked.empty()) {
       fs::remove(s.dir / row.blocked);
       if (row.to_full) {
