@@ -10,7 +10,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -19,14 +18,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string bytes_of(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return "<missing>";
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
 
 std::string names_in(const fs::path& dir) {
   std::vector<std::string> names;
@@ -60,8 +51,8 @@ TEST(Output, PairReplacedTogetherOrNotAtAll) {
       if (blocked) fs::rename(base / "sub", base / "moved");
       const std::array<Output*, 2> both = {&first, &second};
       close_outputs(both);
-      EXPECT_EQ(blocked ? (first_existed ? "old\n" : "<missing>") : "new\n", bytes_of(base / "first"));
-      EXPECT_EQ(blocked ? "old\n" : "new\n", bytes_of(base / (blocked ? "moved" : "sub") / "second"));
+      EXPECT_EQ(blocked ? (first_existed ? "old\n" : "<missing>") : "new\n", get_file(s, "first"));
+      EXPECT_EQ(blocked ? "old\n" : "new\n", get_file(s, blocked ? "moved/second" : "sub/second"));
       EXPECT_EQ(std::string(!blocked || first_existed ? "first " : "") + (blocked ? "moved " : "sub "),
                 names_in(base));
       if (!blocked) {
@@ -128,7 +119,7 @@ TEST(Output, ReplacesWhatTheNameLeadsTo) {
     EXPECT_EQ(row.write_fails,
               err.find(": cannot write \"" + name + "\": Bad file descriptor\n") != std::string::npos)
         << err;
-    EXPECT_EQ(row.bytes, bytes_of(base / row.file));
+    EXPECT_EQ(row.bytes, get_file(s, row.file));
     EXPECT_EQ(row.perms, fs::status(base / row.file).permissions() & fs::perms::mask);
     EXPECT_EQ(row.names, names_in(base));
     EXPECT_EQ(row.name == "link", fs::is_symlink(base / row.name));
