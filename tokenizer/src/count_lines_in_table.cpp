@@ -181,7 +181,9 @@ constexpr std::size_t fold_every = std::size_t{1} << 30;
 // a guard, so the walks go on until one of them reaches the end of its part,
 // which none passes while each takes one byte a round; after a step that
 // moves otherwise, the rounds left are counted again. A walk that holds back
-// too many messages stops them all.
+// too many messages stops them all. This is the hot loop of counting, and
+// stays one function so that the rows and byte pointers of all N walks stay
+// in registers across it.
 template <std::size_t N>
 void walk_side_by_side(Automaton& a, const std::array<TablePart*, N>& parts) {
   static_assert(N >= 1 && N <= line_stream_count);
