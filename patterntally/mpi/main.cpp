@@ -93,7 +93,7 @@ ChunkPlan agree_on_plan(const RankInputs& inputs, int rank, int ranks, unsigned 
 // Rank 0 counts and writes on threads of its own while it serves the others,
 // and shows the progress of all; a corpus that is no regular file it counts
 // alone.
-void count_on_rank_0(const ChunkPlan& plan, int ranks, LineReader& corpus, Counting& counting,
+void count_on_rank_0(const ChunkPlan& plan, int ranks, LineReader& corpus, PatternCounter& counter,
                      unsigned threads, Output& messages) {
   const std::uint64_t chunks = plan.chunks();
   std::atomic<std::uint64_t> written{0};
@@ -105,9 +105,9 @@ void count_on_rank_0(const ChunkPlan& plan, int ranks, LineReader& corpus, Count
            " ranks";
   });
   if (chunks == 0) {
-    count_into_table(corpus, counting.tokenizer, threads, messages, counting.frequencies);
+    count_into_table(corpus, counter.tokenizer, threads, messages, counter.frequencies);
   } else {
-    count_chunks_on_rank_0(plan, ranks, corpus, counting, threads, messages, written);
+    count_chunks_on_rank_0(plan, ranks, corpus, counter, threads, messages, written);
   }
   stop_progress();
 }
@@ -166,18 +166,18 @@ int run(int rank, int ranks, unsigned threads) {
   // 1. Read the inputs, 2. agree on the plan, 3. count, 4. sum the counts,
   // 5. write the reports.
   RankInputs inputs = read_inputs(first, messages);
-  Counting counting = make_counting(inputs.definitions);
+  PatternCounter counter = make_pattern_counter(inputs.definitions);
   const ChunkPlan plan = agree_on_plan(inputs, rank, ranks, threads);
   if (first && plan.count != 0) {
-    count_on_rank_0(plan, ranks, inputs.corpus, counting, threads, messages);
+    count_on_rank_0(plan, ranks, inputs.corpus, counter, threads, messages);
   } else if (plan.chunks() != 0) {
-    ask_for_chunks(plan, inputs.corpus, counting, threads);
+    ask_for_chunks(plan, inputs.corpus, counter, threads);
   }
   close_lines(inputs.corpus);
-  const std::vector<std::int64_t> sums = sum_counts(counting.frequencies, plan);
+  const std::vector<std::int64_t> sums = sum_counts(counter.frequencies, plan);
   const int failed = worst_exit_status();
   if (first) {
-    write_reports(inputs, counting.frequencies, sums, plan);
+    write_reports(inputs, counter.frequencies, sums, plan);
     close_output(messages);
   }
   return std::max(failed, exit_status());
@@ -219,8 +219,8 @@ int main(int argc, char** argv) {
   MPI_Comm_rank(MPI_COMM_WORLD, &rank);
   MPI_Comm_size(MPI_COMM_WORLD, &ranks);
   unsigned threads = default_thread_count();
-  const int usage_status = read_command_line_on_ranks(argc, argv, rank, threads);
-  const int status = usage_status >= 0 ? usage_status : run(rank, ranks, threads);
+  const int command_line_status = read_command_line_on_ranks(argc, argv, rank, threads);
+  const int status = command_line_status >= 0 ? command_line_status : run(rank, ranks, threads);
   send_short_writes_at_once();
   MPI_Finalize();
   return status;

@@ -44,7 +44,7 @@ struct ChunkDone {
 // Counts chunk `k`, its messages at the end of `spool`. The counts stay in
 // the tokeniser and in the threads' copies of it, kept in `copies` for the
 // next chunk, until add_token_counts.
-ChunkDone count_chunk(std::uint64_t k, const ChunkPlan& plan, LineReader& corpus, Counting& counting,
+ChunkDone count_chunk(std::uint64_t k, const ChunkPlan& plan, LineReader& corpus, PatternCounter& counter,
                       unsigned threads, Spool& spool, std::vector<Tokenizer>& copies) {
   ChunkDone done;
   const int fd = ::fileno(corpus.file);
@@ -60,7 +60,7 @@ ChunkDone count_chunk(std::uint64_t k, const ChunkPlan& plan, LineReader& corpus
   done.messages.offset = spool.end();
   if (read_only(corpus, begin, end - begin)) {
     done.lines =
-        count_into_table(corpus, counting.tokenizer, threads, spool.out, counting.frequencies, 1, &copies);
+        count_into_table(corpus, counter.tokenizer, threads, spool.out, counter.frequencies, 1, &copies);
   } else {
     report_read_failure(corpus_file, errno);
   }
@@ -184,7 +184,7 @@ void empty_spool(Spool& spool) {
 
 // A rank asks for one chunk ahead, so that it never waits for an answer while
 // rank 0 is busy: its result of one chunk asks for the chunk after the next.
-void ask_for_chunks(const ChunkPlan& plan, LineReader& corpus, Counting& counting, unsigned threads) {
+void ask_for_chunks(const ChunkPlan& plan, LineReader& corpus, PatternCounter& counter, unsigned threads) {
   const std::uint64_t asking[4] = {no_chunk, 0, 0, 0};
   const std::uint64_t leaving[4] = {no_chunk, done_asking, 0, 0};
   if (corpus.file == nullptr) {  // rank 0 reads the corpus, but this rank cannot
@@ -206,11 +206,11 @@ void ask_for_chunks(const ChunkPlan& plan, LineReader& corpus, Counting& countin
     if (k == no_chunk) {  // so are the answers still to come
       for (; unanswered > 0; --unanswered) receive(&k, 1, MPI_UINT64_T, 0, chunk_tag);
       send(leaving, 4, MPI_UINT64_T, 0, result_tag);
-      add_token_counts(counting.tokenizer, copies, counting.frequencies);
+      add_token_counts(counter.tokenizer, copies, counter.frequencies);
       return;
     }
     empty_spool(spool);  // one chunk's messages at a time
-    const ChunkDone chunk = count_chunk(k, plan, corpus, counting, threads, spool, copies);
+    const ChunkDone chunk = count_chunk(k, plan, corpus, counter, threads, spool, copies);
     const std::uint64_t result[4] = {k, chunk.lines, chunk.bytes, chunk.messages.size};
     send(result, 4, MPI_UINT64_T, 0, result_tag);
     ++unanswered;
@@ -218,7 +218,7 @@ void ask_for_chunks(const ChunkPlan& plan, LineReader& corpus, Counting& countin
   }
 }
 
-void count_chunks_on_rank_0(const ChunkPlan& plan, int ranks, LineReader& corpus, Counting& counting,
+void count_chunks_on_rank_0(const ChunkPlan& plan, int ranks, LineReader& corpus, PatternCounter& counter,
                             unsigned threads, Output& messages, std::atomic<std::uint64_t>& written) {
   const std::uint64_t chunks = plan.chunks();
   Spool own;
@@ -228,25 +228,25 @@ void count_chunks_on_rank_0(const ChunkPlan& plan, int ranks, LineReader& corpus
   const auto count = [&] {
     std::vector<Tokenizer> copies;
     for (std::uint64_t k; (k = next_chunk.fetch_add(1)) < chunks;) {
-      ledger.add(k, count_chunk(k, plan, corpus, counting, threads, own, copies));
+      ledger.add(k, count_chunk(k, plan, corpus, counter, threads, own, copies));
     }
-    add_token_counts(counting.tokenizer, copies, counting.frequencies);
+    add_token_counts(counter.tokenizer, copies, counter.frequencies);
   };
   const auto write = [&] { write_chunks(ledger, chunks, messages, written); };
-  std::thread counter;
-  std::thread writer;
-  int error = start_thread(counter, count) ? 0 : errno;
-  if (error == 0 && !start_thread(writer, write)) error = errno;
+  std::thread counting_thread;
+  std::thread writing_thread;
+  int error = start_thread(counting_thread, count) ? 0 : errno;
+  if (error == 0 && !start_thread(writing_thread, write)) error = errno;
   // The run goes on without them, and its status is kept.
   if (error != 0) write_error_line(problem_line(program_name(), no_thread_problem(error)));
   serve_chunks(ranks, next_chunk, chunks, ledger, received);
-  if (counter.joinable()) {
-    counter.join();
+  if (counting_thread.joinable()) {
+    counting_thread.join();
   } else {
     count();
   }
-  if (writer.joinable()) {
-    writer.join();
+  if (writing_thread.joinable()) {
+    writing_thread.join();
   } else {
     write();
   }

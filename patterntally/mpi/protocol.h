@@ -18,11 +18,11 @@
 // other ranks of `ranks`; `written` follows the bytes of the corpus whose
 // messages are written. Without those threads, which it says, the main
 // thread counts and writes once it has served the others. The counts stay in
-// `counting` until the caller sums them.
-void count_chunks_on_rank_0(const ChunkPlan& plan, int ranks, LineReader& corpus, Counting& counting,
+// `counter` until the caller sums them.
+void count_chunks_on_rank_0(const ChunkPlan& plan, int ranks, LineReader& corpus, PatternCounter& counter,
                             unsigned threads, Output& messages, std::atomic<std::uint64_t>& written);
 
 // The other ranks: ask rank 0 for chunks until there are none left, count
-// them into `counting` and send rank 0 what they found. A rank that cannot
+// them into `counter` and send rank 0 what they found. A rank that cannot
 // open the corpus asks for none.
-void ask_for_chunks(const ChunkPlan& plan, LineReader& corpus, Counting& counting, unsigned threads);
+void ask_for_chunks(const ChunkPlan& plan, LineReader& corpus, PatternCounter& counter, unsigned threads);

@@ -37,7 +37,7 @@ RunResult run_with_args(const Scratch& s, const std::string& program, const std:
   return r;
 }
 
-// Every input of both programs, and stale outputs that a run would replace.
+// Every input of patterntally and bitladder, and stale outputs that a run would replace.
 const std::map<std::string, std::string> seeded_files = {
     {"websites.txt", "ab\nab#\n"},
     {"patterns_valid_chars.txt", "<a>\n<b>\n"},
