@@ -1,5 +1,5 @@
 // read_floor: reads "websites.txt" (or the file named by the first argument)
-// with the line reader of both programs and does nothing else but count its
+// with the programs' line reader and does nothing else but count its
 // lines and bytes. Its time is the floor of any run over the same corpus:
 // what patterntally spends above it goes to trimming, start patterns and
 // tokens.

@@ -69,6 +69,59 @@ bool insert_line(LineSet& set, std::string_view line, std::uint64_t hash) {
   return added;
 }
 
+namespace {
+
+// Lines go in batches: all hashes first, with their slots fetched, then in
+// order. The lines of a batch come from one block, which stays in place.
+constexpr std::size_t batch_size = 16;
+
+struct LineBatch {
+  std::array<std::string_view, batch_size> lines;
+  std::array<std::uint64_t, batch_size> hashes{};
+  std::size_t count = 0;
+};
+
+// Takes the next lines of `block`, trimmed, into `batch`, and asks for the
+// slots of their hashes in `coded`.
+void take_batch(std::string_view& block, const LineSet& coded, LineBatch& batch) {
+  for (batch.count = 0; batch.count < batch_size && !block.empty(); ++batch.count) {
+    const std::size_t lf = block.find('\n');
+    const std::size_t end = lf == std::string_view::npos ? block.size() : lf;
+    batch.lines[batch.count] = trim_view(block.substr(0, end));
+    block.remove_prefix(lf == std::string_view::npos ? end : end + 1);
+    batch.hashes[batch.count] = line_hash(batch.lines[batch.count]);
+    prefetch_slot(coded.table, batch.hashes[batch.count]);
+  }
+}
+
+// The code map as it is written: the lines given a code word so far, and the
+// last code word.
+struct CodeMapWriting {
+  LineSet coded;
+  std::string code;
+  std::uint64_t total = 0;
+};
+
+// Gives each new line of `batch` the next code word, written to `code_map`;
+// a blank or repeated line gets a message instead.
+void code_batch(const LineBatch& batch, CodeMapWriting& writing, Output& code_map, Output& messages) {
+  for (std::size_t k = 0; k < batch.count; ++k) {
+    const std::string_view line = batch.lines[k];
+    if (line.empty() || !insert_line(writing.coded, line, batch.hashes[k])) {
+      put_repeated_line_message([&](std::string_view piece) { write_output(messages, piece); }, line);
+      continue;
+    }
+    next_code(writing.code);
+    ++writing.total;
+    write_output(code_map, writing.code);
+    write_output(code_map, " ");
+    write_output(code_map, line);
+    write_output(code_map, "\n");
+  }
+}
+
+}  // namespace
+
 int run_bitladder() {
   Output& messages = standard_output();
   // An input that cannot be read stops the run before the code map is
@@ -77,14 +130,8 @@ int run_bitladder() {
   if (input.unreadable) return exit_status();
   check_standard_output({ranked_file});
   Output code_map = create_output(code_map_file, {ranked_file});
-  LineSet coded;
-  std::string code;
-  std::uint64_t total = 0;
-  // Lines go in batches: all hashes first, with their slots fetched, then in
-  // order. The lines of a batch come from one block, which stays in place.
-  constexpr std::size_t batch = 16;
-  std::array<std::string_view, batch> lines;
-  std::array<std::uint64_t, batch> hashes{};
+  CodeMapWriting writing;
+  LineBatch batch;
   std::string_view block;
   start_progress([](double seconds) {
     const auto done = static_cast<double>(progress_done.load(std::memory_order_relaxed));
@@ -92,29 +139,10 @@ int run_bitladder() {
            format_count(seconds > 0 ? done / seconds : 0) + " lines/s";
   });
   while (next_block(input, block)) {
-    progress_done.store(total, std::memory_order_relaxed);
+    progress_done.store(writing.total, std::memory_order_relaxed);
     while (!block.empty()) {
-      std::size_t count = 0;
-      for (; count < batch && !block.empty(); ++count) {
-        const std::size_t lf = block.find('\n');
-        const std::size_t end = lf == std::string_view::npos ? block.size() : lf;
-        lines[count] = trim_view(block.substr(0, end));
-        block.remove_prefix(lf == std::string_view::npos ? end : end + 1);
-        hashes[count] = line_hash(lines[count]);
-        prefetch_slot(coded.table, hashes[count]);
-      }
-      for (std::size_t k = 0; k < count; ++k) {
-        if (lines[k].empty() || !insert_line(coded, lines[k], hashes[k])) {
-          put_repeated_line_message([&](std::string_view piece) { write_output(messages, piece); }, lines[k]);
-          continue;
-        }
-        next_code(code);
-        ++total;
-        write_output(code_map, code);
-        write_output(code_map, " ");
-        write_output(code_map, lines[k]);
-        write_output(code_map, "\n");
-      }
+      take_batch(block, writing.coded, batch);
+      code_batch(batch, writing, code_map, messages);
     }
   }
   stop_progress();
@@ -122,7 +150,7 @@ int run_bitladder() {
     discard_output(code_map);
     return exit_status();
   }
-  write_output(messages, code_summary(total, code.size()));
+  write_output(messages, code_summary(writing.total, writing.code.size()));
   close_lines(input);
   close_output(code_map);
   close_output(messages);

@@ -39,7 +39,8 @@ constexpr std::string_view version = "bitladder " PATTERNLADDER_VERSION "\n";
 
 int main(int argc, char** argv) {
   start_program("bitladder");
-  const int ended = read_command_line(argc, argv, usage_text({.about = about, .after = after}), version);
-  if (ended >= 0) return ended;
+  const int command_line_status =
+      read_command_line(argc, argv, usage_text({.about = about, .after = after}), version);
+  if (command_line_status >= 0) return command_line_status;
   return run_bitladder();
 }

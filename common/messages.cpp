@@ -1,6 +1,7 @@
 #include "messages.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "file_names.h"
@@ -191,4 +192,28 @@ std::string no_thread_problem(int error) {
   text += std::strerror(error);
   text += "): rank 0 counts and writes on its main thread";
   return text;
+}
+
+std::string sample_line(std::size_t taken, std::uint64_t websites) {
+  return "sample: " + std::to_string(taken) + " of " + std::to_string(websites) + " websites\n";
+}
+
+std::string bits_per_website_line(std::uint64_t bits, std::size_t websites, std::string_view with) {
+  char figure[64];
+  std::snprintf(figure, sizeof figure, "%.2f",
+                websites == 0 ? 0.0 : static_cast<double>(bits) / static_cast<double>(websites));
+  std::string line = "bits per website: ";
+  line += figure;
+  line += " with ";
+  line += with;
+  line += '\n';
+  return line;
+}
+
+std::string with_pattern_file(std::string_view file_name, std::size_t patterns) {
+  return std::string(file_name) + " (" + std::to_string(patterns) + " patterns)";
+}
+
+std::string with_suggested(std::size_t patterns) {
+  return "the " + std::to_string(patterns) + " patterns suggested";
 }

@@ -163,6 +163,25 @@ inline constexpr std::string_view holds_three_zeros = "holds \"000\"";
 // bits by its first 64, "..." and its length: "\"1011...\" (10485760 bits)".
 std::string no_pattern_problem(std::string_view code);
 
+// ---- varicode suggest, on standard error.
+
+// The problem of a sample whose bytes do not fit the numbering of its tokens.
+inline constexpr std::string_view sample_too_large =
+    "the sample is too large to learn from: take fewer lines with --sample";
+
+// "sample: N of M websites\n": the lines learnt from, of those read.
+std::string sample_line(std::size_t taken, std::uint64_t websites);
+
+// "bits per website: B.BB with WHAT\n", B.BB being `bits` over `websites`
+// (0.00 for none) to two places.
+std::string bits_per_website_line(std::uint64_t bits, std::size_t websites, std::string_view with);
+
+// What the bits are with: "no recurrent patterns", "FILE (N patterns)" and
+// "the N patterns suggested".
+inline constexpr std::string_view with_no_patterns = "no recurrent patterns";
+std::string with_pattern_file(std::string_view file_name, std::size_t patterns);
+std::string with_suggested(std::size_t patterns);
+
 // ---- patterntally-mpi.
 
 // "rank N read other definition files than rank 0".

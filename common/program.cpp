@@ -152,78 +152,83 @@ void start_program(std::string_view name) {
   std::set_new_handler([] { fail_out_of_memory(); });
 }
 
-int read_command_line(int argc, char** argv, std::string_view usage, std::string_view version,
-                      const ProgramOptions& options) {
-  std::vector<option> long_options = {
-      {"help", no_argument, nullptr, 'h'},
-      {"version", no_argument, nullptr, version_option},
-      {"directory", required_argument, nullptr, 'C'},
-      {"progress", no_argument, nullptr, progress_option},
-      {"no-progress", no_argument, nullptr, no_progress_option},
-  };
-  std::string short_options = options.operands != nullptr ? ":hC:" : "+:hC:";
+namespace {
+
+// The options getopt_long looks for: those every program takes and those of
+// `options`. Without operands, the first operand ends the options.
+struct OptionTable {
+  std::vector<option> long_options;
+  std::string short_options;
+};
+
+OptionTable option_table(const ProgramOptions& options) {
+  OptionTable table{{
+                        {"help", no_argument, nullptr, 'h'},
+                        {"version", no_argument, nullptr, version_option},
+                        {"directory", required_argument, nullptr, 'C'},
+                        {"progress", no_argument, nullptr, progress_option},
+                        {"no-progress", no_argument, nullptr, no_progress_option},
+                    },
+                    options.operands != nullptr ? ":hC:" : "+:hC:"};
   if (options.threads != nullptr) {
-    long_options.push_back({"threads", required_argument, nullptr, 'j'});
-    short_options += "j:";
+    table.long_options.push_back({"threads", required_argument, nullptr, 'j'});
+    table.short_options += "j:";
   }
   if (options.sample != nullptr)
-    long_options.push_back({"sample", required_argument, nullptr, sample_option});
+    table.long_options.push_back({"sample", required_argument, nullptr, sample_option});
   if (options.output != nullptr) {
-    long_options.push_back({"output", required_argument, nullptr, 'o'});
-    short_options += "o:";
+    table.long_options.push_back({"output", required_argument, nullptr, 'o'});
+    table.short_options += "o:";
   }
-  long_options.push_back({nullptr, 0, nullptr, 0});
+  table.long_options.push_back({nullptr, 0, nullptr, 0});
+  return table;
+}
+
+// What the options asked for that is done once all are read.
+struct OptionsRead {
   bool help = false;
   bool show_version = false;
   std::vector<std::string> directories;
-  opterr = 0;  // the messages are ours
-  optind = 0;  // a scan from the start, also of a second command line
-  for (;;) {
-    const int option = getopt_long(argc, argv, short_options.c_str(), long_options.data(), nullptr);
-    if (option == -1) break;
-    switch (option) {
-      case 'h':
-        help = true;
-        break;
-      case version_option:
-        show_version = true;
-        break;
-      case 'C':
-        directories.emplace_back(optarg);
-        break;
-      case progress_option:
-        set_progress_mode(ProgressMode::always);
-        break;
-      case no_progress_option:
-        set_progress_mode(ProgressMode::never);
-        break;
-      case 'j':
-        if (!read_thread_count(optarg, *options.threads)) {
-          return usage_error(invalid_thread_count(optarg));
-        }
-        break;
-      case sample_option:
-        if (!read_line_count(optarg, *options.sample)) {
-          return usage_error(invalid_line_count(optarg));
-        }
-        break;
-      case 'o':
-        if (*optarg == '\0') return usage_error(empty_output_name);
-        *options.output = optarg;
-        break;
-      case ':':
-        return usage_error(option_needs_argument(option_text(option, argv, short_options)));
-      default:
-        return usage_error(unrecognized_option(option_text(option, argv, short_options)));
-    }
+};
+
+// Takes `option`, just returned by getopt_long with its argument in optarg,
+// into `read` or `options`. Returns -1, or the exit status of a usage error,
+// which is reported.
+int take_option(int option, char** argv, const OptionTable& table, const ProgramOptions& options,
+                OptionsRead& read) {
+  switch (option) {
+    case 'h':
+      read.help = true;
+      return -1;
+    case version_option:
+      read.show_version = true;
+      return -1;
+    case 'C':
+      read.directories.emplace_back(optarg);
+      return -1;
+    case progress_option:
+      set_progress_mode(ProgressMode::always);
+      return -1;
+    case no_progress_option:
+      set_progress_mode(ProgressMode::never);
+      return -1;
+    case 'j':
+      return read_thread_count(optarg, *options.threads) ? -1 : usage_error(invalid_thread_count(optarg));
+    case sample_option:
+      return read_line_count(optarg, *options.sample) ? -1 : usage_error(invalid_line_count(optarg));
+    case 'o':
+      if (*optarg == '\0') return usage_error(empty_output_name);
+      *options.output = optarg;
+      return -1;
+    case ':':
+      return usage_error(option_needs_argument(option_text(option, argv, table.short_options)));
+    default:
+      return usage_error(unrecognized_option(option_text(option, argv, table.short_options)));
   }
-  if (options.operands != nullptr) {
-    options.operands->assign(argv + optind, argv + argc);
-  } else if (optind < argc) {
-    return usage_error(unexpected_argument(argv[optind]));
-  }
-  if (help) return print_and_end(usage);
-  if (show_version) return print_and_end(std::string(version) + std::string(copyright_lines));
+}
+
+// Works in each of `directories` in turn; -1, or 2 after the failure line.
+int change_directories(const std::vector<std::string>& directories) {
   for (const std::string& dir : directories) {
     if (::chdir(dir.c_str()) != 0) {
       const std::string line =
@@ -233,4 +238,29 @@ int read_command_line(int argc, char** argv, std::string_view usage, std::string
     }
   }
   return -1;
+}
+
+}  // namespace
+
+int read_command_line(int argc, char** argv, std::string_view usage, std::string_view version,
+                      const ProgramOptions& options) {
+  // 1. The options, each taken as it comes; 2. the operands; 3. help or
+  // version, which end the program; 4. the directories.
+  const OptionTable table = option_table(options);
+  OptionsRead read;
+  opterr = 0;  // the messages are ours
+  optind = 0;  // a scan from the start, also of a second command line
+  for (int option; (option = getopt_long(argc, argv, table.short_options.c_str(), table.long_options.data(),
+                                         nullptr)) != -1;) {
+    const int status = take_option(option, argv, table, options, read);
+    if (status >= 0) return status;
+  }
+  if (options.operands != nullptr) {
+    options.operands->assign(argv + optind, argv + argc);
+  } else if (optind < argc) {
+    return usage_error(unexpected_argument(argv[optind]));
+  }
+  if (read.help) return print_and_end(usage);
+  if (read.show_version) return print_and_end(std::string(version) + std::string(copyright_lines));
+  return change_directories(read.directories);
 }

@@ -1,4 +1,4 @@
-// Trimming of blanks at both ends of a line, shared by both programs.
+// Trimming of blanks at both ends of a line, shared by the programs.
 #pragma once
 
 #include <string>

@@ -50,7 +50,7 @@ int main(int argc, char** argv) {
   start_program("patterntally");
   unsigned threads = default_thread_count();
   const std::string usage = usage_text({.about = about, .threads = threads_help, .after = after});
-  const int ended = read_command_line(argc, argv, usage, version, {.threads = &threads});
-  if (ended >= 0) return ended;
+  const int command_line_status = read_command_line(argc, argv, usage, version, {.threads = &threads});
+  if (command_line_status >= 0) return command_line_status;
   return run_patterntally(threads);
 }

@@ -59,19 +59,20 @@ DefinitionFiles open_definition_files() {
 }
 
 Definitions read_definition_files(Output& messages, DefinitionFiles files) {
-  Definitions d;
-  d.valid = read_strings(files.valid, {}, messages);
-  d.recurrent = read_strings(files.recurrent, d.valid, messages);
-  d.start = read_strings(files.start, d.valid, messages);
-  return d;
+  Definitions definitions;
+  definitions.valid = read_strings(files.valid, {}, messages);
+  definitions.recurrent = read_strings(files.recurrent, definitions.valid, messages);
+  definitions.start = read_strings(files.start, definitions.valid, messages);
+  return definitions;
 }
 
-Counting make_counting(const Definitions& d) {
-  return {seed_frequency_table(d.valid, d.recurrent), build_tokenizer(d.valid, d.recurrent, d.start)};
+PatternCounter make_pattern_counter(const Definitions& definitions) {
+  return {seed_frequency_table(definitions.valid, definitions.recurrent),
+          build_tokenizer(definitions.valid, definitions.recurrent, definitions.start)};
 }
 
-Counting read_definitions(Output& messages, DefinitionFiles files) {
-  return make_counting(read_definition_files(messages, std::move(files)));
+PatternCounter read_pattern_counter(Output& messages, DefinitionFiles files) {
+  return make_pattern_counter(read_definition_files(messages, std::move(files)));
 }
 
 FrequencyTable seed_frequency_table(const PatternList& valid, const PatternList& recurrent) {
@@ -88,7 +89,7 @@ int run_patterntally(unsigned threads) {
   //    outputs are started before anything is read. A first read that fails
   //    later stops it too (`stop`).
   LineReader corpus = open_lines(corpus_file);
-  DefinitionFiles definitions = open_definition_files();
+  DefinitionFiles definition_files = open_definition_files();
   if (input_unreadable()) return exit_status();
   check_standard_output(input_files);
   Output count_report = create_output(count_report_file, input_files);
@@ -102,14 +103,14 @@ int run_patterntally(unsigned threads) {
     return exit_status();
   };
   // 2. Definitions, then count.
-  Counting c = read_definitions(messages, std::move(definitions));
+  PatternCounter counter = read_pattern_counter(messages, std::move(definition_files));
   if (input_unreadable()) return stop();
   start_reading_progress("patterntally", corpus);
-  count_into_table(corpus, c.tokenizer, threads, messages, c.frequencies);
+  count_into_table(corpus, counter.tokenizer, threads, messages, counter.frequencies);
   stop_progress();
   if (input_unreadable()) return stop();
   // 3. Rank and write; the two reports replace their files together.
-  write_ranked_reports(c.frequencies, count_report, ranked);
+  write_ranked_reports(counter.frequencies, count_report, ranked);
   close_lines(corpus);
   close_outputs(reports);
   close_output(messages);

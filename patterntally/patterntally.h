@@ -66,8 +66,9 @@ void add_token_counts(Tokenizer& tokenizer, FrequencyTable& table);
 // The same for `tokenizer` and the threads' `copies` of it.
 void add_token_counts(Tokenizer& tokenizer, std::vector<Tokenizer>& copies, FrequencyTable& table);
 
-// What counting needs, made from the three definition files.
-struct Counting {
+// The tokeniser and the frequency table that counting fills, made from the
+// three definition files.
+struct PatternCounter {
   FrequencyTable frequencies;  // seeded, every count 0
   Tokenizer tokenizer;
 };
@@ -92,11 +93,11 @@ DefinitionFiles open_definition_files();
 // checked against them; their messages go to `messages`.
 Definitions read_definition_files(Output& messages, DefinitionFiles files = open_definition_files());
 
-// What counting makes of the definition lists.
-Counting make_counting(const Definitions& d);
+// The pattern counter of the definition lists.
+PatternCounter make_pattern_counter(const Definitions& definitions);
 
-// read_definition_files, and what counting makes of them.
-Counting read_definitions(Output& messages, DefinitionFiles files = open_definition_files());
+// read_definition_files, and the pattern counter of what it read.
+PatternCounter read_pattern_counter(Output& messages, DefinitionFiles files = open_definition_files());
 
 // The whole run, counting on `threads` threads; returns the exit status (0,
 // or 1 after a reported failure). Every input is opened before either output

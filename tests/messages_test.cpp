@@ -62,6 +62,12 @@ TEST(Messages, BuildersGiveTheirBytes) {
       {no_thread_problem(EAGAIN),
        "no thread could be started (Resource temporarily unavailable): rank 0 counts and writes on its main "
        "thread"},
+      {sample_line(3, 10), "sample: 3 of 10 websites\n"},
+      {bits_per_website_line(0, 0, with_no_patterns), "bits per website: 0.00 with no recurrent patterns\n"},
+      {bits_per_website_line(2, 3, with_pattern_file("patterns_recurrent.txt", 1)),
+       "bits per website: 0.67 with patterns_recurrent.txt (1 patterns)\n"},
+      {bits_per_website_line(301, 2, with_suggested(40)),
+       "bits per website: 150.50 with the 40 patterns suggested\n"},
   };
   for (const auto& [built, expected] : rows) EXPECT_EQ(expected, built);
 }

@@ -52,23 +52,23 @@ std::uint64_t value_of(std::string_view code) {
 }  // namespace
 
 Decoder build_decoder(const CodeMap& map) {
-  Decoder d;
-  d.patterns = map.patterns;
+  Decoder decoder;
+  decoder.patterns = map.patterns;
   std::size_t longest_short = 0;
   for (const std::string& code : map.codes) {
     if (code.size() <= short_code_bits) longest_short = std::max(longest_short, code.size());
   }
-  d.short_codes.assign(std::size_t{1} << longest_short, 0);
+  decoder.short_codes.assign(std::size_t{1} << longest_short, 0);
   for (std::size_t i = 0; i < map.codes.size(); ++i) {
     const std::uint64_t value = value_of(map.codes[i]);
     const auto index = static_cast<std::uint32_t>(i + 1);
     if (map.codes[i].size() <= short_code_bits) {
-      d.short_codes[value] = index;
+      decoder.short_codes[value] = index;
     } else {
-      d.long_codes.emplace(value, index);
+      decoder.long_codes.emplace(value, index);
     }
   }
-  return d;
+  return decoder;
 }
 
 namespace {

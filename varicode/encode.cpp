@@ -16,33 +16,35 @@ constexpr std::string_view separator = "00";
 }  // namespace
 
 Coder build_coder(const CodeMap& map) {
-  Coder c;
+  Coder coder;
   Output ignored = memory_output();
-  const Definitions d = read_definition_files(ignored);
+  const Definitions definitions = read_definition_files(ignored);
   // Lines are cut before they are walked: the walk of one line wants the
   // table without the rows of line ends.
-  c.tokenizer = build_tokenizer(d.valid, d.recurrent, d.start, TokenizerWalk::dense);
+  coder.tokenizer =
+      build_tokenizer(definitions.valid, definitions.recurrent, definitions.start, TokenizerWalk::dense);
   std::unordered_map<std::string_view, std::uint32_t> code_of;
   for (std::size_t i = 0; i < map.patterns.size(); ++i) code_of.emplace(map.patterns[i], i);
-  const std::uint32_t tokens = token_count(c.tokenizer);
+  const std::uint32_t tokens = token_count(coder.tokenizer);
   std::vector<std::optional<std::string>> bytes(tokens);
-  c.code_size.assign(tokens, 0);
+  coder.code_size.assign(tokens, 0);
   for (std::uint32_t token = 0; token < tokens; ++token) {
-    const auto found = code_of.find(token_text(c.tokenizer, token));
+    const auto found = code_of.find(token_text(coder.tokenizer, token));
     if (found == code_of.end()) continue;
     const std::string& code = map.codes[found->second];
     bytes[token] = code + std::string(separator);
-    c.code_size[token] = static_cast<std::uint8_t>(code.size());
+    coder.code_size[token] = static_cast<std::uint8_t>(code.size());
   }
-  prepare_writing(c.tokenizer, bytes, separator.size());
-  return c;
+  prepare_writing(coder.tokenizer, bytes, separator.size());
+  return coder;
 }
 
-bool encode_line(const Coder& c, std::string_view line, std::string& bits, std::vector<Unwritten>& uncoded) {
-  return write_line(c.tokenizer, line, bits, uncoded);
+bool encode_line(const Coder& coder, std::string_view line, std::string& bits,
+                 std::vector<Unwritten>& uncoded) {
+  return write_line(coder.tokenizer, line, bits, uncoded);
 }
 
-void encode_lines(const Coder& c, std::string_view lines,
+void encode_lines(const Coder& coder, std::string_view lines,
                   const std::function<void(const WrittenLines&)>& take) {
-  write_lines(c.tokenizer, lines, take);
+  write_lines(coder.tokenizer, lines, take);
 }

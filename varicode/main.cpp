@@ -90,10 +90,10 @@ int main(int argc, char** argv) {
   std::string output;
   const std::string usage =
       usage_text({.about = about, .threads = threads_help, .own_options = own_options, .after = after});
-  const int ended =
+  const int command_line_status =
       read_command_line(argc, argv, usage, version,
                         {.threads = &threads, .operands = &operands, .sample = &sample, .output = &output});
-  if (ended >= 0) return ended;
+  if (command_line_status >= 0) return command_line_status;
   if (operands.empty()) return usage_error(command_needed);
   const std::string command = operands.front();
   const std::vector<std::string> files(operands.begin() + 1, operands.end());

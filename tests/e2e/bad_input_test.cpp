@@ -1,4 +1,4 @@
-// Bad input for both programs: odd bytes, degenerate and huge files, and
+// Bad input for patterntally and bitladder: odd bytes, degenerate and huge files, and
 // files in the way of inputs and outputs. Every case checks standard output,
 // standard error, the exit status and every output file byte for byte, and
 // that nothing else appeared in the working directory. Run them alone with

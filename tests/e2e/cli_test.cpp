@@ -14,7 +14,7 @@
 
 namespace {
 
-// Every input of both programs, and stale outputs that a run would replace.
+// Every input of patterntally and bitladder, and stale outputs that a run would replace.
 const Files seeded_files = {
     {"websites.txt", "ab\nab#\n"},
     {"patterns_valid_chars.txt", "<a>\n<b>\n"},

@@ -95,7 +95,7 @@ struct Automaton {
   // slow and the line's start is read again by the general code.
   //
   // The walk with line ends counts the single pops of its fast steps in the
-  // table itself, in `line_stream_count` entries of each row from
+  // table itself, in `parts_side_by_side_in_table` entries of each row from
   // `table_counters_at`, which no byte class reaches: 32 bits each, moved to
   // pop_count before they could overflow (see `fold_table_counts`).
   std::uint32_t line_start_row = 0;
@@ -119,11 +119,11 @@ inline constexpr std::uint32_t row_mask = 0x3FFFFFFF;
 // recurrent patterns, while memory stays a few MiB above the definitions.
 inline constexpr std::size_t dense_table_limit = std::size_t{2} << 20;
 
-// How many parts of a block are walked side by side: by the walk over lines
+// How many parts of a block are walked side by side: by the walks over lines
 // cut first (written out for four), and by the walk with line ends in the
 // table, which keeps less per part.
-inline constexpr std::size_t stream_count = 4;
-inline constexpr std::size_t line_stream_count = 8;
+inline constexpr std::size_t parts_side_by_side = 4;
+inline constexpr std::size_t parts_side_by_side_in_table = 8;
 
 inline bool is_token(const Automaton& a, std::uint32_t node) { return a.token_of[node] != no_token; }
 

@@ -96,8 +96,8 @@ struct CountingWalk {
 
     template <unsigned Shift>
     void step(std::size_t i, std::size_t row, std::uint32_t entry, Nothing& /*out*/) const {
-      static_assert(stream_count == 4 && Shift >= 2);
-      pops[(row >> (Shift - 2)) + i] += entry >> 31;  // row >> (Shift - 2) == node * stream_count
+      static_assert(parts_side_by_side == 4 && Shift >= 2);
+      pops[(row >> (Shift - 2)) + i] += entry >> 31;  // row >> (Shift - 2) == node * parts_side_by_side
     }
   } fast;
 
@@ -132,8 +132,8 @@ void finish_alone(const Automaton& a, CountedPart& s) {
 RangeCount count_lines_apart(Automaton& a, std::string_view block) {
   // 1. Cut the block after line feeds into parts of about equal size, and
   //    begin the first line of each.
-  const std::size_t used = a.table.empty() ? 1 : stream_count;
-  std::array<CountedPart, stream_count> parts;
+  const std::size_t used = a.table.empty() ? 1 : parts_side_by_side;
+  std::array<CountedPart, parts_side_by_side> parts;
   std::size_t from = 0;
   for (std::size_t k = 0; k < used; ++k) {
     const std::size_t cut = cut_after_line_feed(block, from, k, used);

@@ -181,10 +181,12 @@ constexpr std::size_t fold_every = std::size_t{1} << 30;
 // a guard, so the walks go on until one of them reaches the end of its part,
 // which none passes while each takes one byte a round; after a step that
 // moves otherwise, the rounds left are counted again. A walk that holds back
-// too many messages stops them all.
+// too many messages stops them all. This is the hot loop of counting, and
+// stays one function so that the rows and byte pointers of all N walks stay
+// in registers across it.
 template <std::size_t N>
 void walk_side_by_side(Automaton& a, const std::array<TablePart*, N>& parts) {
-  static_assert(N >= 1 && N <= line_stream_count);
+  static_assert(N >= 1 && N <= parts_side_by_side_in_table);
   std::uint32_t* const table = a.table.data();
   const std::uint8_t* const byte_class = a.byte_class.data();
   std::array<std::size_t, N> row;
@@ -243,7 +245,7 @@ void walk_side_by_side(Automaton& a, const std::array<TablePart*, N>& parts) {
 
 // walk_side_by_side for the first `count` (1 to N) of `active`.
 template <std::size_t N>
-void walk_first_side_by_side(Automaton& a, const std::array<TablePart*, line_stream_count>& active,
+void walk_first_side_by_side(Automaton& a, const std::array<TablePart*, parts_side_by_side_in_table>& active,
                              std::size_t count) {
   if constexpr (N > 1) {
     if (count < N) return walk_first_side_by_side<N - 1>(a, active, count);
@@ -260,15 +262,15 @@ bool can_go_on(const TablePart& s) {
 // Walks the parts side by side, fewer as they stop, until all have stopped.
 // A function of its own, so that the walks' rows stay in registers: inlined
 // into its caller, which has more to keep, they were spilled to the stack.
-__attribute__((noinline)) void walk_parts_side_by_side(Automaton& a,
-                                                       std::array<TablePart, line_stream_count>& parts) {
-  std::array<TablePart*, line_stream_count> active{};
+__attribute__((noinline)) void walk_parts_side_by_side(
+    Automaton& a, std::array<TablePart, parts_side_by_side_in_table>& parts) {
+  std::array<TablePart*, parts_side_by_side_in_table> active{};
   std::size_t count = 0;
   for (TablePart& s : parts) {
     if (can_go_on(s)) active[count++] = &s;
   }
   while (count != 0) {
-    walk_first_side_by_side<line_stream_count>(a, active, count);
+    walk_first_side_by_side<parts_side_by_side_in_table>(a, active, count);
     std::size_t kept = 0;
     for (std::size_t i = 0; i < count; ++i) {
       if (can_go_on(*active[i])) active[kept++] = active[i];
@@ -282,14 +284,14 @@ __attribute__((noinline)) void walk_parts_side_by_side(Automaton& a,
 RangeCount count_lines_in_table(Automaton& a, std::string_view block) {
   // 1. Cut the block after line feeds into parts of about equal size, each
   //    at the start of its first line.
-  std::array<TablePart, line_stream_count> parts;
+  std::array<TablePart, parts_side_by_side_in_table> parts;
   std::size_t from = 0;
-  for (std::size_t k = 0; k < line_stream_count; ++k) {
-    const std::size_t cut = cut_after_line_feed(block, from, k, line_stream_count);
+  for (std::size_t k = 0; k < parts_side_by_side_in_table; ++k) {
+    const std::size_t cut = cut_after_line_feed(block, from, k, parts_side_by_side_in_table);
     TablePart& s = parts[k];
     s.next_line = block.data() + from;
     s.part_end = block.data() + cut;
-    s.counters = part_counters(a, k, line_stream_count);
+    s.counters = part_counters(a, k, parts_side_by_side_in_table);
     s.row = a.line_start_row;
     s.next_byte = reinterpret_cast<const unsigned char*>(s.next_line);
     s.line_start = s.next_line;

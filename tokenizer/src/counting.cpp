@@ -11,7 +11,7 @@ namespace {
 // table, which has no walk side by side.
 std::size_t counted_parts(const Automaton& a) {
   if (a.table.empty()) return 1;
-  return a.line_start_row != 0 ? line_stream_count : stream_count;
+  return a.line_start_row != 0 ? parts_side_by_side_in_table : parts_side_by_side;
 }
 
 // Makes the counters, all 0, unless they are made.
@@ -42,8 +42,8 @@ void fold_table_counts(Automaton& a) {
   const std::size_t rows = a.table.size() >> a.row_shift;
   for (std::size_t v = 0; v < rows; ++v) {
     std::uint32_t* counts = &a.table[(v << a.row_shift) + table_counters_at];
-    for (std::size_t k = 0; k < line_stream_count; ++k) {
-      a.pop_count[v * line_stream_count + k] += std::exchange(counts[k], 0);
+    for (std::size_t k = 0; k < parts_side_by_side_in_table; ++k) {
+      a.pop_count[v * parts_side_by_side_in_table + k] += std::exchange(counts[k], 0);
     }
   }
 }

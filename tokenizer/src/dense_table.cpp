@@ -188,7 +188,7 @@ void add_line_end_steps(Automaton& a, unsigned newline_class, std::size_t line_s
 
 bool build_dense_table(Automaton& a, bool with_line_ends) {
   if (with_line_ends && !line_ends_can_be_walked(a)) return false;
-  const unsigned counters = with_line_ends ? line_stream_count : 0;
+  const unsigned counters = with_line_ends ? parts_side_by_side_in_table : 0;
   const unsigned newline_class = with_line_ends ? table_counters_at + counters : 0;
   const unsigned classes = assign_byte_classes(a, with_line_ends ? newline_class + 2 : 1);
   if (classes == 0) return false;

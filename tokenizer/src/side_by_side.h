@@ -45,7 +45,7 @@
 template <unsigned Shift, std::size_t N, typename Walk>
 __attribute__((noinline)) void walk_side_by_side(Walk& walk,
                                                  const std::array<typename Walk::Part*, N>& parts) {
-  static_assert(N >= 1 && N <= stream_count && stream_count == 4);
+  static_assert(N >= 1 && N <= parts_side_by_side && parts_side_by_side == 4);
   using Out = typename Walk::Out;
   const std::uint32_t* const table = walk.automaton.table.data();
   const std::uint8_t* const byte_class = walk.automaton.byte_class.data();
@@ -92,7 +92,7 @@ __attribute__((noinline)) void walk_side_by_side(Walk& walk,
 
 // walk_side_by_side for the first `count` (1 to 4) of `active`.
 template <unsigned Shift, typename Walk>
-void walk_first_side_by_side(Walk& walk, const std::array<typename Walk::Part*, stream_count>& active,
+void walk_first_side_by_side(Walk& walk, const std::array<typename Walk::Part*, parts_side_by_side>& active,
                              std::size_t count) {
   switch (count) {
     case 4:
@@ -114,8 +114,8 @@ void walk_first_side_by_side(Walk& walk, const std::array<typename Walk::Part*, 
 // until none can. The table's rows are 64 to 256 entries wide.
 template <typename Walk, std::size_t Parts>
 void walk_parts_side_by_side(Walk& walk, std::array<typename Walk::Part, Parts>& parts) {
-  static_assert(Parts <= stream_count);
-  std::array<typename Walk::Part*, stream_count> active{};
+  static_assert(Parts <= parts_side_by_side);
+  std::array<typename Walk::Part*, parts_side_by_side> active{};
   std::size_t count = 0;
   for (typename Walk::Part& part : parts) {
     if (walk.can_go_on(part)) active[count++] = &part;

@@ -287,13 +287,13 @@ bool write_line(const Tokenizer& t, std::string_view line, std::string& out,
 void write_lines(const Tokenizer& t, std::string_view lines,
                  const std::function<void(const WrittenLines&)>& take) {
   const Automaton& a = *t.automaton;
-  thread_local std::array<WritingPart, stream_count> parts;
+  thread_local std::array<WritingPart, parts_side_by_side> parts;
   // Parts of about the same size, cut after line feeds, each at its first
   // line walked side by side.
   std::size_t from = 0;
-  for (std::size_t i = 0; i < stream_count; ++i) {
+  for (std::size_t i = 0; i < parts_side_by_side; ++i) {
     WritingPart& part = parts[i];
-    const std::size_t cut = cut_after_line_feed(lines, from, i, stream_count);
+    const std::size_t cut = cut_after_line_feed(lines, from, i, parts_side_by_side);
     part.next_line = lines.data() + from;
     part.end = lines.data() + cut;
     part.done = false;

@@ -1,0 +1,60 @@
+// What the commands of varicode share around their work (see command_io.h).
+#include "command_io.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+
+#include "messages.h"
+#include "patterntally.h"
+
+void report_line_problem(const std::string& file, std::uint64_t number, std::string_view what) {
+  report_problem(line_problem(file, number, what));
+}
+
+std::vector<std::string> inputs_of(const std::vector<std::string>& files) {
+  std::vector<std::string> inputs(input_files.begin() + 1, input_files.end());
+  inputs.emplace_back(code_map_file);
+  for (const std::string& file : files) {
+    if (file != "-") inputs.push_back(file);
+  }
+  return inputs;
+}
+
+bool read_map(CodeMap& map) { return read_code_map(code_map_file, map); }
+
+namespace {
+
+// Whether `files` has standard input read: no file, or "-".
+bool reads_standard_input(const std::vector<std::string>& files) {
+  return files.empty() || std::find(files.begin(), files.end(), "-") != files.end();
+}
+
+}  // namespace
+
+bool check_outputs(const std::vector<std::string>& files) {
+  if (reads_standard_input(files) && !check_standard_input()) return false;
+  check_standard_output(inputs_of(files));
+  return true;
+}
+
+void start_line_progress(const std::string& command, const std::string& done) {
+  start_progress([command, done](double seconds) {
+    const auto lines = static_cast<double>(progress_done.load(std::memory_order_relaxed));
+    return "varicode " + command + ": " + format_count(lines) + " lines " + done + ", " +
+           format_count(seconds > 0 ? lines / seconds : 0) + " lines/s";
+  });
+}
+
+void buffer_standard_error() {
+  static char buffer[1 << 16];
+  if (::isatty(2) != 1) std::setvbuf(stderr, buffer, _IOFBF, sizeof buffer);
+}
+
+int finish(Output& out) {
+  stop_progress();
+  close_output(out);
+  std::fflush(stderr);
+  return exit_status();
+}

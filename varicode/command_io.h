@@ -1,0 +1,77 @@
+// What the commands of varicode share around their work: the files they read
+// and the checks before, reading their files by lines or by blocks, the
+// status line, and the end of a command.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "line_reader.h"
+#include "output.h"
+#include "progress.h"
+#include "varicode.h"
+
+// Reports a problem of line `number` of `file`.
+void report_line_problem(const std::string& file, std::uint64_t number, std::string_view what);
+
+// The files a command reads, which standard output may not be: the
+// definition files, the code map and `files` ("-" is not one).
+std::vector<std::string> inputs_of(const std::vector<std::string>& files);
+
+// Reads the code map; false, reported, when there is none.
+bool read_map(CodeMap& map);
+
+// What every command checks before it reads: standard output is none of
+// `files` nor any other file it reads. False when the run is to stop.
+bool check_outputs(const std::vector<std::string>& files);
+
+// The status line counts the lines done every this many lines.
+inline constexpr std::uint64_t lines_per_update = 1024;
+
+// Calls `each(file, number, line)` for every line of `files` in order, "-"
+// (or no file at all) being standard input; a file that cannot be opened is
+// reported and passed over.
+template <typename Each>
+void for_each_line(const std::vector<std::string>& files, Each&& each) {
+  const std::vector<std::string> standard_input = {"-"};
+  std::uint64_t done = 0;
+  for (const std::string& file : files.empty() ? standard_input : files) {
+    LineReader reader = file == "-" ? standard_input_lines(file) : open_lines(file, true);
+    std::string_view line;
+    std::uint64_t number = 0;
+    while (next_line(reader, line)) {
+      each(file, ++number, line);
+      if (++done % lines_per_update == 0) progress_done.store(done, std::memory_order_relaxed);
+    }
+    close_lines(reader);
+  }
+}
+
+// Calls `each(file, number, block)` for every block of whole lines of `files`
+// (see next_block), read as for_each_line reads them; `number` counts the
+// lines of the file before the block, and `each` adds those of the block.
+template <typename Each>
+void for_each_block(const std::vector<std::string>& files, Each&& each) {
+  const std::vector<std::string> standard_input = {"-"};
+  for (const std::string& file : files.empty() ? standard_input : files) {
+    LineReader reader = file == "-" ? standard_input_lines(file) : open_lines(file, true);
+    std::string_view block;
+    std::uint64_t number = 0;
+    while (next_block(reader, block)) each(file, number, block);
+    close_lines(reader);
+  }
+}
+
+// Shows how many lines `command` has done ("encoded", say).
+void start_line_progress(const std::string& command, const std::string& done);
+
+// Many messages may come: standard error collects them in a buffer, which
+// the failure lines and the end of the program flush. Not on a terminal,
+// where each is seen as it comes.
+void buffer_standard_error();
+
+// Ends a command: the status line cleared, `out` closed, standard error
+// flushed; returns the exit status.
+int finish(Output& out);
