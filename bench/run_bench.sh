@@ -179,6 +179,7 @@ mpi_run() {  # mpi_run NAME CORPUS RANKS LABEL_SUFFIX: patterntally-mpi, ranks o
 # corpus, made again by each run of this script so that it is this build's.
 codemap="$work/inputs/codemap-large2000"
 encoded=""
+packed=""
 varicode_inputs() {  # varicode_inputs CORPUS: sets `encoded`
   if ! made "$codemap"; then
     note "writing the code map of the large2000 set"
@@ -198,6 +199,9 @@ varicode_inputs() {  # varicode_inputs CORPUS: sets `encoded`
     { echo "run_bench.sh: varicode encode failed on the corpus" >&2; exit 1; }
   [[ "$(wc -l <"$encoded")" == "$(wc -l <"$1")" ]] ||
     { echo "run_bench.sh: varicode encode wrote another number of lines than the corpus has" >&2; exit 1; }
+  packed="${encoded%.txt}.bin"
+  (cd "$codemap" && "$varicode" encode --packed -o "$packed" websites.txt 2>/dev/null) || [[ $? == 1 ]] ||
+    { echo "run_bench.sh: varicode encode --packed failed on the corpus" >&2; exit 1; }
 }
 
 # varicode encode reports each byte that is not valid on standard error, and
@@ -322,6 +326,13 @@ open(sys.argv[2], "wb").write(data)' "$web" "$invalid"
     "$varicode" encode input.txt
   vc_run cat-encoded "cat, encoded corpus" "$encoded" 0 cat input.txt
   vc_run vc-decode "varicode decode, encoded corpus" "$encoded" 0 "$varicode" decode input.txt
+  # Text and packed codes side by side on one core, written to a file as a
+  # user keeps them (-o syncs it), and decoded back.
+  vc_run vc-encode-text-1 "varicode -j1 encode -o FILE, text" "$web" 1 "$varicode" -j1 encode -o out input.txt
+  vc_run vc-encode-packed-1 "varicode -j1 encode --packed -o FILE" "$web" 1 \
+    "$varicode" -j1 encode --packed -o out input.txt
+  vc_run vc-decode-packed "varicode decode --packed, packed corpus" "$packed" 0 \
+    "$varicode" decode --packed input.txt
 
   warm "$work"/inputs/websites-"${size}"MiB*.txt "$adv" "$work"/inputs/ranked-*.txt
   measure_rounds

@@ -114,8 +114,14 @@ std::string invalid_pattern_count(std::string_view text) {
 
 std::string unknown_command(std::string_view command) { return "unknown command " + quoted(command); }
 
-std::string suggest_only_option(std::string_view option) {
-  return std::string(option) + " is an option of suggest";
+std::string suggest_only_option(std::string_view option) { return option_of_commands(option, "suggest"); }
+
+std::string option_of_commands(std::string_view option, std::string_view commands) {
+  return std::string(option) + " is an option of " + std::string(commands);
+}
+
+std::string invalid_top_count(std::string_view text) {
+  return "invalid number of patterns for --top " + quoted(text);
 }
 
 std::string ignored_line_message(IgnoredLine why, std::uint64_t line_number, std::string_view quoted_text,
@@ -181,6 +187,36 @@ std::string no_pattern_problem(std::string_view code) {
   if (code.size() <= quoted_bits) return text + quoted(code);
   return text + quoted(std::string(code.substr(0, quoted_bits)) + "...") + " (" +
          std::to_string(code.size()) + " bits)";
+}
+
+std::string cannot_decode_problem(std::string_view file_name, std::string_view what) {
+  std::string text = "cannot decode ";
+  text += file_name == "-" ? std::string("standard input") : quoted(file_name);
+  text += ": ";
+  text += what;
+  return text;
+}
+
+std::string lost_websites_note(std::uint64_t lost_start, std::uint64_t lost_invalid) {
+  return "websites that will not decode as read: " + std::to_string(lost_start) + " lost a start pattern, " +
+         std::to_string(lost_invalid) + " lost invalid bytes";
+}
+
+std::string other_version_problem(unsigned version, unsigned known) {
+  return "it is of format version " + std::to_string(version) + "; this varicode reads version " +
+         std::to_string(known);
+}
+
+std::string website_count_problem(std::uint64_t counted) {
+  return "its trailer counts " + std::to_string(counted) + " websites, which its body does not hold";
+}
+
+std::string damaged_problem(std::uint64_t byte, std::string_view what) {
+  return "damaged at byte " + std::to_string(byte) + ": " + std::string(what);
+}
+
+std::string zero_run_problem(std::uint64_t zeros) {
+  return "a run of " + std::to_string(zeros) + " zero bits";
 }
 
 std::string other_definitions_problem(std::size_t rank) {

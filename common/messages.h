@@ -79,8 +79,11 @@ std::string invalid_line_count(std::string_view text);       // "invalid number 
 std::string invalid_pattern_count(std::string_view text);    // "invalid number of patterns \"x\""
 std::string unknown_command(std::string_view command);       // "unknown command \"x\""
 std::string suggest_only_option(std::string_view option);    // "--sample is an option of suggest"
+std::string option_of_commands(std::string_view option,
+                               std::string_view commands);     // "--packed is an option of encode and decode"
+std::string invalid_top_count(std::string_view text);          // "invalid number of patterns for --top \"x\""
 inline constexpr std::string_view empty_output_name = "the output file name is empty";
-inline constexpr std::string_view command_needed = "a command is needed: encode, decode, report or suggest";
+inline constexpr std::string_view command_needed = "a command is needed: encode, decode, report, suggest or chars";
 inline constexpr std::string_view pattern_count_needed = "suggest needs a number of patterns";
 
 // ---- The definition files and the corpus, on standard output.
@@ -181,6 +184,30 @@ std::string bits_per_website_line(std::uint64_t bits, std::size_t websites, std:
 inline constexpr std::string_view with_no_patterns = "no recurrent patterns";
 std::string with_pattern_file(std::string_view file_name, std::size_t patterns);
 std::string with_suggested(std::size_t patterns);
+
+// ---- varicode's packed streams.
+
+// "cannot decode \"NAME\": WHAT", "cannot decode standard input: WHAT" for
+// "-".
+std::string cannot_decode_problem(std::string_view file_name, std::string_view what);
+
+// What is wrong with a packed stream.
+inline constexpr std::string_view not_a_packed_stream = "not a packed stream of varicode";
+inline constexpr std::string_view other_code_map = "it was made with another code map";
+inline constexpr std::string_view stream_ends_early = "the stream ends early";
+inline constexpr std::string_view checksum_differs = "its checksum does not match: the stream is damaged";
+// "it is of format version N; this varicode reads version 1".
+std::string other_version_problem(unsigned version, unsigned known);
+// "its trailer counts N websites, which its body does not hold".
+std::string website_count_problem(std::uint64_t counted);
+// "damaged at byte N: WHAT", WHAT a zero run or no_pattern_problem.
+std::string damaged_problem(std::uint64_t byte, std::string_view what);
+// "a run of N zero bits".
+std::string zero_run_problem(std::uint64_t zeros);
+
+// "websites that will not decode as read: S lost a start pattern, I lost
+// invalid bytes", at the end of encode.
+std::string lost_websites_note(std::uint64_t lost_start, std::uint64_t lost_invalid);
 
 // ---- patterntally-mpi.
 

@@ -59,6 +59,7 @@ enum : int {
   progress_option,
   no_progress_option,
   sample_option,
+  first_own_option,  // and those after it: ProgramOptions::own, in order
 };
 
 // How the option that getopt_long has just turned down (`result`, ':' or
@@ -180,6 +181,11 @@ OptionTable option_table(const ProgramOptions& options) {
     table.long_options.push_back({"output", required_argument, nullptr, 'o'});
     table.short_options += "o:";
   }
+  for (std::size_t i = 0; i < options.own.size(); ++i) {
+    const ProgramOptions::Own& own = options.own[i];
+    table.long_options.push_back({own.name, own.value != nullptr ? required_argument : no_argument, nullptr,
+                                  first_own_option + static_cast<int>(i)});
+  }
   table.long_options.push_back({nullptr, 0, nullptr, 0});
   return table;
 }
@@ -223,6 +229,15 @@ int take_option(int option, char** argv, const OptionTable& table, const Program
     case ':':
       return usage_error(option_needs_argument(option_text(option, argv, table.short_options)));
     default:
+      if (option >= first_own_option && option < first_own_option + static_cast<int>(options.own.size())) {
+        const ProgramOptions::Own& own = options.own[static_cast<std::size_t>(option - first_own_option)];
+        if (own.value != nullptr) {
+          *own.value = optarg;
+        } else {
+          *own.set = true;
+        }
+        return -1;
+      }
       return usage_error(unrecognized_option(option_text(option, argv, table.short_options)));
   }
 }

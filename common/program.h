@@ -31,6 +31,14 @@ struct ProgramOptions {
   std::vector<std::string>* operands = nullptr;
   std::uint64_t* sample = nullptr;  // "--sample=LINES"
   std::string* output = nullptr;    // "-o FILE", "--output=FILE": the file to write
+  // Long options of the program's own: "--NAME" sets `*set`, or, for one
+  // with `value`, "--NAME=VALUE" (or "--NAME VALUE") stores VALUE there.
+  struct Own {
+    const char* name;
+    bool* set = nullptr;
+    std::string* value = nullptr;
+  };
+  std::vector<Own> own = {};
 };
 
 // The parts of a usage text (see usage_text).

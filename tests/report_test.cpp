@@ -18,7 +18,7 @@ TEST(Report, ReportFigures) {
 
   // 37 bits over 4 websites of 12 bytes: 9.25, 3.00, 3.083; shares 22/37 and
   // 5/37.
-  ReportFigures f{4, 10, 1, 37, 12, 20, 19.609640, {{".com", 2, 11, 22}, {"a", 5, 1, 5}}};
+  ReportFigures f{4,  10,  1, 37, 12, 20, 19.609640, 35, 120, 9, {{".com", 2, 11, 22}, {"a\"\x01\xe2\x82\xac\xff", 5, 1, 5}}};
   EXPECT_EQ(
       "websites: 4\n"
       "tokens: 10\n"
@@ -29,11 +29,37 @@ TEST(Report, ReportFigures) {
       "bits per byte: 3.083\n"
       "optimal prefix code bits per website: 5.00\n"
       "entropy bits per website: 4.90\n"
+      "packed bytes per website: 8.75\n"
+      "code map bytes: 120\n"
+      "code map bits: 9\n"
       "\n"
-      "pattern  count  code length  bits   share\n"
-      "<.com>       2           11    22  59.46%\n"
-      "<a>          5            1     5  13.51%\n",
+      "pattern    count  code length  bits   share\n"
+      "<.com>         2           11    22  59.46%\n"
+      "<a\"\x01\xe2\x82\xac\xff>      5            1     5  13.51%\n",
       format_report(f));
+  // The same figures as JSON; a byte that is not UTF-8 stands as \u00XX.
+  EXPECT_EQ(
+      "{\n  \"websites\": 4,\n  \"tokens\": 10,\n  \"skipped_bytes\": 1,\n  \"bits\": 37,\n  \"bytes\": 12,\n"
+      "  \"bits_per_website\": 9.25,\n  \"bytes_per_website\": 3.00,\n  \"bits_per_byte\": 3.083,\n"
+      "  \"optimal_prefix_code_bits\": 20,\n  \"optimal_prefix_code_bits_per_website\": 5.00,\n"
+      "  \"entropy_bits\": 19.61,\n  \"entropy_bits_per_website\": 4.90,\n  \"packed_bytes\": 35,\n"
+      "  \"packed_bytes_per_website\": 8.75,\n  \"code_map_bytes\": 120,\n  \"code_map_bits\": 9,\n"
+      "  \"costliest\": [\n"
+      "    {\"pattern\": \".com\", \"count\": 2, \"code_length\": 11, \"bits\": 22, \"share\": 59.46},\n"
+      "    {\"pattern\": \"a\\\"\\u0001\xe2\x82\xac\\u00ff\", \"count\": 5, \"code_length\": 1, \"bits\": 5, "
+      "\"share\": 13.51}\n  ]\n}\n",
+      format_report_json(f));
+  f.costliest.clear();
+  EXPECT_TRUE(format_report_json(f).ends_with("\"costliest\": []\n}\n"));
+}
+
+TEST(Report, CharsListsEveryByteMostFrequentFirst) {
+  std::array<std::uint64_t, 256> counts{};
+  counts['a'] = 3;
+  counts['<'] = 5;
+  counts['\r'] = 3;
+  counts[0xff] = 1;
+  EXPECT_EQ("<<>\n<\r>\n<a>\n<\xff>\n", valid_chars_list(counts));
 }
 
 // Small counts worked out by hand: {1, 2} merges once, 3 bits, and has
@@ -64,6 +90,9 @@ TEST(Report, SmallCountsAndAnEmptyCorpus) {
       "bytes per website: 0.00\n"
       "bits per byte: 0.000\n"
       "optimal prefix code bits per website: 0.00\n"
-      "entropy bits per website: 0.00\n",
+      "entropy bits per website: 0.00\n"
+      "packed bytes per website: 0.00\n"
+      "code map bytes: 0\n"
+      "code map bits: 0\n",
       format_report(ReportFigures{}));
 }

@@ -193,6 +193,7 @@ struct WrittenLines {
   std::vector<std::size_t> ends;  // per line: where its line feed ends in `bytes`
   std::vector<std::pair<std::size_t, Unwritten>> unwritten;  // in line order: a line (its index in
                                                              // the run) and what it could not write
+  std::uint64_t lost_start = 0;                              // lines that lost a start pattern
 };
 
 // Writes `lines`, whole lines that end at line feeds (the last may lack one),

@@ -71,6 +71,12 @@ Decoder build_decoder(const CodeMap& map) {
   return decoder;
 }
 
+std::uint32_t find_code(const Decoder& decoder, std::uint64_t value, std::size_t size) {
+  if (size <= short_code_bits) return value < decoder.short_codes.size() ? decoder.short_codes[value] : 0;
+  const auto found = decoder.long_codes.find(value);
+  return found != decoder.long_codes.end() ? found->second : 0;
+}
+
 namespace {
 
 // decode_line one check at a time: what it answers for any line that the
@@ -88,14 +94,7 @@ std::string decode_line_checked(const Decoder& decoder, std::string_view line, s
     std::size_t end = line.find("00", begin);
     if (end == std::string_view::npos) end = line.size();
     const std::string_view code = line.substr(begin, end - begin);
-    std::uint32_t index = 0;
-    if (code.size() <= short_code_bits) {
-      const std::uint64_t value = value_of(code);
-      if (value < decoder.short_codes.size()) index = decoder.short_codes[value];
-    } else if (code.size() <= longest_code) {
-      const auto found = decoder.long_codes.find(value_of(code));
-      if (found != decoder.long_codes.end()) index = found->second;
-    }
+    const std::uint32_t index = code.size() <= longest_code ? find_code(decoder, value_of(code), code.size()) : 0;
     if (index == 0) {
       text.resize(kept);
       return no_pattern_problem(code);
@@ -156,7 +155,6 @@ std::string decode_line(const Decoder& decoder, std::string_view line, std::stri
   if (line.empty()) return "";
   if (line.back() != '1' || !pack_bits(line, words)) return decode_line_checked(decoder, line, text);
   const std::size_t kept = text.size();
-  const std::size_t short_size = decoder.short_codes.size();
   for (std::size_t at = 0; at < line.size();) {
     const std::uint64_t bits = bits_at(words, at);
     const std::uint64_t zero = ~bits;
@@ -166,13 +164,7 @@ std::string decode_line(const Decoder& decoder, std::string_view line, std::stri
     if ((bits >> 63) == 0 || pairs == 0) break;
     const auto size = static_cast<std::size_t>(std::countl_zero(pairs));
     const std::uint64_t value = bits >> (64 - size);
-    std::uint32_t index = 0;
-    if (size <= short_code_bits) {
-      if (value < short_size) index = decoder.short_codes[value];
-    } else {
-      const auto found = decoder.long_codes.find(value);
-      if (found != decoder.long_codes.end()) index = found->second;
-    }
+    const std::uint32_t index = find_code(decoder, value, size);
     if (index == 0) break;
     text += decoder.patterns[index - 1];
     at += size + 2;

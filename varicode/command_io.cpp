@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "messages.h"
+#include "packed.h"
 #include "patterntally.h"
 
 void report_line_problem(const std::string& file, std::uint64_t number, std::string_view what) {
@@ -33,10 +34,27 @@ bool reads_standard_input(const std::vector<std::string>& files) {
 
 }  // namespace
 
-bool check_outputs(const std::vector<std::string>& files) {
+bool check_outputs(const std::vector<std::string>& files, const std::string& output) {
   if (reads_standard_input(files) && !check_standard_input()) return false;
-  check_standard_output(inputs_of(files));
+  if (output.empty()) check_standard_output(inputs_of(files));
   return true;
+}
+
+Output& command_output(const std::string& name, const std::vector<std::string>& inputs, Output& named) {
+  if (name.empty()) return standard_output();
+  named = create_output(name, inputs);
+  return named;
+}
+
+std::uint64_t code_map_digest() {
+  std::uint64_t digest = empty_map_digest;
+  LineReader reader = open_lines(code_map_file);
+  while (refill_lines(reader)) {
+    digest = map_digest(std::string_view(reader.buffer.data() + reader.begin, reader.end - reader.begin), digest);
+    reader.begin = reader.end;
+  }
+  close_lines(reader);
+  return digest;
 }
 
 void start_line_progress(const std::string& command, const std::string& done) {
@@ -54,7 +72,11 @@ void buffer_standard_error() {
 
 int finish(Output& out) {
   stop_progress();
-  close_output(out);
+  if (!out.name.empty() && input_unreadable()) {
+    discard_output(out);
+  } else {
+    close_output(out);
+  }
   std::fflush(stderr);
   return exit_status();
 }

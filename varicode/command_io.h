@@ -23,9 +23,18 @@ std::vector<std::string> inputs_of(const std::vector<std::string>& files);
 // Reads the code map; false, reported, when there is none.
 bool read_map(CodeMap& map);
 
-// What every command checks before it reads: standard output is none of
-// `files` nor any other file it reads. False when the run is to stop.
-bool check_outputs(const std::vector<std::string>& files);
+// What every command checks before it reads: standard output, unless the
+// command writes to `output` (-o), is none of `files` nor any other file it
+// reads. False when the run is to stop.
+bool check_outputs(const std::vector<std::string>& files, const std::string& output = "");
+
+// Where a command writes: standard output, or the file `name` (-o), then
+// created in `named` (see create_output), refused when it is one of `inputs`,
+// and replaced whole when the command finishes well.
+Output& command_output(const std::string& name, const std::vector<std::string>& inputs, Output& named);
+
+// The digest of the code map's bytes, which packed streams hold.
+std::uint64_t code_map_digest();
 
 // The status line counts the lines done every this many lines.
 inline constexpr std::uint64_t lines_per_update = 1024;
@@ -64,6 +73,18 @@ void for_each_block(const std::vector<std::string>& files, Each&& each) {
   }
 }
 
+// Calls `each(file, reader)` for each of `files` opened as for_each_line
+// opens them, passing over those that cannot be read.
+template <typename Each>
+void for_each_file(const std::vector<std::string>& files, Each&& each) {
+  const std::vector<std::string> standard_input = {"-"};
+  for (const std::string& file : files.empty() ? standard_input : files) {
+    LineReader reader = file == "-" ? standard_input_lines(file) : open_lines(file, true);
+    if (reader.file != nullptr && !reader.unreadable) each(file, reader);
+    close_lines(reader);
+  }
+}
+
 // Shows how many lines `command` has done ("encoded", say).
 void start_line_progress(const std::string& command, const std::string& done);
 
@@ -73,5 +94,6 @@ void start_line_progress(const std::string& command, const std::string& done);
 void buffer_standard_error();
 
 // Ends a command: the status line cleared, `out` closed, standard error
-// flushed; returns the exit status.
+// flushed; returns the exit status. A file named by -o is replaced only when
+// every input could be read.
 int finish(Output& out);

@@ -1,17 +1,19 @@
 // `varicode report`: what the websites of websites.txt cost in bits with the
 // code map, against an optimal prefix code and the entropy of the token
-// counts, and which patterns cost most (format_report writes the text).
+// counts, and which patterns cost most (format_report writes the text,
+// format_report_json the JSON), and what the packed stream and the code map
+// take.
+#include <sys/stat.h>
+
 #include <algorithm>
 
 #include "command_io.h"
 #include "messages.h"
+#include "packed.h"
 #include "trim.h"
 #include "varicode.h"
 
 namespace {
-
-// The patterns of the report at most.
-constexpr std::size_t costliest_shown = 20;
 
 // The count of each token of the corpus, by token id, as the lines are read.
 struct TokenTally {
@@ -49,8 +51,8 @@ void tally_line(const Coder& coder, const std::string& file, std::uint64_t numbe
 }
 
 // The figures drawn from the token counts: the optimal prefix code, the
-// entropy and the costliest patterns.
-void add_count_figures(const Coder& coder, const TokenTally& tally, ReportFigures& figures) {
+// entropy and the `top` costliest patterns (0: all).
+void add_count_figures(const Coder& coder, const TokenTally& tally, std::size_t top, ReportFigures& figures) {
   std::vector<std::uint64_t> counts;
   for (std::uint32_t token = 0; token < tally.count.size(); ++token) {
     const std::uint64_t count = tally.count[token];
@@ -68,18 +70,32 @@ void add_count_figures(const Coder& coder, const TokenTally& tally, ReportFigure
     if (a.count != b.count) return a.count > b.count;
     return a.pattern < b.pattern;
   });
-  if (figures.costliest.size() > costliest_shown) figures.costliest.resize(costliest_shown);
+  if (top != 0 && figures.costliest.size() > top) figures.costliest.resize(top);
+}
+
+// What the websites take packed, and what the code map takes: the bytes of
+// its file, and its code words joined by "00".
+void add_size_figures(const CodeMap& map, ReportFigures& figures) {
+  figures.packed_bytes =
+      packed_header_size + (figures.bits + 3 * figures.websites + 7) / 8 + packed_trailer_size;
+  struct stat file {};
+  figures.map_bytes = ::stat(code_map_file, &file) == 0 ? static_cast<std::uint64_t>(file.st_size) : 0;
+  for (const std::string& code : map.codes) figures.map_bits += code.size() + 2;
+  figures.map_bits -= std::min<std::uint64_t>(figures.map_bits, 2);
 }
 
 }  // namespace
 
-int run_report() {
+int run_report(const std::string& output, bool json, std::size_t top) {
   buffer_standard_error();
-  check_standard_output(inputs_of({corpus_file}));
+  if (output.empty()) check_standard_output(inputs_of({corpus_file}));
   CodeMap map;
   if (!read_map(map)) return 1;
   const Coder coder = build_coder(map);
   if (input_unreadable()) return finish(standard_output());
+  Output named;
+  Output& out = command_output(output, inputs_of({corpus_file}), named);
+  if (out.failed) return finish(out);
   ReportFigures figures;
   const std::size_t tokens = token_count(coder.tokenizer);
   TokenTally tally{std::vector<std::uint64_t>(tokens, 0), std::vector<bool>(tokens, false)};
@@ -87,9 +103,9 @@ int run_report() {
   for_each_line({corpus_file}, [&](const std::string& file, std::uint64_t number, std::string_view line) {
     tally_line(coder, file, number, line, figures, tally);
   });
-  add_count_figures(coder, tally, figures);
+  add_count_figures(coder, tally, top, figures);
+  add_size_figures(map, figures);
   stop_progress();
-  Output& out = standard_output();
-  write_output(out, format_report(figures));
+  write_output(out, json ? format_report_json(figures) : format_report(figures));
   return finish(out);
 }

@@ -10,6 +10,7 @@
 // its own.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -74,6 +75,10 @@ struct Decoder {
 
 Decoder build_decoder(const CodeMap& map);
 
+// The index in decoder.patterns + 1 of the code word of `size` bits whose
+// value is `value`; 0 when none has it.
+std::uint32_t find_code(const Decoder& decoder, std::uint64_t value, std::size_t size);
+
 // Appends the patterns of the code words of `line` to `text`. Returns "" when
 // the line is a code, else what is wrong with it, appending nothing.
 std::string decode_line(const Decoder& decoder, std::string_view line, std::string& text);
@@ -87,13 +92,16 @@ struct ReportFigures {
   std::uint64_t bytes = 0;  // of the trimmed lines
   std::uint64_t optimal_prefix_bits = 0;
   double entropy_bits = 0;
+  std::uint64_t packed_bytes = 0;  // of the stream of encode --packed
+  std::uint64_t map_bytes = 0;     // of the code map's file
+  std::uint64_t map_bits = 0;      // of its code words joined by "00"
   struct Pattern {
     std::string pattern;
     std::uint64_t count = 0;
     std::uint32_t code_size = 0;
     std::uint64_t bits = 0;
   };
-  std::vector<Pattern> costliest;  // at most 20, most bits first
+  std::vector<Pattern> costliest;  // most bits first
 };
 
 // The bits of an optimal prefix code (Huffman's) for symbols of these counts;
@@ -106,9 +114,20 @@ double entropy_bits(const std::vector<std::uint64_t>& counts);
 // The report's text.
 std::string format_report(const ReportFigures& figures);
 
+// The report as one JSON document: every figure, and the costliest patterns
+// as an array of objects. A pattern's bytes stand as they are where they are
+// UTF-8; any other byte stands as the character of its number (\u00XX).
+std::string format_report_json(const ReportFigures& figures);
+
+// The valid-character list of bytes counted `counts`: "<c>" lines for each
+// byte counted, most frequent first, lower bytes first among equal counts.
+std::string valid_chars_list(const std::array<std::uint64_t, 256>& counts);
+
 // The commands, in the working directory; each returns the exit status.
 // `files` are the files to read, "-" for standard input; none reads standard
 // input. encode codes each block of lines on `threads` threads, a slice each.
-int run_encode(const std::vector<std::string>& files, unsigned threads = 1);
-int run_decode(const std::vector<std::string>& files);
-int run_report();
+int run_encode(const std::vector<std::string>& files, unsigned threads = 1, const std::string& output = "",
+               bool packed = false);
+int run_decode(const std::vector<std::string>& files, const std::string& output = "", bool packed = false);
+int run_report(const std::string& output = "", bool json = false, std::size_t top = 20);
+int run_chars(const std::vector<std::string>& files, const std::string& output = "");

@@ -133,8 +133,8 @@ TEST(SuggestCommand, OutputFileReplacedWhole) {
                          "2.50 with the 1 patterns suggested"}),
       r.err);
   EXPECT_EQ("<abcd>\n", get_file(s, "patterns_recurrent.txt"));
-  EXPECT_EQ("varicode: -o is an option of suggest\nTry 'varicode --help'.\n",
-            run_in(s, varicode, "", "", " encode -o x").err);
+  EXPECT_EQ("varicode: --sample is an option of suggest\nTry 'varicode --help'.\n",
+            run_in(s, varicode, "", "", " encode --sample=3 -o x").err);
 
   ASSERT_EQ(0, ::mkfifo((s.dir / "sites.fifo").c_str(), 0644));
   const std::string before = list_files(s);

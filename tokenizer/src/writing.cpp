@@ -209,6 +209,7 @@ bool begin_line(const Automaton& a, WritingPart& part) {
     const std::string_view trimmed =
         trim_view(std::string_view(part.next_line, static_cast<std::size_t>(line_end - part.next_line)));
     const std::string_view text = trimmed.substr(start_pattern_length(a.start, trimmed));
+    part.lines.lost_start += text.size() != trimmed.size() ? 1 : 0;
     part.next_line = lf != nullptr ? lf + 1 : part.end;
     const char* after = text.data() + text.size();
     const bool alone = !table || text.size() > long_line || after == part.end ||
@@ -299,6 +300,7 @@ void write_lines(const Tokenizer& t, std::string_view lines,
     part.done = false;
     part.lines.ends.clear();
     part.lines.unwritten.clear();
+    part.lines.lost_start = 0;
     reserve(part.room, 0, copy_width);
     part.out = part.line_at = part.room.bytes.get();
     from = cut;
