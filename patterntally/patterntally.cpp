@@ -54,18 +54,6 @@ void add_token_counts(Tokenizer& tokenizer, std::vector<Tokenizer>& copies, Freq
   for (Tokenizer& t : copies) add_token_counts(t, table);
 }
 
-DefinitionFiles open_definition_files() {
-  return {open_lines(valid_chars_file), open_lines(recurrent_file), open_lines(start_file)};
-}
-
-Definitions read_definition_files(Output& messages, DefinitionFiles files) {
-  Definitions definitions;
-  definitions.valid = read_strings(files.valid, {}, messages);
-  definitions.recurrent = read_strings(files.recurrent, definitions.valid, messages);
-  definitions.start = read_strings(files.start, definitions.valid, messages);
-  return definitions;
-}
-
 PatternCounter make_pattern_counter(const Definitions& definitions) {
   return {seed_frequency_table(definitions.valid, definitions.recurrent),
           build_tokenizer(definitions.valid, definitions.recurrent, definitions.start)};

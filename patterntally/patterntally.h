@@ -13,10 +13,6 @@
 #include "ranking.h"
 #include "tokenizer.h"
 
-// The files a run reads, which no output may be.
-inline const std::vector<std::string> input_files = {corpus_file, valid_chars_file, recurrent_file,
-                                                     start_file};
-
 // Writes the message of each invalid byte of a range whose first line is
 // `first_line_number`.
 void write_invalid_byte_messages(Output& messages, const std::vector<InvalidByte>& invalid_bytes,
@@ -72,26 +68,6 @@ struct PatternCounter {
   FrequencyTable frequencies;  // seeded, every count 0
   Tokenizer tokenizer;
 };
-
-// The three definition lists.
-struct Definitions {
-  PatternList valid;
-  PatternList recurrent;
-  PatternList start;
-};
-
-// The three definition files, opened (see open_lines).
-struct DefinitionFiles {
-  LineReader valid;
-  LineReader recurrent;
-  LineReader start;
-};
-
-DefinitionFiles open_definition_files();
-
-// Reads the definition files, valid characters first, as the others are
-// checked against them; their messages go to `messages`.
-Definitions read_definition_files(Output& messages, DefinitionFiles files = open_definition_files());
 
 // The pattern counter of the definition lists.
 PatternCounter make_pattern_counter(const Definitions& definitions);

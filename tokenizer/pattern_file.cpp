@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <unordered_set>
 
+#include "file_names.h"
 #include "messages.h"
 
 namespace {
@@ -36,6 +37,18 @@ bool check_string(std::string_view text, const PatternList& valid) {
 }
 
 bool compare_string_length(const std::string& a, const std::string& b) { return a.size() > b.size(); }
+
+DefinitionFiles open_definition_files() {
+  return {open_lines(valid_chars_file), open_lines(recurrent_file), open_lines(start_file)};
+}
+
+Definitions read_definition_files(Output& messages, DefinitionFiles files) {
+  Definitions definitions;
+  definitions.valid = read_strings(files.valid, {}, messages);
+  definitions.recurrent = read_strings(files.recurrent, definitions.valid, messages);
+  definitions.start = read_strings(files.start, definitions.valid, messages);
+  return definitions;
+}
 
 PatternList read_strings_from_file(const std::string& file_name, const PatternList& valid, Output& messages) {
   LineReader reader = open_lines(file_name);

@@ -39,3 +39,24 @@ PatternList read_strings_from_file(const std::string& file_name, const PatternLi
 
 // The same for a file that open_lines opened; closes it.
 PatternList read_strings(LineReader& reader, const PatternList& valid, Output& messages);
+
+// The three definition lists.
+struct Definitions {
+  PatternList valid;
+  PatternList recurrent;
+  PatternList start;
+};
+
+// The three definition files of the working directory, opened (see
+// open_lines).
+struct DefinitionFiles {
+  LineReader valid;
+  LineReader recurrent;
+  LineReader start;
+};
+
+DefinitionFiles open_definition_files();
+
+// Reads the definition files, valid characters first, as the others are
+// checked against them; their messages go to `messages`.
+Definitions read_definition_files(Output& messages, DefinitionFiles files = open_definition_files());

@@ -6,9 +6,10 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "file_names.h"
 #include "messages.h"
 #include "packed.h"
-#include "patterntally.h"
+#include "pattern_file.h"
 
 void report_line_problem(const std::string& file, std::uint64_t number, std::string_view what) {
   report_problem(line_problem(file, number, what));
@@ -50,7 +51,8 @@ std::uint64_t code_map_digest() {
   std::uint64_t digest = empty_map_digest;
   LineReader reader = open_lines(code_map_file);
   while (refill_lines(reader)) {
-    digest = map_digest(std::string_view(reader.buffer.data() + reader.begin, reader.end - reader.begin), digest);
+    digest =
+        map_digest(std::string_view(reader.buffer.data() + reader.begin, reader.end - reader.begin), digest);
     reader.begin = reader.end;
   }
   close_lines(reader);

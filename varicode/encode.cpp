@@ -4,7 +4,7 @@
 #include <unordered_map>
 
 #include "output.h"
-#include "patterntally.h"
+#include "pattern_file.h"
 #include "varicode.h"
 
 namespace {

@@ -10,10 +10,11 @@
 #include <cstdio>
 
 #include "even_sample.h"
+#include "file_names.h"
 #include "line_reader.h"
 #include "messages.h"
 #include "output.h"
-#include "patterntally.h"
+#include "pattern_file.h"
 #include "progress.h"
 #include "start_patterns.h"
 #include "suggest.h"
