@@ -80,10 +80,11 @@ std::string invalid_pattern_count(std::string_view text);    // "invalid number 
 std::string unknown_command(std::string_view command);       // "unknown command \"x\""
 std::string suggest_only_option(std::string_view option);    // "--sample is an option of suggest"
 std::string option_of_commands(std::string_view option,
-                               std::string_view commands);     // "--packed is an option of encode and decode"
-std::string invalid_top_count(std::string_view text);          // "invalid number of patterns for --top \"x\""
+                               std::string_view commands);  // "--packed is an option of encode and decode"
+std::string invalid_top_count(std::string_view text);       // "invalid number of patterns for --top \"x\""
 inline constexpr std::string_view empty_output_name = "the output file name is empty";
-inline constexpr std::string_view command_needed = "a command is needed: encode, decode, report, suggest or chars";
+inline constexpr std::string_view command_needed =
+    "a command is needed: encode, decode, report, suggest or chars";
 inline constexpr std::string_view pattern_count_needed = "suggest needs a number of patterns";
 
 // ---- The definition files and the corpus, on standard output.

@@ -18,7 +18,17 @@ TEST(Report, ReportFigures) {
 
   // 37 bits over 4 websites of 12 bytes: 9.25, 3.00, 3.083; shares 22/37 and
   // 5/37.
-  ReportFigures f{4,  10,  1, 37, 12, 20, 19.609640, 35, 120, 9, {{".com", 2, 11, 22}, {"a\"\x01\xe2\x82\xac\xff", 5, 1, 5}}};
+  ReportFigures f{4,
+                  10,
+                  1,
+                  37,
+                  12,
+                  20,
+                  19.609640,
+                  35,
+                  120,
+                  9,
+                  {{".com", 2, 11, 22}, {"a\"\x01\xe2\x82\xac\xff", 5, 1, 5}}};
   EXPECT_EQ(
       "websites: 4\n"
       "tokens: 10\n"

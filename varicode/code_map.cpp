@@ -94,7 +94,8 @@ std::string decode_line_checked(const Decoder& decoder, std::string_view line, s
     std::size_t end = line.find("00", begin);
     if (end == std::string_view::npos) end = line.size();
     const std::string_view code = line.substr(begin, end - begin);
-    const std::uint32_t index = code.size() <= longest_code ? find_code(decoder, value_of(code), code.size()) : 0;
+    const std::uint32_t index =
+        code.size() <= longest_code ? find_code(decoder, value_of(code), code.size()) : 0;
     if (index == 0) {
       text.resize(kept);
       return no_pattern_problem(code);

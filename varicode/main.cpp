@@ -104,13 +104,14 @@ int main(int argc, char** argv) {
   bool packed = false;
   bool json = false;
   std::string top;
-  const int command_line_status = read_command_line(
-      argc, argv, usage, version,
-      {.threads = &threads,
-       .operands = &operands,
-       .sample = &sample,
-       .output = &output,
-       .own = {{.name = "packed", .set = &packed}, {.name = "json", .set = &json}, {.name = "top", .value = &top}}});
+  const int command_line_status = read_command_line(argc, argv, usage, version,
+                                                    {.threads = &threads,
+                                                     .operands = &operands,
+                                                     .sample = &sample,
+                                                     .output = &output,
+                                                     .own = {{.name = "packed", .set = &packed},
+                                                             {.name = "json", .set = &json},
+                                                             {.name = "top", .value = &top}}});
   if (command_line_status >= 0) return command_line_status;
   if (operands.empty()) return usage_error(command_needed);
   const std::string command = operands.front();

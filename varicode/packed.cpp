@@ -130,7 +130,48 @@ struct BitOut {
 };
 
 // The lowest `size` bits of `value`, `size` up to 64.
-std::uint64_t low(std::uint64_t value, unsigned size) { return size >= 64 ? value : value & ((std::uint64_t{1} << size) - 1); }
+std::uint64_t low(std::uint64_t value, unsigned size) {
+  return size >= 64 ? value : value & ((std::uint64_t{1} << size) - 1);
+}
+
+#if defined(__SSE2__)
+// Packs the bytes from `code` on, 64 at a time while 64 are left: their line
+// feeds, the ends of websites, and their '1's as bits, the first byte
+// lowest; then the runs between the line feeds as bits, and 3 zero bits for
+// each line feed. Moves `code` past them; returns the websites ended.
+std::uint64_t pack_64_at_a_time(BitOut& bits, const char*& code, const char* end) {
+  const __m128i feed = _mm_set1_epi8('\n');
+  std::uint64_t websites = 0;
+  while (end - code >= 64) {
+    std::uint64_t feeds = 0;
+    std::uint64_t ones = 0;
+    for (unsigned i = 0; i < 4; ++i) {
+      const __m128i sixteen = _mm_loadu_si128(reinterpret_cast<const __m128i*>(code + 16 * i));
+      feeds |=
+          static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(sixteen, feed))))
+          << (16 * i);
+      ones |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_slli_epi64(sixteen, 7))))
+              << (16 * i);
+    }
+    unsigned done = 0;  // bits of the 64 put
+    for (; feeds != 0; feeds &= feeds - 1) {
+      const auto at = static_cast<unsigned>(std::countr_zero(feeds));
+      const unsigned size = at - done;
+      if (size <= 61) {  // the code and its end at once: the bits above the code are zero
+        bits.put(low(ones >> done, size), size + 3);
+      } else {
+        bits.put(low(ones >> done, size), size);
+        bits.put(0, 3);
+      }
+      ++websites;
+      done = at + 1;
+    }
+    if (done < 64) bits.put(ones >> done, 64 - done);
+    code += 64;
+  }
+  return websites;
+}
+#endif
 
 }  // namespace
 
@@ -142,41 +183,7 @@ void pack_codes(PackedWriter& writer, std::string_view codes) {
   const char* code = codes.data();
   const char* const end = code + codes.size();
 #if defined(__SSE2__)
-  // 64 bytes at a time: their line feeds, the ends of websites, and their
-  // '1's as bits, the first byte lowest; then the runs between the line
-  // feeds as bits, and 3 zero bits for each line feed.
-  const __m128i feed = _mm_set1_epi8('\n');
-  auto masks = [&](const char* at, std::uint64_t& feeds, std::uint64_t& ones) {
-    feeds = 0;
-    ones = 0;
-    for (unsigned i = 0; i < 4; ++i) {
-      const __m128i sixteen = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 16 * i));
-      feeds |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(sixteen, feed))))
-               << (16 * i);
-      ones |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_slli_epi64(sixteen, 7))))
-              << (16 * i);
-    }
-  };
-  while (end - code >= 64) {
-    std::uint64_t feeds = 0;
-    std::uint64_t ones = 0;
-    masks(code, feeds, ones);
-    unsigned done = 0;  // bits of the 64 put
-    for (; feeds != 0; feeds &= feeds - 1) {
-      const auto at = static_cast<unsigned>(std::countr_zero(feeds));
-      const unsigned size = at - done;
-      if (size <= 61) {  // the code and its end at once: the bits above the code are zero
-        bits.put(low(ones >> done, size), size + 3);
-      } else {
-        bits.put(low(ones >> done, size), size);
-        bits.put(0, 3);
-      }
-      ++writer.websites;
-      done = at + 1;
-    }
-    if (done < 64) bits.put(ones >> done, 64 - done);
-    code += 64;
-  }
+  writer.websites += pack_64_at_a_time(bits, code, end);
 #endif
   for (; code < end; ++code) {
     if (*code == '\n') {
@@ -220,11 +227,11 @@ std::uint64_t bits_at(std::string_view body, std::size_t at) {
   const unsigned shift = at % 8;
   if (byte + 9 <= body.size()) {
     const std::uint64_t first = load_big_endian(body.data() + byte);
-    return shift == 0 ? first
-                      : first << shift | static_cast<unsigned char>(body[byte + 8]) >> (8 - shift);
+    return shift == 0 ? first : first << shift | static_cast<unsigned char>(body[byte + 8]) >> (8 - shift);
   }
   std::array<unsigned char, 9> nine{};
-  if (byte < body.size()) std::memcpy(nine.data(), body.data() + byte, std::min<std::size_t>(9, body.size() - byte));
+  if (byte < body.size())
+    std::memcpy(nine.data(), body.data() + byte, std::min<std::size_t>(9, body.size() - byte));
   std::uint64_t first = 0;
   for (std::size_t i = 0; i < 8; ++i) first = first << 8 | nine[i];
   return shift == 0 ? first : first << shift | nine[8] >> (8 - shift);

@@ -54,9 +54,9 @@ std::uint32_t crc32(std::uint32_t crc, std::string_view bytes);
 struct PackedWriter {
   std::string bytes;
   std::uint64_t websites = 0;
-  std::uint32_t crc = 0;     // of every byte appended so far
-  std::uint32_t bits = 0;    // the last `pending` bits written, not a whole byte yet, the first lowest
-  unsigned pending = 0;      // 0 to 7
+  std::uint32_t crc = 0;   // of every byte appended so far
+  std::uint32_t bits = 0;  // the last `pending` bits written, not a whole byte yet, the first lowest
+  unsigned pending = 0;    // 0 to 7
 };
 
 void start_packing(PackedWriter& writer, std::uint64_t digest);
@@ -68,14 +68,14 @@ void finish_packing(PackedWriter& writer);
 // and a line feed. A return other than "" tells what is wrong with the
 // stream (see packed_problem); nothing more is to be given then.
 struct PackedReader {
-  std::uint64_t digest = 0;  // of the code map that decodes it
-  std::string header;        // while shorter than a header
-  std::string body;          // the bytes read and not yet decoded, the trailer perhaps among them
+  std::uint64_t digest = 0;       // of the code map that decodes it
+  std::string header;             // while shorter than a header
+  std::string body;               // the bytes read and not yet decoded, the trailer perhaps among them
   std::uint64_t body_offset = 0;  // where in the stream body[0] stands
-  std::size_t at = 0;        // the bit of body where decoding goes on
-  bool started = false;      // whether the run of empty websites that may open the body was read
-  bool open = false;         // whether a website has code words before `at`
-  std::string website;       // the patterns of the open website
+  std::size_t at = 0;             // the bit of body where decoding goes on
+  bool started = false;           // whether the run of empty websites that may open the body was read
+  bool open = false;              // whether a website has code words before `at`
+  std::string website;            // the patterns of the open website
   std::uint64_t websites = 0;     // ended so far
   std::uint64_t crc_bytes = 0;    // bytes in `crc`
   std::uint32_t crc = 0;

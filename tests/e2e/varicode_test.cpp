@@ -53,14 +53,28 @@ TEST(VaricodeCommand, CommandLine) {
   };
   const std::vector<Row> rows = {
       // "d://" is the longer start pattern; then abc .c ab.
-      {"encode", {}, "encode", "d://abc.cab\n", "110100101100101\n", message("note: websites that will not decode as read: 1 lost a start pattern, 0 lost invalid bytes"), 0},
-      {"blank, empty and CRLF lines", {}, "encode -", " \t\r\n\nab\r\nd:", "\n\n101\n\n", message("note: websites that will not decode as read: 1 lost a start pattern, 0 lost invalid bytes"), 0},
+      {"encode",
+       {},
+       "encode",
+       "d://abc.cab\n",
+       "110100101100101\n",
+       message("note: websites that will not decode as read: 1 lost a start pattern, 0 lost invalid bytes"),
+       0},
+      {"blank, empty and CRLF lines",
+       {},
+       "encode -",
+       " \t\r\n\nab\r\nd:",
+       "\n\n101\n\n",
+       message("note: websites that will not decode as read: 1 lost a start pattern, 0 lost invalid bytes"),
+       0},
       {"invalid bytes are skipped",
        {},
        "encode",
        "aXb\nX\n",
        "10011\n\n",
-       message("-:1: invalid character \"X\"") + message("-:2: invalid character \"X\"") + message("note: websites that will not decode as read: 0 lost a start pattern, 2 lost invalid bytes"),
+       message("-:1: invalid character \"X\"") + message("-:2: invalid character \"X\"") +
+           message(
+               "note: websites that will not decode as read: 0 lost a start pattern, 2 lost invalid bytes"),
        1},
       {"a token without a code empties its line",
        {{"map_varicodes.txt", "1 <a>\n11 <b>\n"}},
@@ -68,7 +82,9 @@ TEST(VaricodeCommand, CommandLine) {
        "ca\nab\ncX\n",
        "\n\n\n",
        message("-:1: no code for \"<c>\"") + message("-:2: no code for \"<ab>\"") +
-           message("-:3: no code for \"<c>\"") + message("-:3: invalid character \"X\"") + message("note: websites that will not decode as read: 0 lost a start pattern, 1 lost invalid bytes"),
+           message("-:3: no code for \"<c>\"") + message("-:3: invalid character \"X\"") +
+           message(
+               "note: websites that will not decode as read: 0 lost a start pattern, 1 lost invalid bytes"),
        1},
       {"files in order, each with its own line numbers",
        {{"one.txt", "a\nX\n"}, {"two.txt", "X"}},
@@ -78,7 +94,8 @@ TEST(VaricodeCommand, CommandLine) {
        message("one.txt:2: invalid character \"X\"") +
            message("cannot read \"missing.txt\": No such file or directory") +
            message("-:1: invalid character \"X\"") + message("two.txt:1: invalid character \"X\"") +
-           message("note: websites that will not decode as read: 0 lost a start pattern, 3 lost invalid bytes"),
+           message(
+               "note: websites that will not decode as read: 0 lost a start pattern, 3 lost invalid bytes"),
        1},
       {"decode", {}, "decode", "110100101100101\n\n1001\n", "abc.cab\n\naa\n", "", 0},
       {"lines that do not decode",
@@ -180,23 +197,27 @@ TEST(VaricodeCommand, ReportOfTheShippedExample) {
     const std::string line_number = line.substr(number, line.find(' ', number) - number);
     invalid_lines += line_number != last_number ? 1 : 0;
     last_number = line_number;
-    expected_messages += "varicode: websites.txt:" + line_number + ": invalid character \"" + line[21] + "\"\n";
+    expected_messages +=
+        "varicode: websites.txt:" + line_number + ": invalid character \"" + line[21] + "\"\n";
   }
   ASSERT_GT(invalid, 0u);
   // Then how many websites lose a start pattern or invalid bytes.
   std::vector<std::string> starts;
   std::istringstream start_lines(get_file(s, "patterns_start.txt"));
-  for (std::string line; std::getline(start_lines, line);) starts.push_back(line.substr(1, line.rfind('>') - 1));
+  for (std::string line; std::getline(start_lines, line);)
+    starts.push_back(line.substr(1, line.rfind('>') - 1));
   std::uint64_t losing_start = 0;
   std::istringstream websites(get_file(s, "websites.txt"));
   for (std::string line; std::getline(websites, line);) {
     line.erase(0, line.find_first_not_of(" \t\r"));
-    losing_start += std::any_of(starts.begin(), starts.end(), [&](const std::string& p) {
-                      return !p.empty() && line.starts_with(p);
-                    }) ? 1 : 0;
+    losing_start += std::any_of(starts.begin(), starts.end(),
+                                [&](const std::string& p) { return !p.empty() && line.starts_with(p); })
+                        ? 1
+                        : 0;
   }
-  expected_messages += "varicode: note: websites that will not decode as read: " + std::to_string(losing_start) +
-                       " lost a start pattern, " + std::to_string(invalid_lines) + " lost invalid bytes\n";
+  expected_messages +=
+      "varicode: note: websites that will not decode as read: " + std::to_string(losing_start) +
+      " lost a start pattern, " + std::to_string(invalid_lines) + " lost invalid bytes\n";
 
   const RunResult encoded = run_with_input(s, varicode, "encode websites.txt", "");
   EXPECT_EQ(1, encoded.status);
