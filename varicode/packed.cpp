@@ -145,7 +145,7 @@ std::uint64_t pack_64_at_a_time(BitOut& bits, const char*& code, const char* end
   while (end - code >= 64) {
     std::uint64_t feeds = 0;
     std::uint64_t ones = 0;
-    for (unsigned i = 0; i < 4; ++i) {
+    for (std::size_t i = 0; i < 4; ++i) {
       const __m128i sixteen = _mm_loadu_si128(reinterpret_cast<const __m128i*>(code + 16 * i));
       feeds |=
           static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(sixteen, feed))))
@@ -202,7 +202,7 @@ void pack_codes(PackedWriter& writer, std::string_view codes) {
   writer.bits = static_cast<std::uint32_t>(bits.bits);
   writer.pending = bits.pending;
   writer.bytes.resize(static_cast<std::size_t>(bits.out - writer.bytes.data()));
-  writer.crc = crc32(writer.crc, std::string_view(writer.bytes).substr(from));
+  writer.crc = crc32(writer.crc, std::string_view{writer.bytes}.substr(from));
 }
 
 void finish_packing(PackedWriter& writer) {
@@ -213,7 +213,7 @@ void finish_packing(PackedWriter& writer) {
     writer.bits = 0;
   }
   append_big_endian(writer.bytes, writer.websites, 8);
-  writer.crc = crc32(writer.crc, std::string_view(writer.bytes).substr(from));
+  writer.crc = crc32(writer.crc, std::string_view{writer.bytes}.substr(from));
   append_big_endian(writer.bytes, writer.crc, 4);
 }
 
@@ -281,7 +281,7 @@ void end_websites(PackedReader& reader, std::uint64_t count, std::string& text) 
 std::string decode_bits(PackedReader& reader, const Decoder& decoder, std::size_t end, bool last,
                         std::string& text) {
   // Past `end` the bits read as zero: there the trailer stands, or nothing.
-  const std::string_view body = std::string_view(reader.body).substr(0, end / 8);
+  const std::string_view body = std::string_view{reader.body}.substr(0, end / 8);
   std::size_t& at = reader.at;
   if (!reader.started) {  // empty websites before the first code word
     const std::size_t zeros = zeros_from(body, at, end);
@@ -326,7 +326,7 @@ std::string decode_bits(PackedReader& reader, const Decoder& decoder, std::size_
 void settle(PackedReader& reader, std::size_t keep) {
   if (reader.body_offset + keep > reader.crc_bytes) {
     const std::size_t from = reader.crc_bytes - reader.body_offset;
-    reader.crc = crc32(reader.crc, std::string_view(reader.body).substr(from, keep - from));
+    reader.crc = crc32(reader.crc, std::string_view{reader.body}.substr(from, keep - from));
     reader.crc_bytes = reader.body_offset + keep;
   }
   const std::size_t decoded = reader.at / 8;
@@ -371,7 +371,7 @@ std::string finish_unpacking(PackedReader& reader, const Decoder& decoder, std::
   std::string wrong = decode_bits(reader, decoder, end * 8, true, text);
   if (!wrong.empty()) return wrong;
   settle(reader, end + 8);
-  const std::string_view trailer = std::string_view(reader.body).substr(end);
+  const std::string_view trailer = std::string_view{reader.body}.substr(end);
   if (read_big_endian(trailer.substr(8, 4)) != reader.crc) return std::string(checksum_differs);
   // The final run: three zero bits for each website still to end, then
   // fewer than eight that fill the last byte.
