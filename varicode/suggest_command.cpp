@@ -106,19 +106,25 @@ int run_suggest(std::size_t n, const std::vector<std::string>& files, std::uint6
   // 2. An output that cannot be created ends the run before the learning.
   Output named = output.empty() ? memory_output() : create_output(output, read);
   if (named.failed) return exit_status();
-  // 3. The definitions and the sample.
+  // 3. The definitions and the sample. An input that cannot be read leaves
+  // the output as it was.
+  auto stop = [&] {
+    discard_output(named);
+    return exit_status();
+  };
   Output ignored = memory_output();
   const Definitions definitions = read_definition_files(ignored);
-  if (input_unreadable()) return exit_status();
+  if (input_unreadable()) return stop();
   const bool compare_current = ::access(recurrent_file, F_OK) == 0 && !is_standard_output(recurrent_file);
   EvenSample sample;
   sample.target = sample_lines;
   const std::vector<std::string> texts = read_sample(inputs, build_start_matcher(definitions.start), sample);
+  if (input_unreadable() && !output.empty()) return stop();  // the list on standard output is still written
   std::uint64_t bytes = 0;
   for (const std::string& text : texts) bytes += text.size() + 1;
   if (bytes >= UINT32_MAX) {  // tokens are numbered in 32 bits
     report_problem(sample_too_large);
-    return exit_status();
+    return stop();
   }
   // 4. The learning, the patterns written, and what they save.
   const PatternList suggested = suggest_patterns(texts, definitions.valid, n, show_learning(n, texts.size()));

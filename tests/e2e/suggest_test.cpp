@@ -135,6 +135,11 @@ TEST(SuggestCommand, OutputFileReplacedWhole) {
   EXPECT_EQ("<abcd>\n", get_file(s, "patterns_recurrent.txt"));
   EXPECT_EQ("varicode: --sample is an option of suggest\nTry 'varicode --help'.\n",
             run_in(s, varicode, "", "", " encode --sample=3 -o x").err);
+  // A corpus file that cannot be read leaves the list, and no temporary.
+  const std::string files = list_files(s);
+  EXPECT_EQ(1, run_in(s, varicode, "", "", " suggest -o patterns_recurrent.txt 3 nosuch.txt").status);
+  EXPECT_EQ("<abcd>\n", get_file(s, "patterns_recurrent.txt"));
+  EXPECT_EQ(files, list_files(s));
 
   ASSERT_EQ(0, ::mkfifo((s.dir / "sites.fifo").c_str(), 0644));
   const std::string before = list_files(s);
