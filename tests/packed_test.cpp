@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 #include "code_words.h"
@@ -146,6 +147,30 @@ TEST(Packed, EveryDamageIsRefused) {
       {forged(std::string(40, '1'), 0), damaged_problem(16, no_pattern_problem(std::string(40, '1')))},
   };
   for (const Row& row : rows) EXPECT_EQ("wrong: " + row.wrong, unpack_all(decoder, row.stream, 4));
+}
+
+TEST(Packed, LongRunsAreReadOnceInLittleMemory) {
+  const CodeMap map = numbered_map(3);
+  const Decoder decoder = build_decoder(map);
+  // 8,000,001 empty websites and one of a pattern, given 64 KiB at a time.
+  const std::string stream = pack(std::string(8000001, '\n') + "1\n", 1 << 20);
+  PackedReader reader;
+  reader.digest = 7;
+  std::string text;
+  std::size_t most = 0;
+  std::size_t bytes = 0;
+  for (std::size_t at = 0; at < stream.size(); at += 1 << 16) {
+    ASSERT_EQ("", unpack(reader, decoder, std::string_view(stream).substr(at, 1 << 16), text));
+    most = std::max(most, reader.body.size());
+    bytes += text.size();
+    EXPECT_EQ(std::string::npos, text.find_first_not_of('\n'));
+    text.clear();
+  }
+  ASSERT_EQ("", finish_unpacking(reader, decoder, text));
+  EXPECT_EQ(8000001 + 4, bytes + text.size());
+  EXPECT_TRUE(text.ends_with("p0.\n"));
+  EXPECT_EQ(8000002u, reader.websites);
+  EXPECT_LT(most, std::size_t{1} << 18);
 }
 
 TEST(Packed, EmptyWebsitesAndFillingBitsAreToldApartByTheCount) {

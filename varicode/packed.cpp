@@ -266,6 +266,7 @@ std::string code_of(std::uint64_t bits, std::size_t size) {
 
 // Ends `count` websites, the open one first.
 void end_websites(PackedReader& reader, std::uint64_t count, std::string& text) {
+  if (count == 0) return;
   for (std::uint64_t i = 0; i < count; ++i) {
     text += reader.website;
     text += '\n';
@@ -277,23 +278,38 @@ void end_websites(PackedReader& reader, std::uint64_t count, std::string& text) 
 
 // Decodes the body's bits up to bit `end`, which the data goes on past unless
 // `last`. Stops, keeping its place, where what follows could change what the
-// bits before `end` mean; with `last`, at the final run of zero bits.
+// bits before `end` mean; with `last`, at the final run of zero bits, which
+// finish_unpacking ends. A run of zero bits that reaches `end` ends at once
+// the websites it ends whatever follows, so that a long run is read once.
 std::string decode_bits(PackedReader& reader, const Decoder& decoder, std::size_t end, bool last,
                         std::string& text) {
   // Past `end` the bits read as zero: there the trailer stands, or nothing.
   const std::string_view body = std::string_view{reader.body}.substr(0, end / 8);
   std::size_t& at = reader.at;
-  if (!reader.started) {  // empty websites before the first code word
-    const std::size_t zeros = zeros_from(body, at, end);
-    if (at + zeros == end) return "";
-    if (zeros % 3 != 0) return damage(reader, at, zero_run_problem(zeros));
-    end_websites(reader, zeros / 3, text);
-    at += zeros;
-    reader.started = true;
-  }
   while (at < end) {
-    // A code word: its end is where two zero bits follow.
     const std::uint64_t bits = bits_at(body, at);
+    if (bits >> 63 == 0) {
+      // A run of zero bits: after a code word, or at the start of the stream.
+      const std::size_t zeros = zeros_from(body, at, end);
+      if (at + zeros == end) {
+        if (last) return "";
+        // Whatever follows, the run ends (zeros - 7) / 3 websites at least:
+        // the final run may hold 7 filling bits.
+        const std::size_t ended = zeros >= 10 ? (zeros - 7) / 3 : 0;
+        end_websites(reader, ended, text);
+        at += 3 * ended;
+        return "";
+      }
+      if (reader.open && zeros == 2) {  // between two code words
+        at += 2;
+        continue;
+      }
+      if (zeros % 3 != 0) return damage(reader, at, zero_run_problem(zeros));
+      end_websites(reader, zeros / 3, text);
+      at += zeros;
+      continue;
+    }
+    // A code word: its end is where two zero bits follow.
     const std::uint64_t zero = ~bits;
     const std::uint64_t pairs = zero & zero << 1;
     std::size_t size = 63;
@@ -304,19 +320,11 @@ std::string decode_bits(PackedReader& reader, const Decoder& decoder, std::size_
       return damage(reader, at, no_pattern_problem(code_of(bits, 64)));
     }
     if (!last && at + size + 2 > end) return "";
-    const std::size_t zeros = zeros_from(body, at + size, end);
-    if (!last && at + size + zeros == end) return "";
-    const std::uint32_t index = find_code(decoder, size == 0 ? 0 : bits >> (64 - size), size);
+    const std::uint32_t index = find_code(decoder, bits >> (64 - size), size);
     if (index == 0) return damage(reader, at, no_pattern_problem(code_of(bits, size)));
     reader.website += decoder.patterns[index - 1];
     reader.open = true;
-    if (at + size + zeros == end) {  // the final run, ended by finish_unpacking
-      at += size;
-      return "";
-    }
-    if (zeros != 2 && zeros % 3 != 0) return damage(reader, at + size, zero_run_problem(zeros));
-    if (zeros % 3 == 0) end_websites(reader, zeros / 3, text);
-    at += size + zeros;
+    at += size;
   }
   return "";
 }

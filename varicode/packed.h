@@ -73,7 +73,6 @@ struct PackedReader {
   std::string body;               // the bytes read and not yet decoded, the trailer perhaps among them
   std::uint64_t body_offset = 0;  // where in the stream body[0] stands
   std::size_t at = 0;             // the bit of body where decoding goes on
-  bool started = false;           // whether the run of empty websites that may open the body was read
   bool open = false;              // whether a website has code words before `at`
   std::string website;            // the patterns of the open website
   std::uint64_t websites = 0;     // ended so far
