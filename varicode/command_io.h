@@ -39,42 +39,9 @@ std::uint64_t code_map_digest();
 // The status line counts the lines done every this many lines.
 inline constexpr std::uint64_t lines_per_update = 1024;
 
-// Calls `each(file, number, line)` for every line of `files` in order, "-"
-// (or no file at all) being standard input; a file that cannot be opened is
+// Calls `each(file, reader)` for each of `files` opened in order, "-" (or
+// no file at all) being standard input; a file that cannot be opened is
 // reported and passed over.
-template <typename Each>
-void for_each_line(const std::vector<std::string>& files, Each&& each) {
-  const std::vector<std::string> standard_input = {"-"};
-  std::uint64_t done = 0;
-  for (const std::string& file : files.empty() ? standard_input : files) {
-    LineReader reader = file == "-" ? standard_input_lines(file) : open_lines(file, true);
-    std::string_view line;
-    std::uint64_t number = 0;
-    while (next_line(reader, line)) {
-      each(file, ++number, line);
-      if (++done % lines_per_update == 0) progress_done.store(done, std::memory_order_relaxed);
-    }
-    close_lines(reader);
-  }
-}
-
-// Calls `each(file, number, block)` for every block of whole lines of `files`
-// (see next_block), read as for_each_line reads them; `number` counts the
-// lines of the file before the block, and `each` adds those of the block.
-template <typename Each>
-void for_each_block(const std::vector<std::string>& files, Each&& each) {
-  const std::vector<std::string> standard_input = {"-"};
-  for (const std::string& file : files.empty() ? standard_input : files) {
-    LineReader reader = file == "-" ? standard_input_lines(file) : open_lines(file, true);
-    std::string_view block;
-    std::uint64_t number = 0;
-    while (next_block(reader, block)) each(file, number, block);
-    close_lines(reader);
-  }
-}
-
-// Calls `each(file, reader)` for each of `files` opened as for_each_line
-// opens them, passing over those that cannot be read.
 template <typename Each>
 void for_each_file(const std::vector<std::string>& files, Each&& each) {
   const std::vector<std::string> standard_input = {"-"};
@@ -83,6 +50,33 @@ void for_each_file(const std::vector<std::string>& files, Each&& each) {
     if (reader.file != nullptr && !reader.unreadable) each(file, reader);
     close_lines(reader);
   }
+}
+
+// Calls `each(file, number, line)` for every line of `files` in order, opened
+// as for_each_file opens them.
+template <typename Each>
+void for_each_line(const std::vector<std::string>& files, Each&& each) {
+  std::uint64_t done = 0;
+  for_each_file(files, [&](const std::string& file, LineReader& reader) {
+    std::string_view line;
+    std::uint64_t number = 0;
+    while (next_line(reader, line)) {
+      each(file, ++number, line);
+      if (++done % lines_per_update == 0) progress_done.store(done, std::memory_order_relaxed);
+    }
+  });
+}
+
+// Calls `each(file, number, block)` for every block of whole lines of `files`
+// (see next_block), opened as for_each_file opens them; `number` counts the
+// lines of the file before the block, and `each` adds those of the block.
+template <typename Each>
+void for_each_block(const std::vector<std::string>& files, Each&& each) {
+  for_each_file(files, [&](const std::string& file, LineReader& reader) {
+    std::string_view block;
+    std::uint64_t number = 0;
+    while (next_block(reader, block)) each(file, number, block);
+  });
 }
 
 // Shows how many lines `command` has done ("encoded", say).
