@@ -18,5 +18,6 @@ inline constexpr const char* code_map_file = "map_varicodes.txt";
 
 // What patterntally reads, the corpus first, then the definition files:
 // no output may be one of them.
-inline const std::vector<std::string> input_files = {corpus_file, valid_chars_file, recurrent_file,
-                                                     start_file};
+inline std::vector<std::string> input_files() {
+  return {corpus_file, valid_chars_file, recurrent_file, start_file};
+}

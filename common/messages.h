@@ -155,6 +155,9 @@ std::string no_code_problem(std::string_view pattern);
 // "invalid character \"C\"": in a website, or in a line to decode.
 std::string invalid_character_problem(std::string_view character);
 
+// A website given to the library that is not one line.
+inline constexpr std::string_view website_holds_line_feed = "a website is one line: it holds a line feed";
+
 // A line of the code map that is not one.
 inline constexpr std::string_view not_a_code_map_line = "not a code word, a space and a <pattern>";
 

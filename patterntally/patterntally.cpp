@@ -79,9 +79,9 @@ int run_patterntally(unsigned threads) {
   LineReader corpus = open_lines(corpus_file);
   DefinitionFiles definition_files = open_definition_files();
   if (input_unreadable()) return exit_status();
-  check_standard_output(input_files);
-  Output count_report = create_output(count_report_file, input_files);
-  Output ranked = create_output(ranked_file, input_files);
+  check_standard_output(input_files());
+  Output count_report = create_output(count_report_file, input_files());
+  Output ranked = create_output(ranked_file, input_files());
   Output* const reports[] = {&count_report, &ranked};
   auto stop = [&] {
     discard_output(count_report);

@@ -13,7 +13,7 @@
 #include "patterntally.h"
 #include "reference_tokenizer.h"
 #include "test_support.h"
-#include "varicode.h"
+#include "codec.h"
 
 namespace {
 

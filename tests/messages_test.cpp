@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "file_names.h"
+
 using namespace std::string_literals;
 
 namespace {
@@ -33,6 +35,7 @@ TEST(Messages, BuildersGiveTheirBytes) {
       {failure_line("p", Cannot::change_to_directory, "", "why"),
        "p: cannot change to directory \"\": why\n"},
       {std::string(error_reason(0)), "unknown error"},
+      {std::string(invalid_byte_message_tail()), "\") in file \""s + corpus_file + "\": IGNORING CHARACTER\n"},
       {problem_line("p", out_of_memory), "p: out of memory\n"},
       {note_line("p", missing_file_note("w.txt")), "p: note: \"w.txt\" does not exist and reads as empty\n"},
       {note_line("p", fewer_threads_note("counting", 1, EAGAIN)),

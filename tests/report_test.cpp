@@ -1,7 +1,7 @@
 // The figures and the text of varicode report.
 #include <gtest/gtest.h>
 
-#include "varicode.h"
+#include "codec.h"
 
 // Counts 5, 2, 1, 1, 1 (10 tokens). Huffman merges 1+1 (2 bits), 1+2 (3),
 // 2+3 (5), 5+5 (10): 20 bits, the code lengths 1, 3, 3, 3, 3 or 1, 2, 3, 4,

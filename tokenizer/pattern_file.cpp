@@ -17,27 +17,6 @@ void write_line_message(Output& messages, IgnoredLine why, std::uint64_t line_nu
 
 }  // namespace
 
-ByteSet valid_byte_set(const PatternList& valid) {
-  ByteSet set{};
-  for (const std::string& entry : valid) {
-    if (entry.size() == 1) set[static_cast<unsigned char>(entry[0])] = true;
-  }
-  return set;
-}
-
-bool check_string(std::string_view text, const ByteSet& valid) {
-  for (char c : text) {
-    if (!valid[static_cast<unsigned char>(c)]) return false;
-  }
-  return true;
-}
-
-bool check_string(std::string_view text, const PatternList& valid) {
-  return check_string(text, valid_byte_set(valid));
-}
-
-bool compare_string_length(const std::string& a, const std::string& b) { return a.size() > b.size(); }
-
 DefinitionFiles open_definition_files() {
   return {open_lines(valid_chars_file), open_lines(recurrent_file), open_lines(start_file)};
 }
@@ -65,25 +44,13 @@ PatternList read_strings(LineReader& reader, const PatternList& valid, Output& m
   std::string_view line;
   while (next_line(reader, line)) {
     ++line_number;
-    // 1. The delimiters: the first '<' and the last '>' after it.
-    const std::size_t open = line.find('<');
-    if (open == std::string_view::npos) {
-      write_line_message(messages, IgnoredLine::no_start, line_number, line, file_name);
+    const DefinitionLine read = read_definition_line(line, validate ? &valid_bytes : nullptr);
+    if (read.ignored) {
+      write_line_message(messages, *read.ignored, line_number, read.quoted, file_name);
       continue;
     }
-    const std::size_t close = line.rfind('>');
-    if (close == std::string_view::npos || close < open) {
-      write_line_message(messages, IgnoredLine::no_end, line_number, line, file_name);
-      continue;
-    }
-    // 2. The bracketed text must hold valid bytes only; then it is kept once.
-    const std::string_view text = line.substr(open + 1, close - open - 1);
-    if (validate && !check_string(text, valid_bytes)) {
-      write_line_message(messages, IgnoredLine::invalid_character, line_number, text, file_name);
-      continue;
-    }
-    if (text.empty()) continue;
-    auto [at, inserted] = seen.emplace(text);
+    if (read.pattern.empty()) continue;
+    auto [at, inserted] = seen.emplace(read.pattern);
     if (inserted) result.push_back(*at);
   }
   close_lines(reader);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,6 +30,18 @@ bool check_string(std::string_view text, const ByteSet& valid);
 // The order of a PatternList: true exactly when `a` is longer than `b`.
 bool compare_string_length(const std::string& a, const std::string& b);
 
+// What a line of a definition file defines: its bracketed text, or why it
+// is skipped, with the text that the message quotes (the line, or the
+// bracketed text when it holds a byte that is not valid). Bytes are checked
+// only against a `valid` set that is given.
+enum class IgnoredLine;  // see messages.h
+struct DefinitionLine {
+  std::string_view pattern;
+  std::optional<IgnoredLine> ignored;
+  std::string_view quoted;
+};
+DefinitionLine read_definition_line(std::string_view line, const ByteSet* valid);
+
 // Reads the patterns of the definition file `file_name`, longest first.
 // Writes one message to `messages` for each line without '<', without a '>'
 // after its first '<', or (when `valid` is not empty) with a byte of the
@@ -46,6 +59,14 @@ struct Definitions {
   PatternList recurrent;
   PatternList start;
 };
+
+// The patterns of a definition file held whole in `bytes`, as read_strings
+// reads them, without messages.
+PatternList patterns_from_bytes(std::string_view bytes, const PatternList& valid);
+
+// The three lists from the bytes of their files, as read_definition_files
+// reads them.
+Definitions definitions_from_bytes(std::string_view valid, std::string_view recurrent, std::string_view start);
 
 // The three definition files of the working directory, opened (see
 // open_lines).

@@ -6,7 +6,7 @@
 
 #include "command_io.h"
 #include "trim.h"
-#include "varicode.h"
+#include "codec.h"
 
 int run_chars(const std::vector<std::string>& files, const std::string& output) {
   buffer_standard_error();

@@ -6,36 +6,37 @@
 #include <string>
 #include <unordered_set>
 
-#include "line_reader.h"
 #include "messages.h"
-#include "output.h"
 #include "trim.h"
-#include "varicode.h"
+#include "codec.h"
 
-bool read_code_map(const std::string& name, CodeMap& map) {
-  LineReader reader = open_lines(name, true);
-  if (reader.file == nullptr) return false;
-  std::unordered_set<std::string> codes;
-  std::unordered_set<std::string> patterns;
-  std::string_view line;
+bool read_code_map_line(std::string_view line, std::string_view& code, std::string_view& pattern) {
+  line = trim_view(line);
+  const std::size_t space = line.find(' ');
+  code = line.substr(0, space);
+  const std::string_view key = space == std::string_view::npos ? "" : line.substr(space + 1);
+  if (!is_code_word(code) || key.size() < 3 || key.front() != '<' || key.back() != '>') return false;
+  pattern = key.substr(1, key.size() - 2);
+  return true;
+}
+
+std::string code_map_from_bytes(std::string_view name, std::string_view bytes, CodeMap& map) {
+  std::unordered_set<std::string_view> codes;
+  std::unordered_set<std::string_view> patterns;
   std::uint64_t number = 0;
-  while (next_line(reader, line)) {
+  while (!bytes.empty()) {
+    const std::size_t lf = bytes.find('\n');
+    const std::string_view line = bytes.substr(0, lf);
+    bytes.remove_prefix(lf == std::string_view::npos ? bytes.size() : lf + 1);
     ++number;
-    line = trim_view(line);
-    const std::size_t space = line.find(' ');
-    const std::string_view code = line.substr(0, space);
-    const std::string_view key = space == std::string_view::npos ? "" : line.substr(space + 1);
-    if (!is_code_word(code) || key.size() < 3 || key.front() != '<' || key.back() != '>') {
-      report_problem(line_problem(name, number, not_a_code_map_line));
-      continue;
-    }
-    std::string pattern(key.substr(1, key.size() - 2));
-    if (!codes.emplace(code).second || !patterns.insert(pattern).second) continue;
+    std::string_view code;
+    std::string_view pattern;
+    if (!read_code_map_line(line, code, pattern)) return line_problem(name, number, not_a_code_map_line);
+    if (!codes.insert(code).second || !patterns.insert(pattern).second) continue;
     map.codes.emplace_back(code);
-    map.patterns.push_back(std::move(pattern));
+    map.patterns.emplace_back(pattern);
   }
-  close_lines(reader);
-  return !reader.unreadable;
+  return "";
 }
 
 namespace {

@@ -16,7 +16,8 @@ void report_line_problem(const std::string& file, std::uint64_t number, std::str
 }
 
 std::vector<std::string> inputs_of(const std::vector<std::string>& files) {
-  std::vector<std::string> inputs(input_files.begin() + 1, input_files.end());
+  std::vector<std::string> inputs = input_files();
+  inputs.erase(inputs.begin());  // the corpus
   inputs.emplace_back(code_map_file);
   for (const std::string& file : files) {
     if (file != "-") inputs.push_back(file);

@@ -6,7 +6,7 @@
 #include "command_io.h"
 #include "messages.h"
 #include "packed.h"
-#include "varicode.h"
+#include "codec.h"
 
 namespace {
 

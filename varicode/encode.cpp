@@ -3,9 +3,7 @@
 // from the code map.
 #include <unordered_map>
 
-#include "output.h"
-#include "pattern_file.h"
-#include "varicode.h"
+#include "codec.h"
 
 namespace {
 
@@ -15,10 +13,8 @@ constexpr std::string_view separator = "00";
 
 }  // namespace
 
-Coder build_coder(const CodeMap& map) {
+Coder build_coder(const CodeMap& map, const Definitions& definitions) {
   Coder coder;
-  Output ignored = memory_output();
-  const Definitions definitions = read_definition_files(ignored);
   // Lines are cut before they are walked: the walk of one line wants the
   // table without the rows of line ends.
   coder.tokenizer =

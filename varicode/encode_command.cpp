@@ -11,7 +11,7 @@
 #include "encode_workers.h"
 #include "messages.h"
 #include "packed.h"
-#include "varicode.h"
+#include "codec.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "varicode.h"
+#include "codec.h"
 
 // A worker's state, shared with its thread under `mutex`.
 struct EncodeWorker {

@@ -11,7 +11,7 @@
 #include "program.h"
 #include "suggest.h"
 #include "thread_start.h"
-#include "varicode.h"
+#include "codec.h"
 
 #ifndef PATTERNLADDER_VERSION
 #error "the build passes PATTERNLADDER_VERSION, the project version"

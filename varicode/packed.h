@@ -31,7 +31,7 @@
 #include <string>
 #include <string_view>
 
-#include "varicode.h"
+#include "codec.h"
 
 inline constexpr std::string_view packed_magic{"\x89VCP\r\n", 6};
 inline constexpr std::uint16_t packed_version = 1;

@@ -6,7 +6,7 @@
 #include <functional>
 #include <queue>
 
-#include "varicode.h"
+#include "codec.h"
 
 std::uint64_t optimal_prefix_code_bits(std::vector<std::uint64_t> counts) {
   std::erase(counts, 0);

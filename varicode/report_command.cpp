@@ -11,7 +11,7 @@
 #include "messages.h"
 #include "packed.h"
 #include "trim.h"
-#include "varicode.h"
+#include "codec.h"
 
 namespace {
 

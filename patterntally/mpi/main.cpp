@@ -73,9 +73,9 @@ RankInputs read_inputs(bool first, Output& messages) {
   if (first) inputs.corpus = open_lines(corpus_file);
   DefinitionFiles files = open_definition_files();
   if (first && !input_unreadable()) {
-    check_standard_output(input_files);
-    inputs.count_report = create_output(count_report_file, input_files);
-    inputs.ranked = create_output(ranked_file, input_files);
+    check_standard_output(input_files());
+    inputs.count_report = create_output(count_report_file, input_files());
+    inputs.ranked = create_output(ranked_file, input_files());
   }
   if (!input_unreadable()) inputs.definitions = read_definition_files(messages, std::move(files));
   return inputs;

@@ -37,6 +37,15 @@ struct CodeMap {
 // becomes 1).
 bool read_code_map(const std::string& name, CodeMap& map);
 
+// What a line of a code map holds, trimmed: a code word, a space and a
+// bracketed pattern. False when it is not such a line.
+bool read_code_map_line(std::string_view line, std::string_view& code, std::string_view& pattern);
+
+// The code map whose file `name` holds `bytes`, read as read_code_map reads
+// it, except that a line that is not a code map line is not passed over:
+// returns what is wrong with the first ("NAME:N: ..."), else "".
+std::string code_map_from_bytes(std::string_view name, std::string_view bytes, CodeMap& map);
+
 // What encoding needs: the tokeniser of the definition files, made to write
 // for each token its code word and the "00" that follows it when another
 // does (see prepare_writing), and the length of each token's code word, 0
@@ -51,6 +60,9 @@ struct Coder {
 // as patterntally reads them (their messages are patterntally's to give; one
 // that cannot be read is reported, see input_unreadable).
 Coder build_coder(const CodeMap& map);
+
+// Builds the coder from definitions already read.
+Coder build_coder(const CodeMap& map, const Definitions& definitions);
 
 // Appends the code of `line`, a line as read, to `bits`, without a line feed.
 // Returns false, appending nothing, when a token has no code word; what could

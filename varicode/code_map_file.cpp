@@ -1,0 +1,37 @@
+// The files of the code map and the definitions, read by the program: what
+// is wrong with them is reported on standard error as it is met.
+#include <string>
+#include <unordered_set>
+
+#include "codec.h"
+#include "line_reader.h"
+#include "messages.h"
+#include "output.h"
+
+bool read_code_map(const std::string& name, CodeMap& map) {
+  LineReader reader = open_lines(name, true);
+  if (reader.file == nullptr) return false;
+  std::unordered_set<std::string> codes;
+  std::unordered_set<std::string> patterns;
+  std::string_view line;
+  std::uint64_t number = 0;
+  while (next_line(reader, line)) {
+    ++number;
+    std::string_view code;
+    std::string_view pattern;
+    if (!read_code_map_line(line, code, pattern)) {
+      report_problem(line_problem(name, number, not_a_code_map_line));
+      continue;
+    }
+    if (!codes.emplace(code).second || !patterns.emplace(pattern).second) continue;
+    map.codes.emplace_back(code);
+    map.patterns.emplace_back(pattern);
+  }
+  close_lines(reader);
+  return !reader.unreadable;
+}
+
+Coder build_coder(const CodeMap& map) {
+  Output ignored = memory_output();
+  return build_coder(map, read_definition_files(ignored));
+}
