@@ -7,6 +7,11 @@
 # hardened programs. patterntally-mpi, where MPI is found, is installed with
 # them (component "mpi") and packaged apart, in patternladder-mpi, which alone
 # depends on MPI.
+# Libraries go where Debian's multiarch layout puts them, lib/<triplet>, in
+# any prefix; a -DCMAKE_INSTALL_LIBDIR given at configure time wins.
+if(CMAKE_LIBRARY_ARCHITECTURE AND NOT DEFINED CMAKE_INSTALL_LIBDIR)
+  set(CMAKE_INSTALL_LIBDIR lib/${CMAKE_LIBRARY_ARCHITECTURE} CACHE PATH "Object code libraries (lib)")
+endif()
 include(GNUInstallDirs)
 include(CheckPIESupported)
 
@@ -31,6 +36,9 @@ if(PATTERNLADDER_HARDENING AND NOT PATTERNLADDER_SANITIZE AND NOT PATTERNLADDER_
   target_link_options(patterntally PRIVATE "$<${PATTERNLADDER_HARDENED}:LINKER:-z,relro,-z,now>")
   target_link_options(bitladder PRIVATE "$<${PATTERNLADDER_HARDENED}:LINKER:-z,relro,-z,now>")
   target_link_options(varicode PRIVATE "$<${PATTERNLADDER_HARDENED}:LINKER:-z,relro,-z,now>")
+  target_compile_options(varicode_objects PRIVATE
+    "$<${PATTERNLADDER_HARDENED}:-U_FORTIFY_SOURCE;-D_FORTIFY_SOURCE=3;-fstack-protector-strong>")
+  target_link_options(varicode_shared PRIVATE "$<${PATTERNLADDER_HARDENED}:LINKER:-z,relro,-z,now>")
   if(TARGET patterntally-mpi)
     set_target_properties(patterntally-mpi PROPERTIES POSITION_INDEPENDENT_CODE ON)
     target_compile_options(patterntally-mpi PRIVATE
@@ -86,6 +94,36 @@ install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/copyright ${PROJECT_BINARY_DIR}/g
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/lintian-overrides
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME ${PROJECT_NAME}
         COMPONENT deb EXCLUDE_FROM_ALL)
+
+# libvaricode: the shared library in the package libvaricodeN (N its
+# SONAME's number), the header, the static library, the unversioned link and
+# varicode.pc in libvaricode-dev. varicode.pc finds the rest from where it
+# lies, so that any install prefix works.
+set(CPACK_PATTERNLADDER_SOVERSION ${PROJECT_VERSION_MAJOR})
+set(CPACK_PATTERNLADDER_LIBRARY_CONTROL ${CMAKE_CURRENT_LIST_DIR}/debian/library)
+install(TARGETS varicode_shared LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT library
+        NAMELINK_COMPONENT dev)
+install(TARGETS varicode_static ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev)
+install(FILES ${PROJECT_SOURCE_DIR}/varicode/include/varicode.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
+        COMPONENT dev)
+file(RELATIVE_PATH pc_to_prefix /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/varicode.pc.in ${PROJECT_BINARY_DIR}/varicode.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/varicode.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT dev)
+if(CMAKE_STRIP)
+  install(CODE "if(CMAKE_INSTALL_DO_STRIP)
+    execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment --remove-section=.note
+      \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/$<TARGET_FILE_NAME:varicode_shared>\"
+      COMMAND_ERROR_IS_FATAL ANY)
+  endif()" COMPONENT library)
+endif()
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/copyright ${PROJECT_BINARY_DIR}/gzipped/changelog.gz
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/libvaricode${CPACK_PATTERNLADDER_SOVERSION}
+        COMPONENT library_deb EXCLUDE_FROM_ALL)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/library/lintian-overrides
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides
+        RENAME libvaricode${CPACK_PATTERNLADDER_SOVERSION} COMPONENT library_deb EXCLUDE_FROM_ALL)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/copyright ${PROJECT_BINARY_DIR}/gzipped/changelog.gz
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/libvaricode-dev COMPONENT dev_deb EXCLUDE_FROM_ALL)
 
 # The cluster program: installed with the others, packaged in a .deb of its
 # own with its own copy of the copyright and changelog. It depends on the

@@ -193,7 +193,7 @@ int varicode_decode_text(const varicode_map* map, const char* code, std::size_t 
   return guarded(error, [&] {
     std::string text;
     const std::string problem = decode_line(map->decoder, {code, length}, text);
-    if (!problem.empty()) return fail(error, "the code " + problem);
+    if (!problem.empty()) return fail(error, "not a code of this map: " + problem);
     return give(text, out, capacity, size, error);
   });
 }
@@ -208,7 +208,7 @@ int varicode_decode_packed(const varicode_map* map, const unsigned char* code, s
     }
     std::string text;
     const std::string problem = decode_line(map->decoder, line, text);
-    if (!problem.empty()) return fail(error, "the code " + problem);
+    if (!problem.empty()) return fail(error, "not a code of this map: " + problem);
     return give(text, out, capacity, size, error);
   });
 }
