@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
+#include "codec.h"
 #include "output.h"
 #include "test_support.h"
-#include "codec.h"
 
 // Every way a line can fail to decode, each checked before the next: a byte
 // other than '0'/'1', '0' at either end, "000", a code word not in the map.

@@ -10,10 +10,10 @@
 #include <random>
 
 #include "code_words.h"
+#include "codec.h"
 #include "patterntally.h"
 #include "reference_tokenizer.h"
 #include "test_support.h"
-#include "codec.h"
 
 namespace {
 

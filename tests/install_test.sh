@@ -8,6 +8,9 @@
 # installed) calls an error or a warning. With MPI 1 (patterntally-mpi was
 # built), patterntally-mpi is installed too, and packaged alone in
 # patternladder-mpi, which depends on MPI while patternladder does not.
+# libvaricode is installed with its header and varicode.pc, exports only its
+# interface, and examples/embed.c builds and runs against the install with
+# pkg-config alone; packaged, it is libvaricodeN and libvaricode-dev.
 # Usage: install_test.sh install|package BUILD_DIR EXAMPLES_DIR VERSION BINDIR MANDIR HARDENED MPI
 set -euo pipefail
 mode=$1 build=$(realpath "$2") examples=$(realpath "$3") version=$4 bindir=$5 mandir=$6
@@ -62,6 +65,27 @@ if [[ $mode == install ]]; then
   PATH=$installed_path varicode report >report.txt || fail "varicode report exit status $?"
   expect_eq "$(sed -n 1p report.txt)" "websites: $(wc -l <websites.txt)" "varicode report"
   expect_eq "$(sed -n 4p report.txt)" "bits: $(tr -d '\n' <codes.txt | wc -c)" "varicode report bits"
+  # libvaricode: it exports its varicode_ functions alone, and examples/embed.c
+  # builds with pkg-config and nothing else against the scratch prefix, then
+  # codes and decodes with the code map just made.
+  pc=$(find "$prefix" -name varicode.pc)
+  [[ -n $pc && -f $prefix/include/varicode.h ]] || fail "libvaricode's varicode.pc or varicode.h is not installed"
+  library=$(find "$prefix" -name 'libvaricode.so.*.*')
+  [[ -n $library && -f ${library%/*}/libvaricode.a && -L ${library%/*}/libvaricode.so ]] ||
+    fail "libvaricode is not installed whole"
+  stripped "$library"
+  others=$(nm -D --defined-only "$library" | awk '$2 != "A" && $3 !~ /^varicode_/')
+  [[ -z $others ]] || fail "libvaricode exports more than varicode_ functions: $others"
+  if command -v pkg-config >/dev/null && command -v cc >/dev/null; then
+    flags=$(PKG_CONFIG_PATH=${pc%/*} pkg-config --cflags --libs varicode) || fail "pkg-config varicode"
+    # shellcheck disable=SC2086  # the flags are words
+    cc "$examples/embed.c" $flags -o embed || fail "embed.c does not build"
+    ./embed . google.com wikipedia.org >embed.txt || fail "embed exit status $?"
+    expect_eq "$(grep -c '^  decoded: google.com | google.com$' embed.txt)" 1 "embed decodes google.com"
+    expect_eq "$(sed -n 2p embed.txt)" "google.com" "embed output"
+    expect_eq "$(sed -n 3p embed.txt)" \
+              "  text code: $(echo google.com | PATH=$installed_path varicode encode)" "embed's text code"
+  fi
 else
   cpack --config "$build/CPackConfig.cmake" -B "$work" >/dev/null
   tgz=$(ls "$work"/*.tar.gz) || fail "no .tar.gz"
@@ -112,6 +136,15 @@ else
       grep -Eq 'openmpi|mpich' <<<"$(dpkg-deb -f "$work"/patternladder-mpi_*.deb Depends)" ||
         fail "patternladder-mpi does not depend on MPI"
     fi
+    # libvaricode: the shared library alone in libvaricodeN, the rest in -dev.
+    lib_deb=$(ls "$work"/libvaricode[0-9]*_*.deb) || fail "no .deb of libvaricode"
+    dev_deb=$(ls "$work"/libvaricode-dev_*.deb) || fail "no .deb of libvaricode-dev"
+    grep -q '/libvaricode\.so\.[0-9.]*$' <<<"$(dpkg-deb -c "$lib_deb")" || fail "libvaricodeN lacks the library"
+    for file in include/varicode.h 'libvaricode\.a' 'pkgconfig/varicode\.pc' 'libvaricode\.so '; do
+      grep -q "$file" <<<"$(dpkg-deb -c "$dev_deb")" || fail "libvaricode-dev lacks $file"
+    done
+    [[ $(dpkg-deb -f "$dev_deb" Depends) == "libvaricode"[0-9]*" (= $version)" ]] ||
+      fail "libvaricode-dev does not depend on its library"
     if command -v lintian >/dev/null; then
       # Its temporary files go where this script's go.
       TMPDIR=$work lintian --pedantic "$work"/*.deb >"$work/lintian.txt" 2>&1 || true

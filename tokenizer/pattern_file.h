@@ -66,7 +66,8 @@ PatternList patterns_from_bytes(std::string_view bytes, const PatternList& valid
 
 // The three lists from the bytes of their files, as read_definition_files
 // reads them.
-Definitions definitions_from_bytes(std::string_view valid, std::string_view recurrent, std::string_view start);
+Definitions definitions_from_bytes(std::string_view valid, std::string_view recurrent,
+                                   std::string_view start);
 
 // The three definition files of the working directory, opened (see
 // open_lines).

@@ -58,7 +58,8 @@ PatternList patterns_from_bytes(std::string_view bytes, const PatternList& valid
   return result;
 }
 
-Definitions definitions_from_bytes(std::string_view valid, std::string_view recurrent, std::string_view start) {
+Definitions definitions_from_bytes(std::string_view valid, std::string_view recurrent,
+                                   std::string_view start) {
   Definitions definitions;
   definitions.valid = patterns_from_bytes(valid, {});
   definitions.recurrent = patterns_from_bytes(recurrent, definitions.valid);

@@ -4,9 +4,9 @@
 #include <algorithm>
 #include <array>
 
+#include "codec.h"
 #include "command_io.h"
 #include "trim.h"
-#include "codec.h"
 
 int run_chars(const std::vector<std::string>& files, const std::string& output) {
   buffer_standard_error();

@@ -6,9 +6,9 @@
 #include <string>
 #include <unordered_set>
 
+#include "codec.h"
 #include "messages.h"
 #include "trim.h"
-#include "codec.h"
 
 bool read_code_map_line(std::string_view line, std::string_view& code, std::string_view& pattern) {
   line = trim_view(line);

@@ -8,10 +8,10 @@
 #include <string_view>
 #include <vector>
 
+#include "codec.h"
 #include "line_reader.h"
 #include "output.h"
 #include "progress.h"
-#include "codec.h"
 
 // Reports a problem of line `number` of `file`.
 void report_line_problem(const std::string& file, std::uint64_t number, std::string_view what);

@@ -3,10 +3,10 @@
 // and reported. With --packed, each file is a packed stream (packed.h),
 // whose websites are written a line each; a stream that is not one, or is
 // damaged, is reported after the websites before the damage.
+#include "codec.h"
 #include "command_io.h"
 #include "messages.h"
 #include "packed.h"
-#include "codec.h"
 
 namespace {
 

@@ -7,11 +7,11 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "codec.h"
 #include "command_io.h"
 #include "encode_workers.h"
 #include "messages.h"
 #include "packed.h"
-#include "codec.h"
 
 namespace {
 

@@ -90,8 +90,10 @@ template <typename Byte>
 int give(std::string_view bytes, Byte* out, std::size_t capacity, std::size_t* size, varicode_error* error) {
   if (size != nullptr) *size = bytes.size();
   if (bytes.size() > capacity) {
-    return fail(error, "the output takes " + std::to_string(bytes.size()) + " bytes, more than the " +
-                           std::to_string(capacity) + " given", VARICODE_NO_ROOM);
+    return fail(error,
+                "the output takes " + std::to_string(bytes.size()) + " bytes, more than the " +
+                    std::to_string(capacity) + " given",
+                VARICODE_NO_ROOM);
   }
   if (!bytes.empty()) std::memcpy(out, bytes.data(), bytes.size());
   return VARICODE_OK;
@@ -157,7 +159,8 @@ void varicode_close(varicode_map* map) { delete map; }
 
 int varicode_encode_text(const varicode_map* map, const char* website, std::size_t length, char* out,
                          std::size_t capacity, std::size_t* size, varicode_error* error) {
-  if (map == nullptr || (website == nullptr && length != 0)) return fail(error, "no map or no website was given");
+  if (map == nullptr || (website == nullptr && length != 0))
+    return fail(error, "no map or no website was given");
   return guarded(error, [&] {
     std::string bits;
     const std::string problem = encode_website(*map, {website, length}, bits);
@@ -166,9 +169,11 @@ int varicode_encode_text(const varicode_map* map, const char* website, std::size
   });
 }
 
-int varicode_encode_packed(const varicode_map* map, const char* website, std::size_t length, unsigned char* out,
-                           std::size_t capacity, std::size_t* bits, varicode_error* error) {
-  if (map == nullptr || (website == nullptr && length != 0)) return fail(error, "no map or no website was given");
+int varicode_encode_packed(const varicode_map* map, const char* website, std::size_t length,
+                           unsigned char* out, std::size_t capacity, std::size_t* bits,
+                           varicode_error* error) {
+  if (map == nullptr || (website == nullptr && length != 0))
+    return fail(error, "no map or no website was given");
   return guarded(error, [&] {
     std::string text;
     const std::string problem = encode_website(*map, {website, length}, text);
@@ -179,8 +184,10 @@ int varicode_encode_packed(const varicode_map* map, const char* website, std::si
       if (text[i] == '1') packed[i / 8] = static_cast<char>(packed[i / 8] | 0x80 >> (i % 8));
     }
     if (packed.size() > capacity) {
-      return fail(error, "the output takes " + std::to_string(packed.size()) + " bytes, more than the " +
-                             std::to_string(capacity) + " given", VARICODE_NO_ROOM);
+      return fail(error,
+                  "the output takes " + std::to_string(packed.size()) + " bytes, more than the " +
+                      std::to_string(capacity) + " given",
+                  VARICODE_NO_ROOM);
     }
     if (!packed.empty()) std::memcpy(out, packed.data(), packed.size());
     return static_cast<int>(VARICODE_OK);

@@ -7,11 +7,11 @@
 #include <string_view>
 #include <vector>
 
+#include "codec.h"
 #include "messages.h"
 #include "program.h"
 #include "suggest.h"
 #include "thread_start.h"
-#include "codec.h"
 
 #ifndef PATTERNLADDER_VERSION
 #error "the build passes PATTERNLADDER_VERSION, the project version"

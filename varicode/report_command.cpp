@@ -7,11 +7,11 @@
 
 #include <algorithm>
 
+#include "codec.h"
 #include "command_io.h"
 #include "messages.h"
 #include "packed.h"
 #include "trim.h"
-#include "codec.h"
 
 namespace {
 

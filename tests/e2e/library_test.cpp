@@ -160,7 +160,8 @@ TEST(Library, FailuresComeBackAsStatusesAndMessages) {
     const int status =
         varicode_decode_text(map, row.code.data(), row.code.size(), out.data(), out.size(), &size, &error);
     EXPECT_EQ(row.status, status) << row.code;
-    EXPECT_EQ(row.result, status == VARICODE_OK ? out.substr(0, size) : std::string(error.message)) << row.code;
+    EXPECT_EQ(row.result, status == VARICODE_OK ? out.substr(0, size) : std::string(error.message))
+        << row.code;
   }
   const std::vector<Row> encodes = {
       {"abba", VARICODE_OK, "100110011001"},
@@ -170,10 +171,11 @@ TEST(Library, FailuresComeBackAsStatusesAndMessages) {
   };
   std::string bits(16, '\0');
   for (const Row& row : encodes) {
-    const int status = varicode_encode_text(map, row.code.data(), row.code.size(), bits.data(), bits.size(),
-                                            &size, &error);
+    const int status =
+        varicode_encode_text(map, row.code.data(), row.code.size(), bits.data(), bits.size(), &size, &error);
     EXPECT_EQ(row.status, status) << row.code;
-    EXPECT_EQ(row.result, status == VARICODE_OK ? bits.substr(0, size) : std::string(error.message)) << row.code;
+    EXPECT_EQ(row.result, status == VARICODE_OK ? bits.substr(0, size) : std::string(error.message))
+        << row.code;
   }
   // A capacity of 0 asks for the size.
   EXPECT_EQ(VARICODE_NO_ROOM, varicode_encode_text(map, "abba", 4, nullptr, 0, &size, nullptr));
