@@ -35,6 +35,12 @@ std::vector<std::uint32_t> code_lengths(std::size_t ranks) {
 }
 
 bool is_code_word(std::string_view code) {
-  return !code.empty() && code.size() <= longest_code && code.front() == '1' && code.back() == '1' &&
-         code.find_first_not_of("01") == std::string_view::npos && code.find("00") == std::string_view::npos;
+  if (code.empty() || code.size() > longest_code || code.front() != '1' || code.back() != '1') return false;
+  // One pass: '0' and '1' only, and no '0' after a '0'.
+  char previous = '1';
+  for (const char bit : code) {
+    if ((bit != '0' && bit != '1') || (bit == '0' && previous == '0')) return false;
+    previous = bit;
+  }
+  return true;
 }

@@ -103,3 +103,13 @@ std::size_t find_or_add(HashTable<Slot>& table, std::uint64_t hash, Holds&& hold
   }
   return i;
 }
+
+// The slot that holds the key of `hash`, or null when none does.
+template <typename Slot, typename Holds>
+const Slot* find_slot(const HashTable<Slot>& table, std::uint64_t hash, Holds&& holds) {
+  for (std::size_t i = static_cast<std::size_t>(hash >> table.shift); table.slots[i];
+       i = (i + 1) & table.mask) {
+    if (holds(table.slots[i])) return &table.slots[i];
+  }
+  return nullptr;
+}

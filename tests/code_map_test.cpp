@@ -83,7 +83,12 @@ TEST(CodeMap, ReadsValidLinesAndReportsTheOthers) {
     testing::internal::CaptureStderr();
     EXPECT_TRUE(read_code_map("map", map));
     EXPECT_EQ(row.err, testing::internal::GetCapturedStderr());
-    EXPECT_EQ(row.codes, map.codes);
-    EXPECT_EQ(row.patterns, map.patterns);
+    auto strings = [](const StringList& list) {
+      std::vector<std::string> all;
+      for (std::size_t i = 0; i < list.size(); ++i) all.emplace_back(list[i]);
+      return all;
+    };
+    EXPECT_EQ(row.codes, strings(map.codes));
+    EXPECT_EQ(row.patterns, strings(map.patterns));
   }
 }

@@ -4,7 +4,8 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
-#include <unordered_set>
+#include <utility>
+#include <vector>
 
 #include "codec.h"
 #include "messages.h"
@@ -20,22 +21,112 @@ bool read_code_map_line(std::string_view line, std::string_view& code, std::stri
   return true;
 }
 
+namespace {
+
+std::uint64_t value_of(std::string_view code) {
+  std::uint64_t value = 0;
+  for (const char bit : code) value = value << 1 | static_cast<std::uint64_t>(bit - '0');
+  return value;
+}
+
+// Spreads the bits of a code word's value over the top bits, which name its
+// slot (Fibonacci hashing).
+std::uint64_t hash_of_value(std::uint64_t value) { return value * 0x9E3779B97F4A7C15; }
+
+}  // namespace
+
+namespace {
+
+// Adds `value` to the code words seen; false when it stood before.
+bool add_code_value(CodeMapIndex& index, const CodeMap& map, std::uint64_t value) {
+  auto add = [&](std::uint64_t code) {
+    bool added = false;
+    const std::size_t slot = find_or_add(
+        index.codes, hash_of_value(code), [&](std::uint64_t seen) { return seen == code; },
+        [](std::uint64_t seen, unsigned) { return hash_of_value(seen); }, added);
+    if (added) index.codes.slots[slot] = code;
+    return added;
+  };
+  if (index.in_order) {
+    if (index.last < value) {
+      index.last = value;
+      return true;
+    }
+    index.in_order = false;
+    clear(index.codes, map.codes.size() + index.left_out.size());
+    for (std::size_t i = 0; i < map.codes.size(); ++i) add(value_of(map.codes[i]));
+    for (const std::uint64_t seen : index.left_out) add(seen);
+    std::vector<std::uint64_t>().swap(index.left_out);
+  }
+  return add(value);
+}
+
+}  // namespace
+
+void add_to_code_map(CodeMapIndex& index, CodeMap& map, std::string_view code, std::string_view pattern) {
+  // A line whose code word stood before is left out; so is one whose pattern
+  // did, its code word counting as seen all the same.
+  const std::uint64_t value = value_of(code);
+  if (!add_code_value(index, map, value)) return;
+  const std::uint64_t hash = std::hash<std::string_view>{}(pattern);
+  const std::uint64_t top = hash & 0xFFFFFFFF00000000;
+  bool added = false;
+  const std::size_t slot = find_or_add(
+      index.patterns, hash,
+      [&](std::uint64_t seen) {
+        return (seen & 0xFFFFFFFF00000000) == top && map.patterns[(seen & 0xFFFFFFFF) - 1] == pattern;
+      },
+      [&](std::uint64_t seen, unsigned) {
+        return std::hash<std::string_view>{}(map.patterns[(seen & 0xFFFFFFFF) - 1]);
+      },
+      added);
+  if (!added) {
+    if (index.in_order) index.left_out.push_back(value);
+    return;
+  }
+  map.codes.push_back(code);
+  map.patterns.push_back(pattern);
+  index.patterns.slots[slot] = top | map.patterns.size();
+}
+
 std::string code_map_from_bytes(std::string_view name, std::string_view bytes, CodeMap& map) {
-  std::unordered_set<std::string_view> codes;
-  std::unordered_set<std::string_view> patterns;
-  std::uint64_t number = 0;
-  while (!bytes.empty()) {
-    const std::size_t lf = bytes.find('\n');
-    const std::string_view line = bytes.substr(0, lf);
-    bytes.remove_prefix(lf == std::string_view::npos ? bytes.size() : lf + 1);
-    ++number;
+  // A first pass finds the first line that is wrong and makes room for
+  // every line, so that nothing grows on the way.
+  auto each_line = [](std::string_view all, auto&& take) {
+    while (!all.empty()) {
+      const std::size_t lf = all.find('\n');
+      if (!take(all.substr(0, lf))) return;
+      all.remove_prefix(lf == std::string_view::npos ? all.size() : lf + 1);
+    }
+  };
+  std::uint64_t lines = 0;
+  std::size_t code_bytes = 0;
+  std::size_t pattern_bytes = 0;
+  std::string problem;
+  each_line(bytes, [&](std::string_view line) {
+    ++lines;
     std::string_view code;
     std::string_view pattern;
-    if (!read_code_map_line(line, code, pattern)) return line_problem(name, number, not_a_code_map_line);
-    if (!codes.insert(code).second || !patterns.insert(pattern).second) continue;
-    map.codes.emplace_back(code);
-    map.patterns.emplace_back(pattern);
-  }
+    if (!read_code_map_line(line, code, pattern)) {
+      problem = line_problem(name, lines, not_a_code_map_line);
+      return false;
+    }
+    code_bytes += code.size();
+    pattern_bytes += pattern.size();
+    return true;
+  });
+  if (!problem.empty()) return problem;
+  CodeMapIndex index;
+  clear(index.patterns, lines);
+  map.codes.reserve(lines, code_bytes);
+  map.patterns.reserve(lines, pattern_bytes);
+  each_line(bytes, [&](std::string_view line) {
+    std::string_view code;
+    std::string_view pattern;
+    read_code_map_line(line, code, pattern);
+    add_to_code_map(index, map, code, pattern);
+    return true;
+  });
   return "";
 }
 
@@ -44,38 +135,49 @@ namespace {
 // Codes of up to this many bits are found in a flat table.
 constexpr std::size_t short_code_bits = 20;
 
-std::uint64_t value_of(std::string_view code) {
-  std::uint64_t value = 0;
-  for (const char bit : code) value = value << 1 | static_cast<std::uint64_t>(bit - '0');
-  return value;
-}
-
 }  // namespace
 
 Decoder build_decoder(const CodeMap& map) {
-  Decoder decoder;
+  CodeMap codes{map.codes, {}};
+  Decoder decoder = build_decoder(std::move(codes));
   decoder.patterns = map.patterns;
+  return decoder;
+}
+
+Decoder build_decoder(CodeMap&& map) {
+  Decoder decoder;
+  decoder.patterns = std::move(map.patterns);
   std::size_t longest_short = 0;
-  for (const std::string& code : map.codes) {
-    if (code.size() <= short_code_bits) longest_short = std::max(longest_short, code.size());
+  for (std::size_t i = 0; i < map.codes.size(); ++i) {
+    const std::size_t size = map.codes[i].size();
+    if (size <= short_code_bits) longest_short = std::max(longest_short, size);
   }
   decoder.short_codes.assign(std::size_t{1} << longest_short, 0);
+  std::vector<std::pair<std::uint64_t, std::uint32_t>> long_codes;
   for (std::size_t i = 0; i < map.codes.size(); ++i) {
     const std::uint64_t value = value_of(map.codes[i]);
     const auto index = static_cast<std::uint32_t>(i + 1);
     if (map.codes[i].size() <= short_code_bits) {
       decoder.short_codes[value] = index;
     } else {
-      decoder.long_codes.emplace(value, index);
+      long_codes.emplace_back(value, index);
     }
+  }
+  std::sort(long_codes.begin(), long_codes.end());
+  decoder.long_values.reserve(long_codes.size());
+  decoder.long_indexes.reserve(long_codes.size());
+  for (const auto& [value, index] : long_codes) {
+    decoder.long_values.push_back(value);
+    decoder.long_indexes.push_back(index);
   }
   return decoder;
 }
 
 std::uint32_t find_code(const Decoder& decoder, std::uint64_t value, std::size_t size) {
   if (size <= short_code_bits) return value < decoder.short_codes.size() ? decoder.short_codes[value] : 0;
-  const auto found = decoder.long_codes.find(value);
-  return found != decoder.long_codes.end() ? found->second : 0;
+  const auto found = std::lower_bound(decoder.long_values.begin(), decoder.long_values.end(), value);
+  if (found == decoder.long_values.end() || *found != value) return 0;
+  return decoder.long_indexes[static_cast<std::size_t>(found - decoder.long_values.begin())];
 }
 
 namespace {

@@ -1,7 +1,6 @@
 // The files of the code map and the definitions, read by the program: what
 // is wrong with them is reported on standard error as it is met.
 #include <string>
-#include <unordered_set>
 
 #include "codec.h"
 #include "line_reader.h"
@@ -11,8 +10,7 @@
 bool read_code_map(const std::string& name, CodeMap& map) {
   LineReader reader = open_lines(name, true);
   if (reader.file == nullptr) return false;
-  std::unordered_set<std::string> codes;
-  std::unordered_set<std::string> patterns;
+  CodeMapIndex index;
   std::string_view line;
   std::uint64_t number = 0;
   while (next_line(reader, line)) {
@@ -23,9 +21,7 @@ bool read_code_map(const std::string& name, CodeMap& map) {
       report_problem(line_problem(name, number, not_a_code_map_line));
       continue;
     }
-    if (!codes.emplace(code).second || !patterns.emplace(pattern).second) continue;
-    map.codes.emplace_back(code);
-    map.patterns.emplace_back(pattern);
+    add_to_code_map(index, map, code, pattern);
   }
   close_lines(reader);
   return !reader.unreadable;

@@ -13,23 +13,73 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "code_words.h"
 #include "file_names.h"
+#include "hash_table.h"
 #include "tokenizer.h"
+
+// Strings kept one after the other in one buffer, with where each ends: a
+// code map of a million entries takes the bytes of its strings and eight
+// more a string, not a string object and an allocation each.
+class StringList {
+ public:
+  StringList() = default;
+  StringList(std::initializer_list<std::string_view> strings) {
+    for (const std::string_view string : strings) push_back(string);
+  }
+  void reserve(std::size_t strings, std::size_t bytes) {
+    ends_.reserve(strings);
+    bytes_.reserve(bytes);
+  }
+  void push_back(std::string_view string) {
+    bytes_ += string;
+    ends_.push_back(bytes_.size());
+  }
+  std::size_t size() const { return ends_.size(); }
+  bool empty() const { return ends_.empty(); }
+  std::string_view operator[](std::size_t i) const {
+    const std::size_t begin = i == 0 ? 0 : ends_[i - 1];
+    return {bytes_.data() + begin, ends_[i] - begin};
+  }
+  // The bytes of all the strings, one after the other.
+  std::string_view bytes() const { return bytes_; }
+
+ private:
+  std::string bytes_;
+  std::vector<std::size_t> ends_;
+};
 
 // The code map as read, in its order: the pattern (without its brackets) of
 // each code word. A pattern or code word that stands twice keeps its first
 // line.
 struct CodeMap {
-  std::vector<std::string> codes;
-  std::vector<std::string> patterns;
+  StringList codes;
+  StringList patterns;
 };
+
+// What reading a code map has seen: the values of its code words (a code
+// word begins with '1', so its value tells it apart) and its patterns, by the
+// top half of their hash and index + 1 in the low half. While the values come
+// in increasing order, as bitladder writes them, none can stand twice: they
+// are put in `codes` only once one comes out of order, those of the map and
+// those of the lines left out for their pattern.
+struct CodeMapIndex {
+  HashTable<std::uint64_t> codes;
+  bool in_order = true;
+  std::uint64_t last = 0;               // the last value, while they increase
+  std::vector<std::uint64_t> left_out;  // while they increase
+  HashTable<std::uint64_t> patterns;
+};
+
+// Adds a line's code word and pattern to `map`, unless either stood before:
+// a pattern or code word that stands twice keeps its first line.
+void add_to_code_map(CodeMapIndex& index, CodeMap& map, std::string_view code, std::string_view pattern);
 
 // Reads the code map `name`. False, reported, when it cannot be opened or
 // its first read fails (a directory, say); a line that is not a code word, a
@@ -80,12 +130,17 @@ void encode_lines(const Coder& coder, std::string_view lines,
 // What decoding needs: the pattern of each code word, found by its value as a
 // binary number (a code word begins with '1', so the value tells its length).
 struct Decoder {
-  std::vector<std::string> patterns;
+  StringList patterns;
   std::vector<std::uint32_t> short_codes;  // value -> index in patterns + 1, 0 when none
-  std::unordered_map<std::uint64_t, std::uint32_t> long_codes;
+  // The longer code words: their values in increasing order, and the index
+  // in patterns + 1 of each.
+  std::vector<std::uint64_t> long_values;
+  std::vector<std::uint32_t> long_indexes;
 };
 
 Decoder build_decoder(const CodeMap& map);
+// The same, taking the patterns of `map` rather than a copy.
+Decoder build_decoder(CodeMap&& map);
 
 // The index in decoder.patterns + 1 of the code word of `size` bits whose
 // value is `value`; 0 when none has it.

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 #include <string_view>
@@ -43,9 +44,25 @@ int fail(varicode_error* error, std::string_view what, int status = VARICODE_FAI
   return status;
 }
 
+// A file's bytes, read whole into memory that is not cleared first.
+struct FileBytes {
+  std::unique_ptr<char[]> room;
+  std::size_t capacity = 0;
+  std::size_t size = 0;
+  std::string_view view() const { return {room.get(), size}; }
+};
+
+// Makes room for `capacity` bytes, keeping those read.
+void grow(FileBytes& bytes, std::size_t capacity) {
+  auto room = std::make_unique_for_overwrite<char[]>(capacity);
+  if (bytes.size != 0) std::memcpy(room.get(), bytes.room.get(), bytes.size);
+  bytes.room = std::move(room);
+  bytes.capacity = capacity;
+}
+
 // The bytes of the file `name` into `bytes`; 0, or the errno value of the
 // failure. A directory fails with EISDIR.
-int read_file(const std::string& name, std::string& bytes) {
+int read_file(const std::string& name, FileBytes& bytes) {
   const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return errno;
   struct stat status {};
@@ -55,14 +72,17 @@ int read_file(const std::string& name, std::string& bytes) {
   } else if (S_ISDIR(status.st_mode)) {
     error = EISDIR;
   } else {
-    if (S_ISREG(status.st_mode)) bytes.reserve(static_cast<std::size_t>(status.st_size));
-    char block[1 << 16];
+    // Room for the whole file and a block more; it grows when the file does
+    // (or is no regular file).
+    constexpr std::size_t block = 1 << 16;
+    grow(bytes, (S_ISREG(status.st_mode) ? static_cast<std::size_t>(status.st_size) : 0) + block);
     for (;;) {
-      const ssize_t got = ::read(fd, block, sizeof block);
+      if (bytes.capacity - bytes.size < block) grow(bytes, 2 * bytes.capacity);
+      const ssize_t got = ::read(fd, bytes.room.get() + bytes.size, bytes.capacity - bytes.size);
       if (got < 0 && errno == EINTR) continue;
       if (got < 0) error = errno;
       if (got <= 0) break;
-      bytes.append(block, static_cast<std::size_t>(got));
+      bytes.size += static_cast<std::size_t>(got);
     }
   }
   ::close(fd);
@@ -72,7 +92,7 @@ int read_file(const std::string& name, std::string& bytes) {
 // Reads `file` of `directory`; a missing file reads as empty when it may be
 // missing. Returns "" or the failure line's text.
 std::string read_map_file(std::string_view directory, std::string_view file, bool may_be_missing,
-                          std::string& bytes) {
+                          FileBytes& bytes) {
   std::string name(directory);
   if (!name.empty() && name.back() != '/') name += '/';
   name += file;
@@ -134,7 +154,7 @@ int varicode_open(const char* directory, varicode_map** map, varicode_error* err
   *map = nullptr;
   return guarded(error, [&] {
     const std::string_view where = directory != nullptr ? directory : "";
-    std::string files[4];
+    FileBytes files[4];
     const std::string_view names[4] = {code_map_file, valid_chars_file, recurrent_file, start_file};
     for (int i = 0; i < 4; ++i) {
       const std::string problem = read_map_file(where, names[i], i != 0, files[i]);
@@ -144,12 +164,13 @@ int varicode_open(const char* directory, varicode_map** map, varicode_error* err
     if (!name.empty() && name.back() != '/') name += '/';
     name += code_map_file;
     CodeMap codes;
-    const std::string problem = code_map_from_bytes(name, files[0], codes);
+    const std::string problem = code_map_from_bytes(name, files[0].view(), codes);
     if (!problem.empty()) return fail(error, problem);
-    std::string().swap(files[0]);
+    files[0] = {};
     auto opened = std::make_unique<varicode_map>();
-    opened->coder = build_coder(codes, definitions_from_bytes(files[1], files[2], files[3]));
-    opened->decoder = build_decoder(codes);
+    opened->coder =
+        build_coder(codes, definitions_from_bytes(files[1].view(), files[2].view(), files[3].view()));
+    opened->decoder = build_decoder(std::move(codes));
     *map = opened.release();
     return static_cast<int>(VARICODE_OK);
   });

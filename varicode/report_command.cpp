@@ -80,7 +80,7 @@ void add_size_figures(const CodeMap& map, ReportFigures& figures) {
       packed_header_size + (figures.bits + 3 * figures.websites + 7) / 8 + packed_trailer_size;
   struct stat file {};
   figures.map_bytes = ::stat(code_map_file, &file) == 0 ? static_cast<std::uint64_t>(file.st_size) : 0;
-  for (const std::string& code : map.codes) figures.map_bits += code.size() + 2;
+  figures.map_bits += map.codes.bytes().size() + 2 * map.codes.size();
   figures.map_bits -= std::min<std::uint64_t>(figures.map_bits, 2);
 }
 

@@ -38,8 +38,8 @@ extern "C" {
 
 enum varicode_status {
   VARICODE_OK = 0,
-  VARICODE_FAILED = -1,  /* the message tells why */
-  VARICODE_NO_ROOM = -2  /* the output takes more than `capacity`; `*size` tells how much */
+  VARICODE_FAILED = -1, /* the message tells why */
+  VARICODE_NO_ROOM = -2 /* the output takes more than `capacity`; `*size` tells how much */
 };
 
 typedef struct varicode_error {
@@ -68,13 +68,13 @@ int varicode_encode_text(const varicode_map* map, const char* website, size_t le
 
 /* Encodes `website` as packed bits: `*bits` bits in (`*bits` + 7) / 8 bytes
  * of `out`, which `capacity` must hold. */
-int varicode_encode_packed(const varicode_map* map, const char* website, size_t length,
-                           unsigned char* out, size_t capacity, size_t* bits, varicode_error* error);
+int varicode_encode_packed(const varicode_map* map, const char* website, size_t length, unsigned char* out,
+                           size_t capacity, size_t* bits, varicode_error* error);
 
 /* Decodes the text code `code` (`length` bytes of '0' and '1') into
  * `*size` bytes of `out`. Fails when it is not a code of this map. */
-int varicode_decode_text(const varicode_map* map, const char* code, size_t length, char* out,
-                         size_t capacity, size_t* size, varicode_error* error);
+int varicode_decode_text(const varicode_map* map, const char* code, size_t length, char* out, size_t capacity,
+                         size_t* size, varicode_error* error);
 
 /* Decodes `bits` packed bits of `code` into `*size` bytes of `out`. */
 int varicode_decode_packed(const varicode_map* map, const unsigned char* code, size_t bits, char* out,
