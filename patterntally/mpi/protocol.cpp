@@ -11,6 +11,7 @@
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -135,9 +136,10 @@ void receive_chunk_messages(int from, const std::uint64_t (&result)[4], Spool& r
 }
 
 // Rank 0, while its own threads count and write: hands chunks to the other
-// ranks as they ask, and keeps what they send.
-void serve_chunks(int ranks, std::atomic<std::uint64_t>& next_chunk, std::uint64_t chunks, Ledger& ledger,
-                  Spool& received) {
+// ranks as they ask, and keeps what they send; without a `ledger`, where the
+// ranks keep their messages, only notes the bytes counted in `written`.
+void serve_chunks(int ranks, std::atomic<std::uint64_t>& next_chunk, std::uint64_t chunks, Ledger* ledger,
+                  Spool& received, std::atomic<std::uint64_t>& written) {
   std::vector<char> piece(piece_size);
   for (int asking = ranks - 1; asking > 0;) {
     const int from = next_asking_rank();
@@ -147,7 +149,9 @@ void serve_chunks(int ranks, std::atomic<std::uint64_t>& next_chunk, std::uint64
       --asking;
       continue;
     }
-    if (result[0] != no_chunk) receive_chunk_messages(from, result, received, ledger, piece);
+    if (result[0] != no_chunk && ledger != nullptr)
+      receive_chunk_messages(from, result, received, *ledger, piece);
+    if (result[0] != no_chunk && ledger == nullptr) written.fetch_add(result[2], std::memory_order_relaxed);
     std::uint64_t next = next_chunk.fetch_add(1);
     if (next >= chunks) next = no_chunk;
     send(&next, 1, MPI_UINT64_T, from, chunk_tag);
@@ -184,7 +188,8 @@ void empty_spool(Spool& spool) {
 
 // A rank asks for one chunk ahead, so that it never waits for an answer while
 // rank 0 is busy: its result of one chunk asks for the chunk after the next.
-void ask_for_chunks(const ChunkPlan& plan, LineReader& corpus, PatternCounter& counter, unsigned threads) {
+void ask_for_chunks(const ChunkPlan& plan, LineReader& corpus, PatternCounter& counter, unsigned threads,
+                    KeptMessages* kept) {
   const std::uint64_t asking[4] = {no_chunk, 0, 0, 0};
   const std::uint64_t leaving[4] = {no_chunk, done_asking, 0, 0};
   if (corpus.file == nullptr) {  // rank 0 reads the corpus, but this rank cannot
@@ -194,7 +199,8 @@ void ask_for_chunks(const ChunkPlan& plan, LineReader& corpus, PatternCounter& c
       return;
     }
   }
-  Spool spool;
+  std::optional<Spool> own;  // one chunk's messages at a time, unless kept
+  Spool& spool = kept != nullptr ? kept->spool : own.emplace();
   std::vector<Tokenizer> copies;
   std::vector<char> piece(piece_size);
   send(asking, 4, MPI_UINT64_T, 0, result_tag);
@@ -209,37 +215,51 @@ void ask_for_chunks(const ChunkPlan& plan, LineReader& corpus, PatternCounter& c
       add_token_counts(counter.tokenizer, copies, counter.frequencies);
       return;
     }
-    empty_spool(spool);  // one chunk's messages at a time
+    if (kept == nullptr) empty_spool(spool);
     const ChunkDone chunk = count_chunk(k, plan, corpus, counter, threads, spool, copies);
-    const std::uint64_t result[4] = {k, chunk.lines, chunk.bytes, chunk.messages.size};
+    const std::uint64_t sent = kept != nullptr ? 0 : chunk.messages.size;
+    const std::uint64_t result[4] = {k, chunk.lines, chunk.bytes, sent};
     send(result, 4, MPI_UINT64_T, 0, result_tag);
     ++unanswered;
-    send_chunk_messages(spool, chunk.messages.size, piece);
+    if (kept != nullptr) kept->chunks.push_back({k, chunk.lines, chunk.messages});
+    send_chunk_messages(spool, sent, piece);
   }
 }
 
 void count_chunks_on_rank_0(const ChunkPlan& plan, int ranks, LineReader& corpus, PatternCounter& counter,
-                            unsigned threads, Output& messages, std::atomic<std::uint64_t>& written) {
+                            unsigned threads, Output& messages, std::atomic<std::uint64_t>& written,
+                            KeptMessages* kept) {
   const std::uint64_t chunks = plan.chunks();
-  Spool own;
-  Spool received;
+  std::optional<Spool> spool;  // the messages of rank 0's chunks, unless kept
+  Spool& own = kept != nullptr ? kept->spool : spool.emplace();
+  std::optional<Spool> received;
+  if (kept == nullptr) received.emplace();
   Ledger ledger;
   std::atomic<std::uint64_t> next_chunk{0};
   const auto count = [&] {
     std::vector<Tokenizer> copies;
     for (std::uint64_t k; (k = next_chunk.fetch_add(1)) < chunks;) {
-      ledger.add(k, count_chunk(k, plan, corpus, counter, threads, own, copies));
+      const ChunkDone chunk = count_chunk(k, plan, corpus, counter, threads, own, copies);
+      if (kept == nullptr) {
+        ledger.add(k, chunk);
+      } else {
+        kept->chunks.push_back({k, chunk.lines, chunk.messages});
+        written.fetch_add(chunk.bytes, std::memory_order_relaxed);
+      }
     }
     add_token_counts(counter.tokenizer, copies, counter.frequencies);
   };
-  const auto write = [&] { write_chunks(ledger, chunks, messages, written); };
+  const auto write = [&] {
+    if (kept == nullptr) write_chunks(ledger, chunks, messages, written);
+  };
   std::thread counting_thread;
   std::thread writing_thread;
   int error = start_thread(counting_thread, count) ? 0 : errno;
-  if (error == 0 && !start_thread(writing_thread, write)) error = errno;
+  if (error == 0 && kept == nullptr && !start_thread(writing_thread, write)) error = errno;
   // The run goes on without them, and its status is kept.
   if (error != 0) write_error_line(problem_line(program_name(), no_thread_problem(error)));
-  serve_chunks(ranks, next_chunk, chunks, ledger, received);
+  serve_chunks(ranks, next_chunk, chunks, kept == nullptr ? &ledger : nullptr,
+               kept == nullptr ? *received : own, written);
   if (counting_thread.joinable()) {
     counting_thread.join();
   } else {
