@@ -264,6 +264,11 @@ C
     grep -q '^patterntally-mpi: .*thread.*main thread' "$work/got.err" ||
       fail "no threads, $ranks ranks: no note: $(head -c 300 "$work/got.err")"
     same_as_expected "no threads, $ranks ranks" "$dir"
+    (cd "$dir" && ASAN_OPTIONS=$ASAN_OPTIONS:verify_asan_link_order=0 run_mpi "$ranks" \
+      -x LD_PRELOAD="$work/no_threads.so" "$mpi" -j 1 --messages=messages.txt >/dev/null 2>&1) ||
+      fail "no threads, $ranks ranks, --messages: the run failed"
+    cmp -s "$work/expected.out" "$dir/messages.txt" || fail "no threads, $ranks ranks: the messages file differs"
+    rm "$dir/messages.txt"
   done
   echo "without threads, rank 0 counts and writes on its main thread"
 else

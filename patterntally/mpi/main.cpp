@@ -118,7 +118,7 @@ ChunkPlan agree_on_plan(const RankInputs& inputs, int rank, int ranks, unsigned 
 // and shows the progress of all; a corpus that is no regular file it counts
 // alone.
 void count_on_rank_0(const ChunkPlan& plan, int ranks, LineReader& corpus, PatternCounter& counter,
-                     unsigned threads, Output& messages, KeptMessages* kept) {
+                     unsigned threads, Output& messages, MessageFile* file) {
   const std::uint64_t chunks = plan.chunks();
   std::atomic<std::uint64_t> written{0};
   const std::uint64_t base = bytes_read.load();
@@ -131,7 +131,11 @@ void count_on_rank_0(const ChunkPlan& plan, int ranks, LineReader& corpus, Patte
   if (chunks == 0) {
     count_into_table(corpus, counter.tokenizer, threads, messages, counter.frequencies);
   } else {
-    count_chunks_on_rank_0(plan, ranks, corpus, counter, threads, messages, written, kept);
+    if (file != nullptr) {
+      count_chunks_on_rank_0_into_file(plan, ranks, corpus, counter, threads, messages, *file, written);
+    } else {
+      count_chunks_on_rank_0(plan, ranks, corpus, counter, threads, messages, written);
+    }
   }
   stop_progress();
 }
@@ -169,19 +173,13 @@ std::string message_file_path(const std::optional<Output>& file, const ChunkPlan
   return share_message_file(shared && plan.chunks() != 0 ? file->temporary.path : std::string());
 }
 
-// Every rank writes its part of the message file at `path` (see
-// message_file.h), after what rank 0 has written to `file` (flushed before
-// the ranks counted), unless a rank failed already; a write that failed is
-// reported once, by rank 0, and fails the run on every rank. Returns the
-// worst exit status of all ranks after it.
-int write_messages(const std::string& path, std::optional<Output>& file, const KeptMessages& kept,
-                   const ChunkPlan& plan, int failed) {
-  if (failed != 0) return failed;
-  const off_t end = file ? ::lseek(file->fd, 0, SEEK_END) : 0;
-  const int error =
-      write_message_file(path, end > 0 ? static_cast<std::uint64_t>(end) : 0, kept, plan.chunks());
-  if (error != 0 && file) report_write_failure(file->name, error);
-  return error != 0 ? 1 : worst_exit_status();
+// Every rank syncs and closes the message file; a write that failed on any
+// rank is reported once, by rank 0 (which holds `out`), and fails the run on
+// every rank. Returns the exit status of all ranks, `failed` before it.
+int finish_messages(MessageFile& file, const std::optional<Output>& out, int failed) {
+  const int error = file.finish();
+  if (error != 0 && out) report_write_failure(out->name, error);
+  return error != 0 ? 1 : failed;
 }
 
 // Rank 0 writes the reports of the summed counts, together, unless the
@@ -218,19 +216,21 @@ int run(int rank, int ranks, unsigned threads, const std::string& message_file) 
   const ChunkPlan plan = agree_on_plan(inputs, rank, ranks, threads);
   const std::string path =
       message_file == no_message_file ? "" : message_file_path(inputs.message_file, plan);
-  std::optional<KeptMessages> kept;
-  if (!path.empty()) kept.emplace();
-  if (kept && first) flush_output(*inputs.message_file);  // the head of the file, before the chunks
-  KeptMessages* const keep = kept ? &*kept : nullptr;
+  if (!path.empty() && first) flush_output(*inputs.message_file);  // the head of the file, before the chunks
+  std::optional<MessageFile> file;
+  if (!path.empty()) file.emplace(path);
+  MessageFile* const into = file ? &*file : nullptr;
   if (first && plan.count != 0) {
-    count_on_rank_0(plan, ranks, inputs.corpus, counter, threads, messages, keep);
+    count_on_rank_0(plan, ranks, inputs.corpus, counter, threads, messages, into);
+  } else if (plan.chunks() != 0 && into != nullptr) {
+    ask_for_chunks_into_file(plan, inputs.corpus, counter, threads, *into);
   } else if (plan.chunks() != 0) {
-    ask_for_chunks(plan, inputs.corpus, counter, threads, keep);
+    ask_for_chunks(plan, inputs.corpus, counter, threads);
   }
   close_lines(inputs.corpus);
   const std::vector<std::int64_t> sums = sum_counts(counter.frequencies, plan);
   int failed = worst_exit_status();
-  if (kept) failed = write_messages(path, inputs.message_file, *kept, plan, failed);
+  if (file) failed = finish_messages(*file, inputs.message_file, failed);
   if (first) {
     write_reports(inputs, counter.frequencies, sums, plan, failed);
     if (!inputs.message_file) close_output(messages);

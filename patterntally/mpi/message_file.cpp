@@ -2,13 +2,14 @@
 #include "message_file.h"
 
 #include <fcntl.h>
-#include <mpi.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <string_view>
 
+#include "messages.h"
+#include "output.h"
 #include "transfer.h"
 
 namespace {
@@ -25,75 +26,46 @@ int error_of(int code) {
   return EIO;
 }
 
-// Sums `values` entry by entry over every rank, on every rank.
-void sum_on_all(std::vector<std::uint64_t>& values) {
-  MPI_Request request = MPI_REQUEST_NULL;
-  MPI_Iallreduce(MPI_IN_PLACE, values.data(), static_cast<int>(values.size()), MPI_UINT64_T, MPI_SUM,
-                 MPI_COMM_WORLD, &request);
-  wait_for(request);
-}
-
-// `bytes` written at `offset` of `file`; 0, or an errno value.
-int write_at(MPI_File file, std::uint64_t offset, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const auto size = static_cast<int>(std::min<std::size_t>(bytes.size(), piece_size));
-    MPI_Status status;
-    const int code =
-        MPI_File_write_at(file, static_cast<MPI_Offset>(offset), bytes.data(), size, MPI_BYTE, &status);
-    if (code != MPI_SUCCESS) return error_of(code);
-    int written = 0;
-    MPI_Get_count(&status, MPI_BYTE, &written);
-    if (written <= 0) return ENOSPC;  // a write that takes nothing: the room ran out
-    offset += static_cast<std::uint64_t>(written);
-    bytes.remove_prefix(static_cast<std::size_t>(written));
-  }
-  return 0;
-}
-
-// Rank 0 gives the file at `path` its room on disk, `size` bytes, before any
-// rank writes: a file system that is too full says so here, once, rather
-// than in the middle of the ranks' writes. 0, or an errno value; a file
-// system that cannot reserve room leaves it to the writes.
-int reserve(const std::string& path, std::uint64_t size) {
-  if (size == 0) return 0;
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-  if (fd < 0) return errno;
-  int error = ::fallocate(fd, 0, 0, static_cast<off_t>(size)) == 0 ? 0 : errno;
-  if (error == EOPNOTSUPP || error == ENOSYS) error = 0;
-  ::close(fd);
-  return error;
-}
-
-// Writes the kept chunks, each at `place[chunk]`, and syncs them; 0, or an
-// errno value.
-int write_chunks(const std::string& path, const KeptMessages& kept, const std::vector<std::uint64_t>& place,
-                 const std::vector<std::uint64_t>& lines_before) {
-  MPI_File file = MPI_FILE_NULL;
-  // Each rank opens the file alone: a rank whose open fails must not keep
-  // the others waiting in a collective call.
-  int code = MPI_File_open(MPI_COMM_SELF, path.c_str(), MPI_MODE_WRONLY, MPI_INFO_NULL, &file);
-  if (code != MPI_SUCCESS) return error_of(code);
-  int error = 0;
-  std::string bytes;
-  for (const KeptChunk& chunk : kept.chunks) {
-    std::uint64_t at = place[chunk.chunk];
-    renumber_spooled(chunk.messages, lines_before[chunk.chunk], [&](std::string_view piece) {
-      bytes += piece;
-      if (bytes.size() < piece_size || error != 0) return;
-      error = write_at(file, at, bytes);
-      at += bytes.size();
-      bytes.clear();
-    });
-    if (error == 0) error = write_at(file, at, bytes);
-    bytes.clear();
-    if (error != 0) break;
-  }
-  if (error == 0 && (code = MPI_File_sync(file)) != MPI_SUCCESS) error = error_of(code);
-  if ((code = MPI_File_close(&file)) != MPI_SUCCESS && error == 0) error = error_of(code);
-  return error;
+std::uint64_t digits(std::uint64_t n) {
+  std::uint64_t count = 1;
+  for (; n >= 10; n /= 10) ++count;
+  return count;
 }
 
 }  // namespace
+
+MessageNumbers numbers_of(const SpooledMessages& kept) {
+  MessageNumbers messages;
+  std::string bytes;  // an unfinished line, then what was read after it
+  for (std::uint64_t at = 0; at < kept.size;) {
+    const std::size_t held = bytes.size();
+    const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(piece_size, kept.size - at));
+    bytes.resize(held + want);
+    const ssize_t got = ::pread(kept.fd, bytes.data() + held, want, static_cast<off_t>(kept.offset + at));
+    if (got <= 0) {
+      report_read_failure(kept.where, got < 0 ? errno : EIO);
+      return messages;
+    }
+    bytes.resize(held + static_cast<std::size_t>(got));
+    at += static_cast<std::uint64_t>(got);
+    const std::string_view text = bytes;
+    std::size_t line = 0;
+    for (std::size_t lf; (lf = text.find('\n', line)) != std::string_view::npos; line = lf + 1) {
+      if (lf == line) continue;
+      const MessageNumber number = invalid_byte_message_number(text.substr(line, lf - line));
+      messages.numbers.push_back(static_cast<std::uint32_t>(number.value));
+      messages.rest += lf - line + 1 - (number.end - number.begin);
+    }
+    bytes.erase(0, line);
+  }
+  return messages;
+}
+
+std::uint64_t renumbered_size(const MessageNumbers& messages, std::uint64_t lines_before) {
+  std::uint64_t size = messages.rest;
+  for (const std::uint32_t n : messages.numbers) size += digits(n + lines_before);
+  return size;
+}
 
 std::string share_message_file(const std::string& path) {
   std::uint64_t size = path.size();
@@ -109,37 +81,57 @@ std::string share_message_file(const std::string& path) {
   return shared;
 }
 
-int write_message_file(const std::string& path, std::uint64_t head, const KeptMessages& kept,
-                       std::uint64_t chunks) {
-  // 1. The lines of every chunk, and the lines before each.
-  std::vector<std::uint64_t> lines(chunks);
-  for (const KeptChunk& chunk : kept.chunks) lines[chunk.chunk] = chunk.lines;
-  sum_on_all(lines);
-  std::vector<std::uint64_t> lines_before(chunks);
-  for (std::uint64_t k = 1; k < chunks; ++k) lines_before[k] = lines_before[k - 1] + lines[k - 1];
-  // 2. The size of every chunk's messages renumbered, and where each goes:
-  //    after the head, the sizes of the chunks before.
-  std::vector<std::uint64_t> place(chunks + 1);
-  for (const KeptChunk& chunk : kept.chunks) {
-    std::uint64_t size = 0;
-    renumber_spooled(chunk.messages, lines_before[chunk.chunk],
-                     [&size](std::string_view piece) { size += piece.size(); });
-    place[chunk.chunk + 1] = size;
-  }
-  int rank = 0;
-  MPI_Comm_rank(MPI_COMM_WORLD, &rank);
-  place[0] = rank == 0 ? head : 0;
-  sum_on_all(place);
-  for (std::uint64_t k = 1; k <= chunks; ++k) place[k] += place[k - 1];
-  // 3. Rank 0 reserves the room, then each rank writes its chunks; the
-  //    worst error is everyone's.
-  int error = rank == 0 ? reserve(path, place[chunks]) : 0;
+MessageFile::MessageFile(const std::string& path) {
+  // Each rank opens the file alone: a rank whose open fails must not keep
+  // the others waiting in a collective call.
+  const int code = MPI_File_open(MPI_COMM_SELF, path.c_str(), MPI_MODE_WRONLY, MPI_INFO_NULL, &file_);
+  if (code != MPI_SUCCESS) error = error_of(code);
+}
+
+MessageFile::~MessageFile() {
+  if (file_ != MPI_FILE_NULL) MPI_File_close(&file_);
+}
+
+void MessageFile::write(const SpooledMessages& kept, std::uint64_t offset, std::uint64_t lines_before) {
+  std::string bytes;
+  const auto write_out = [&] {
+    for (std::string_view left = bytes; error == 0 && !left.empty();) {
+      const auto size = static_cast<int>(std::min<std::size_t>(left.size(), piece_size));
+      MPI_Status status;
+      const int code =
+          MPI_File_write_at(file_, static_cast<MPI_Offset>(offset), left.data(), size, MPI_BYTE, &status);
+      int written = 0;
+      if (code == MPI_SUCCESS) MPI_Get_count(&status, MPI_BYTE, &written);
+      if (code != MPI_SUCCESS) error = error_of(code);
+      if (code == MPI_SUCCESS && written <= 0) error = ENOSPC;  // a write that takes nothing
+      offset += static_cast<std::uint64_t>(std::max(written, 0));
+      left.remove_prefix(static_cast<std::size_t>(std::max(written, 0)));
+    }
+    bytes.clear();
+  };
+  if (error != 0) return;
+  renumber_spooled(kept, lines_before, [&](std::string_view piece) {
+    bytes += piece;
+    if (bytes.size() >= piece_size) write_out();
+  });
+  write_out();
+}
+
+int MessageFile::finish() {
+  int code = MPI_SUCCESS;
+  if (file_ != MPI_FILE_NULL && error == 0 && (code = MPI_File_sync(file_)) != MPI_SUCCESS)
+    error = error_of(code);
+  if (file_ != MPI_FILE_NULL && (code = MPI_File_close(&file_)) != MPI_SUCCESS && error == 0)
+    error = error_of(code);
+  int worst = error;
   MPI_Request request = MPI_REQUEST_NULL;
-  MPI_Ibcast(&error, 1, MPI_INT, 0, MPI_COMM_WORLD, &request);
+  MPI_Iallreduce(MPI_IN_PLACE, &worst, 1, MPI_INT, MPI_MAX, MPI_COMM_WORLD, &request);
   wait_for(request);
-  if (error != 0) return error;
-  error = write_chunks(path, kept, place, lines_before);
-  MPI_Iallreduce(MPI_IN_PLACE, &error, 1, MPI_INT, MPI_MAX, MPI_COMM_WORLD, &request);
-  wait_for(request);
-  return error;
+  return worst;
+}
+
+int reserve(int fd, std::uint64_t offset, std::uint64_t size) {
+  if (size == 0) return 0;
+  const int error = ::fallocate(fd, 0, static_cast<off_t>(offset), static_cast<off_t>(size)) == 0 ? 0 : errno;
+  return error == EOPNOTSUPP || error == ENOSYS ? 0 : error;
 }
