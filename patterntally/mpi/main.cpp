@@ -177,7 +177,7 @@ std::string message_file_path(const std::optional<Output>& file, const ChunkPlan
 // rank is reported once, by rank 0 (which holds `out`), and fails the run on
 // every rank. Returns the exit status of all ranks, `failed` before it.
 int finish_messages(MessageFile& file, const std::optional<Output>& out, int failed) {
-  const int error = file.finish();
+  const int error = finish_message_file(file);
   if (error != 0 && out) report_write_failure(out->name, error);
   return error != 0 ? 1 : failed;
 }
@@ -214,11 +214,13 @@ int run(int rank, int ranks, unsigned threads, const std::string& message_file) 
   Output& messages = messages_of(inputs, first, quiet);
   PatternCounter counter = make_pattern_counter(inputs.definitions);
   const ChunkPlan plan = agree_on_plan(inputs, rank, ranks, threads);
+  // The head of the message file, before the chunks: a failure to write it
+  // leaves the messages to rank 0, which drops them.
+  if (inputs.message_file) flush_output(*inputs.message_file);
   const std::string path =
       message_file == no_message_file ? "" : message_file_path(inputs.message_file, plan);
-  if (!path.empty() && first) flush_output(*inputs.message_file);  // the head of the file, before the chunks
   std::optional<MessageFile> file;
-  if (!path.empty()) file.emplace(path);
+  if (!path.empty()) file = open_message_file(path);
   MessageFile* const into = file ? &*file : nullptr;
   if (first && plan.count != 0) {
     count_on_rank_0(plan, ranks, inputs.corpus, counter, threads, messages, into);

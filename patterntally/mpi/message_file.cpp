@@ -81,35 +81,32 @@ std::string share_message_file(const std::string& path) {
   return shared;
 }
 
-MessageFile::MessageFile(const std::string& path) {
-  // Each rank opens the file alone: a rank whose open fails must not keep
-  // the others waiting in a collective call.
-  const int code = MPI_File_open(MPI_COMM_SELF, path.c_str(), MPI_MODE_WRONLY, MPI_INFO_NULL, &file_);
-  if (code != MPI_SUCCESS) error = error_of(code);
+MessageFile open_message_file(const std::string& path) {
+  MessageFile file;
+  const int code = MPI_File_open(MPI_COMM_SELF, path.c_str(), MPI_MODE_WRONLY, MPI_INFO_NULL, &file.file);
+  if (code != MPI_SUCCESS) file.error = error_of(code);
+  return file;
 }
 
-MessageFile::~MessageFile() {
-  if (file_ != MPI_FILE_NULL) MPI_File_close(&file_);
-}
-
-void MessageFile::write(const SpooledMessages& kept, std::uint64_t offset, std::uint64_t lines_before) {
+void write_messages_at(MessageFile& file, const SpooledMessages& kept, std::uint64_t offset,
+                       std::uint64_t lines_before) {
   std::string bytes;
   const auto write_out = [&] {
-    for (std::string_view left = bytes; error == 0 && !left.empty();) {
+    for (std::string_view left = bytes; file.error == 0 && !left.empty();) {
       const auto size = static_cast<int>(std::min<std::size_t>(left.size(), piece_size));
       MPI_Status status;
       const int code =
-          MPI_File_write_at(file_, static_cast<MPI_Offset>(offset), left.data(), size, MPI_BYTE, &status);
+          MPI_File_write_at(file.file, static_cast<MPI_Offset>(offset), left.data(), size, MPI_BYTE, &status);
       int written = 0;
       if (code == MPI_SUCCESS) MPI_Get_count(&status, MPI_BYTE, &written);
-      if (code != MPI_SUCCESS) error = error_of(code);
-      if (code == MPI_SUCCESS && written <= 0) error = ENOSPC;  // a write that takes nothing
+      if (code != MPI_SUCCESS) file.error = error_of(code);
+      if (code == MPI_SUCCESS && written <= 0) file.error = ENOSPC;  // a write that takes nothing
       offset += static_cast<std::uint64_t>(std::max(written, 0));
       left.remove_prefix(static_cast<std::size_t>(std::max(written, 0)));
     }
     bytes.clear();
   };
-  if (error != 0) return;
+  if (file.error != 0) return;
   renumber_spooled(kept, lines_before, [&](std::string_view piece) {
     bytes += piece;
     if (bytes.size() >= piece_size) write_out();
@@ -117,13 +114,15 @@ void MessageFile::write(const SpooledMessages& kept, std::uint64_t offset, std::
   write_out();
 }
 
-int MessageFile::finish() {
+int finish_message_file(MessageFile& file) {
   int code = MPI_SUCCESS;
-  if (file_ != MPI_FILE_NULL && error == 0 && (code = MPI_File_sync(file_)) != MPI_SUCCESS)
-    error = error_of(code);
-  if (file_ != MPI_FILE_NULL && (code = MPI_File_close(&file_)) != MPI_SUCCESS && error == 0)
-    error = error_of(code);
-  int worst = error;
+  if (file.file != MPI_FILE_NULL && file.error == 0 && (code = MPI_File_sync(file.file)) != MPI_SUCCESS) {
+    file.error = error_of(code);
+  }
+  if (file.file != MPI_FILE_NULL && (code = MPI_File_close(&file.file)) != MPI_SUCCESS && file.error == 0) {
+    file.error = error_of(code);
+  }
+  int worst = file.error;
   MPI_Request request = MPI_REQUEST_NULL;
   MPI_Iallreduce(MPI_IN_PLACE, &worst, 1, MPI_INT, MPI_MAX, MPI_COMM_WORLD, &request);
   wait_for(request);

@@ -40,27 +40,26 @@ std::uint64_t renumbered_size(const MessageNumbers& messages, std::uint64_t line
 // one, or the corpus is not cut into chunks) leaves the messages to rank 0.
 std::string share_message_file(const std::string& path);
 
-// A rank's hold of the message file. The first failure is kept in `error`
-// (an errno value), and nothing more is written after it.
-class MessageFile {
- public:
-  explicit MessageFile(const std::string& path);
-  MessageFile(const MessageFile&) = delete;
-  MessageFile& operator=(const MessageFile&) = delete;
-  ~MessageFile();
-
-  // Writes the messages of `kept` at `offset`, renumbered by `lines_before`.
-  void write(const SpooledMessages& kept, std::uint64_t offset, std::uint64_t lines_before);
-
-  // Syncs and closes the file; returns the worst error of every rank, on
-  // every rank (collective).
-  int finish();
-
+// A rank's hold of the message file, open on its own (MPI_COMM_SELF): a
+// rank whose open fails must not keep the others waiting in a collective
+// call. The first failure is kept in `error` (an errno value), and nothing
+// more is written after it.
+struct MessageFile {
+  MPI_File file = MPI_FILE_NULL;
   int error = 0;
-
- private:
-  MPI_File file_ = MPI_FILE_NULL;
 };
+
+// Opens `path` for writing on this rank.
+MessageFile open_message_file(const std::string& path);
+
+// Writes the messages of `kept` at `offset` of `file`, renumbered by
+// `lines_before`.
+void write_messages_at(MessageFile& file, const SpooledMessages& kept, std::uint64_t offset,
+                       std::uint64_t lines_before);
+
+// Syncs and closes `file`; returns the worst error of every rank, on every
+// rank (collective).
+int finish_message_file(MessageFile& file);
 
 // Rank 0 gives `size` bytes from `offset` of the file `fd` their room on
 // disk before a rank writes there, so that a full file system is found once,

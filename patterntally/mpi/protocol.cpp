@@ -294,7 +294,7 @@ struct Placer {
       const std::uint64_t size = renumbered_size(chunk.numbers, lines_before);
       if (file.error == 0) file.error = reserve(fd, offset, size);
       if (chunk.rank == 0) {
-        file.write(chunk.messages, offset, lines_before);
+        write_messages_at(file, chunk.messages, offset, lines_before);
         release_spooled(chunk.messages);
       } else {
         const std::uint64_t place[3] = {next, file.error == 0 ? offset : no_place, lines_before};
@@ -344,48 +344,46 @@ void count_chunks_on_rank_0_into_file(const ChunkPlan& plan, int ranks, LineRead
   placer.offset = head > 0 ? static_cast<std::uint64_t>(head) : 0;
   int asking = ranks - 1;
   std::vector<std::uint32_t> numbers;
-  wait_until(
-      [&] {
-        // 1. The other ranks' results, each answered with a chunk.
-        for (int arrived = 1; asking > 0;) {
-          MPI_Status status;
-          MPI_Iprobe(MPI_ANY_SOURCE, result_tag, MPI_COMM_WORLD, &arrived, &status);
-          if (arrived == 0) break;
-          const int from = status.MPI_SOURCE;
-          std::uint64_t result[5];  // chunk, lines, bytes covered, bytes besides numbers, numbers
-          receive(result, 5, MPI_UINT64_T, from, result_tag);
-          if (result[0] == no_chunk && result[1] == done_asking) {
-            --asking;
-            continue;
-          }
-          if (result[0] != no_chunk) {
-            Counted counted{from, result[1], {result[3], std::vector<std::uint32_t>(result[4])}, {}};
-            if (result[4] != 0) {
-              receive(counted.numbers.numbers.data(), static_cast<int>(result[4]), MPI_UINT32_T, from,
-                      numbers_tag);
-            }
-            placer.counted.emplace(result[0], std::move(counted));
-            written.fetch_add(result[2], std::memory_order_relaxed);
-          }
-          std::uint64_t next = next_chunk.fetch_add(1);
-          if (next >= chunks) next = no_chunk;
-          send(&next, 1, MPI_UINT64_T, from, chunk_tag);
+  wait_until([&] {
+    // 1. The other ranks' results, each answered with a chunk.
+    for (int arrived = 1; asking > 0;) {
+      MPI_Status status;
+      MPI_Iprobe(MPI_ANY_SOURCE, result_tag, MPI_COMM_WORLD, &arrived, &status);
+      if (arrived == 0) break;
+      const int from = status.MPI_SOURCE;
+      std::uint64_t result[5];  // chunk, lines, bytes covered, bytes besides numbers, numbers
+      receive(result, 5, MPI_UINT64_T, from, result_tag);
+      if (result[0] == no_chunk && result[1] == done_asking) {
+        --asking;
+        continue;
+      }
+      if (result[0] != no_chunk) {
+        Counted counted{from, result[1], {result[3], std::vector<std::uint32_t>(result[4])}, {}};
+        if (result[4] != 0) {
+          receive(counted.numbers.numbers.data(), static_cast<int>(result[4]), MPI_UINT32_T, from,
+                  numbers_tag);
         }
-        // 2. Rank 0's own, counted here when no thread counts them.
-        if (!counting_thread.joinable()) {
-          const std::uint64_t k = next_chunk.fetch_add(1);
-          if (k < chunks) count_one(k, main_copies);
-        }
-        {
-          const std::lock_guard lock(mutex);
-          for (auto& [k, counted] : counted_here) placer.counted.emplace(k, std::move(counted));
-          counted_here.clear();
-        }
-        // 3. Every chunk that can be placed now.
-        placer.place_all(file, messages.fd);
-        return asking == 0 && placer.next >= chunks;
-      },
-      std::chrono::microseconds(200));
+        placer.counted.emplace(result[0], std::move(counted));
+        written.fetch_add(result[2], std::memory_order_relaxed);
+      }
+      std::uint64_t next = next_chunk.fetch_add(1);
+      if (next >= chunks) next = no_chunk;
+      send(&next, 1, MPI_UINT64_T, from, chunk_tag);
+    }
+    // 2. Rank 0's own, counted here when no thread counts them.
+    if (!counting_thread.joinable()) {
+      const std::uint64_t k = next_chunk.fetch_add(1);
+      if (k < chunks) count_one(k, main_copies);
+    }
+    {
+      const std::lock_guard lock(mutex);
+      for (auto& [k, counted] : counted_here) placer.counted.emplace(k, std::move(counted));
+      counted_here.clear();
+    }
+    // 3. Every chunk that can be placed now.
+    placer.place_all(file, messages.fd);
+    return asking == 0 && placer.next >= chunks;
+  });  // a millisecond between looks: each rank asks a chunk ahead
   if (counting_thread.joinable()) {
     counting_thread.join();
   } else {
@@ -417,7 +415,7 @@ void ask_for_chunks_into_file(const ChunkPlan& plan, LineReader& corpus, Pattern
       receive(place, 3, MPI_UINT64_T, 0, place_tag);
       const auto it = unwritten.find(place[0]);
       if (it == unwritten.end()) continue;
-      if (place[1] != no_place) file.write(it->second, place[1], place[2]);
+      if (place[1] != no_place) write_messages_at(file, it->second, place[1], place[2]);
       release_spooled(it->second);
       unwritten.erase(it);
     }
