@@ -10,7 +10,9 @@
 # patterntally with 2 and with all threads (the default) on the 2,000 set,
 # patterntally-mpi (when built) on 1 and 2 ranks of one thread, also on the
 # corpus without the lines that draw a message and on a
-# corpus where 1% of the bytes are invalid, patterntally on
+# corpus where 1% of the bytes are invalid, and with --messages=FILE on a
+# corpus where every 80th line draws a message more (about 900,000 messages
+# a GiB) with 5,000 patterns, against patterntally -j1 >FILE; patterntally on
 # an adversarial corpus with the adversarial set, bitladder against
 # `awk '!seen[$0]++'` on ranked files of 100,000 and 1,000,000 distinct lines
 # (and gawk too, when it is present and awk is another awk), and varicode
@@ -169,9 +171,10 @@ pt_run() {  # pt_run NAME CORPUS SET LABEL_SUFFIX [OPTIONS]: patterntally with t
   corpus_run "$1" "patterntally, $3 set ($count patterns)$4" "$2" "$work/defs/$3" "$patterntally" "${@:5}"
 }
 
-mpi_run() {  # mpi_run NAME CORPUS RANKS LABEL_SUFFIX: patterntally-mpi, ranks of one thread, 2,000 set
-  corpus_run "$1" "patterntally-mpi, $3 rank(s) of 1 thread, large2000 set$4" "$2" "$work/defs/large2000" \
-    "$mpirun" --allow-run-as-root --oversubscribe -np "$3" "$patterntally_mpi" -j 1
+mpi_run() {  # mpi_run NAME CORPUS RANKS LABEL_SUFFIX [SET [OPTIONS]]: patterntally-mpi, ranks of one thread
+  local set=${5:-large2000}
+  corpus_run "$1" "patterntally-mpi, $3 rank(s) of 1 thread, $set set$4" "$2" "$work/defs/$set" \
+    "$mpirun" --allow-run-as-root --oversubscribe -np "$3" "$patterntally_mpi" -j 1 "${@:6}"
 }
 
 # varicode needs a code map: patterntally and bitladder make one from the
@@ -304,6 +307,25 @@ open(sys.argv[2], "wb").write(data)' "$web" "$invalid"
     pt_run pt-invalid "$invalid" large2000 ", 1% invalid bytes" -j 1
     mpi_run mpi-invalid-1 "$invalid" 1 ", 1% invalid bytes"
     mpi_run mpi-invalid-2 "$invalid" 2 ", 1% invalid bytes"
+    # The messages kept in a file, as a user keeps them: by patterntally
+    # through its standard output, by the ranks with --messages.
+    definitions "$work/defs/large5000" large --count 5000 "${data_args[@]}"
+    messages="$work/inputs/websites-${size}MiB-messages.txt"
+    if ! made "$messages"; then  # every 80th line of more than 2 bytes gets a '#' in its middle
+      note "writing ${messages##*/}"
+      python3 -c 'import sys
+with open(sys.argv[1], "rb") as i, open(sys.argv[2], "wb") as o:
+    for n, line in enumerate(i):
+        if n % 80 == 0 and len(line) > 3: line = line[:len(line) // 2] + b"#" + line[len(line) // 2 + 1:]
+        o.write(line)' "$web" "$messages"
+      mark "$messages"
+    fi
+    corpus_run pt-messages "patterntally -j1 >FILE, large5000 set, a message every 80 lines" "$messages" \
+      "$work/defs/large5000" sh -c '"$0" -j 1 >messages.txt' "$patterntally"
+    for ranks in 1 2; do
+      mpi_run "mpi-messages-$ranks" "$messages" "$ranks" " --messages=FILE, a message every 80 lines" large5000 \
+        --messages=messages.txt
+    done
   fi
   corpus_run cat-adv "cat, adversarial corpus" "$adv" - cat websites.txt
   pt_run pt-adversarial "$adv" adversarial ", adversarial corpus"
@@ -336,6 +358,12 @@ open(sys.argv[2], "wb").write(data)' "$web" "$invalid"
 
   warm "$work"/inputs/websites-"${size}"MiB*.txt "$adv" "$work"/inputs/ranked-*.txt
   measure_rounds
+  if [[ -e "$work/runs/mpi-messages-2/messages.txt" ]]; then  # what the messages runs wrote
+    cmp -s "$work/runs/pt-messages/messages.txt" "$work/runs/mpi-messages-2/messages.txt" ||
+      echo "run_bench.sh: patterntally-mpi --messages wrote other messages than patterntally" >&2
+    note "the messages corpus draws $(wc -l <"$work/runs/pt-messages/messages.txt") messages," \
+      "$(wc -c <"$work/runs/pt-messages/messages.txt") bytes"
+  fi
 fi
 
 if has_mode memory; then

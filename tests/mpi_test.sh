@@ -3,7 +3,10 @@
 # output, standard error, exit status and files of patterntally on one
 # thread: on the example, on a corpus of many blocks with invalid bytes and a
 # last line without a line feed, on fewer lines than ranks, on an empty or
-# missing corpus, and with unusable definition lines; and a rank that cannot
+# missing corpus, and with unusable definition lines; with --messages=FILE,
+# FILE holds that standard output, on a corpus with many messages and on one
+# with none, and is kept as it was when a rank fails or the disk is full; and
+# a rank that cannot
 # read the corpus, a definition file that cannot be read, a FIFO corpus, ranks that read other definitions, and a
 # rank 0 that gets no thread.
 # Usage: mpi_test.sh PATTERNTALLY_MPI|none PATTERNTALLY EXAMPLES_DIR [MPIEXEC]
@@ -41,6 +44,7 @@ out += b"https://www.ab#"
 open(sys.argv[1], "wb").write(bytes(out))
 PY
       ;;
+    clean) LC_ALL=C tr '# \r\001\351' aaaaa <"$work/generated/websites.txt" >"$dir/websites.txt" ;;
     few-lines) printf 'ab#\n%*s#\n' 100000 '' | tr ' ' 'a' >"$dir/websites.txt" ;;
     empty) : >"$dir/websites.txt" ;;
     missing) ;;
@@ -50,7 +54,37 @@ PY
   esac
 }
 
-for name in example generated few-lines empty missing bad-definitions; do
+no_temporaries() {  # WHAT DIR
+  ! ls -A "$2" | grep -q tmp-patternladder || fail "$1: a temporary was left: $(ls -A "$2")"
+}
+# Runs with --messages on 1, 2 and 3 ranks, in the forms getopt_long takes:
+# FILE holds what patterntally printed, nothing else is printed, and when the
+# run fails, the old FILE is kept.
+messages_same_as_patterntally() {  # NAME DIR
+  local forms=(--messages=messages.txt "--messages messages.txt" --mess=messages.txt)
+  for ranks in 1 2 3; do
+    rm -f "$2"/patterns_and_frequencies.txt "$2"/patterns_ordered_by_frequency.txt
+    echo old >"$2/messages.txt"
+    status=0
+    # shellcheck disable=SC2086  # the second form is two words
+    (cd "$2" && run_mpi "$ranks" "$mpi" -j 1 ${forms[ranks - 1]} >"$work/got.out" 2>"$work/got.err") || status=$?
+    what="$1, $ranks ranks, ${forms[ranks - 1]}"
+    [[ $status == "$(cat "$work/expected.status")" ]] || fail "$what: exit status $status"
+    [[ ! -s $work/got.out ]] || fail "$what: standard output is not empty"
+    cmp -s "$work/expected.err" "$work/got.err" || fail "$what: standard error differs: $(head -c 300 "$work/got.err")"
+    if [[ $status == 0 ]]; then
+      cmp -s "$work/expected.out" "$2/messages.txt" || fail "$what: the messages differ"
+      cat "$2"/patterns_and_frequencies.txt "$2"/patterns_ordered_by_frequency.txt >"$work/got.files"
+      cmp -s "$work/expected.files" "$work/got.files" || fail "$what: the reports differ"
+    else
+      [[ $(cat "$2/messages.txt") == old ]] || fail "$what: the old messages file was replaced"
+    fi
+    no_temporaries "$what" "$2"
+  done
+  rm "$2/messages.txt"
+}
+
+for name in example generated clean few-lines empty missing bad-definitions; do
   make_case "$name"
   dir=$work/$name
   (cd "$dir" && "$patterntally" -j 1 >"$work/expected.out" 2>"$work/expected.err"; echo $? >"$work/expected.status")
@@ -69,6 +103,7 @@ for name in example generated few-lines empty missing bad-definitions; do
       cmp -s "$work/expected.files" "$work/got.files" || fail "$what: the reports differ"
     done
   done
+  messages_same_as_patterntally "$name" "$dir"
   echo "same as patterntally: $name"
 done
 # A rank that cannot read the corpus says so and fails the run; the other
@@ -87,6 +122,18 @@ cmp -s "$work/expected.out" "$work/got.out" || fail "a rank without the corpus: 
 cat "$dir"/patterns_and_frequencies.txt "$dir"/patterns_ordered_by_frequency.txt >"$work/got.files"
 cmp -s "$work/expected.files" "$work/got.files" || fail "a rank without the corpus: the reports differ"
 echo "a rank without the corpus fails the run, and the others count its part"
+# With --messages, a failed rank keeps the old messages file and both old
+# reports: the three are replaced together, when every rank succeeded.
+echo old | tee "$dir"/{messages,patterns_and_frequencies,patterns_ordered_by_frequency}.txt >/dev/null
+status=0
+(cd "$dir" && run_mpi 3 sh -c '[ "$OMPI_COMM_WORLD_RANK" != 1 ] || cd elsewhere; exec "$0" -j 1 --messages=messages.txt' \
+  "$mpi" >"$work/got.out" 2>"$work/got.err") || status=$?
+[[ $status == 1 ]] || fail "a rank without the corpus, --messages: exit status $status"
+[[ $(cat "$dir"/{messages,patterns_and_frequencies,patterns_ordered_by_frequency}.txt) == $'old\nold\nold' ]] ||
+  fail "a rank without the corpus, --messages: a file was replaced"
+no_temporaries "a rank without the corpus, --messages" "$dir"
+rm "$dir/messages.txt"
+echo "with --messages, a failed rank leaves the messages file and the reports as they were"
 
 # A definition file that exists but cannot be read stops the run on every
 # rank, with neither report replaced.
@@ -112,6 +159,43 @@ same_as_expected() {  # WHAT DIR
   cat "$2"/patterns_and_frequencies.txt "$2"/patterns_ordered_by_frequency.txt >"$work/got.files"
   cmp -s "$work/expected.files" "$work/got.files" || fail "$1: the reports differ"
 }
+
+# --messages=FILE where FILE is a link (the file it points to is replaced),
+# a FIFO (rank 0 writes it in place, in order), a directory or a full device
+# (the run fails with one line, and no report is replaced).
+dir=$work/generated
+expect_from "$dir"
+ln -s real.txt "$dir/link.txt" && echo old >"$dir/real.txt"
+mkfifo "$dir/fifo"
+for file in link.txt fifo "$dir" /dev/full; do
+  echo old | tee "$dir"/patterns_{and_frequencies,ordered_by_frequency}.txt >/dev/null
+  [[ $file != fifo ]] || { cat "$dir/fifo" >"$work/fifo.out" & }
+  status=0
+  (cd "$dir" && run_mpi 2 "$mpi" -j 1 --messages="$file" >"$work/got.out" 2>"$work/got.err") || status=$?
+  wait
+  case $file in
+    link.txt | fifo)
+      [[ $status == 0 ]] || fail "--messages=$file: exit status $status: $(head -c 300 "$work/got.err")"
+      [[ $file == fifo ]] || { [[ -L $dir/link.txt ]] && cp "$dir/real.txt" "$work/fifo.out"; } ||
+        fail "--messages=$file: the link was replaced"
+      cmp -s "$work/expected.out" "$work/fifo.out" || fail "--messages=$file: the messages differ"
+      cat "$dir"/patterns_and_frequencies.txt "$dir"/patterns_ordered_by_frequency.txt >"$work/got.files"
+      cmp -s "$work/expected.files" "$work/got.files" || fail "--messages=$file: the reports differ"
+      ;;
+    *)
+      reason=$([[ $file == /dev/full ]] && echo "No space left on device" || echo "Is a directory")
+      [[ $status == 1 ]] || fail "--messages=$file: exit status $status"
+      # The ranks' lines, before mpirun's own box.
+      [[ $(sed '/^-----/,$d' "$work/got.err") == "patterntally-mpi: cannot write \"$file\": $reason" ]] ||
+        fail "--messages=$file: not one failure line: $(head -c 300 "$work/got.err")"
+      [[ $(cat "$dir"/patterns_{and_frequencies,ordered_by_frequency}.txt) == $'old\nold' ]] ||
+        fail "--messages=$file: a report was replaced"
+      ;;
+  esac
+  no_temporaries "--messages=$file" "$dir"
+done
+rm "$dir"/{link.txt,real.txt,fifo}
+echo "--messages follows a link, writes a FIFO in place, and fails whole on a directory or a full device"
 
 # A corpus that is a FIFO is read by rank 0 alone: no other rank waits for a
 # writer that has come and gone before it started.
@@ -180,6 +264,11 @@ C
     grep -q '^patterntally-mpi: .*thread.*main thread' "$work/got.err" ||
       fail "no threads, $ranks ranks: no note: $(head -c 300 "$work/got.err")"
     same_as_expected "no threads, $ranks ranks" "$dir"
+    (cd "$dir" && ASAN_OPTIONS=$ASAN_OPTIONS:verify_asan_link_order=0 run_mpi "$ranks" \
+      -x LD_PRELOAD="$work/no_threads.so" "$mpi" -j 1 --messages=messages.txt >/dev/null 2>&1) ||
+      fail "no threads, $ranks ranks, --messages: the run failed"
+    cmp -s "$work/expected.out" "$dir/messages.txt" || fail "no threads, $ranks ranks: the messages file differs"
+    rm "$dir/messages.txt"
   done
   echo "without threads, rank 0 counts and writes on its main thread"
 else
@@ -215,6 +304,24 @@ if unshare -m true 2>/dev/null; then
   cat "$spare"/case/patterns_{and_frequencies,ordered_by_frequency}.txt >"$work/got.files"
   cmp -s "$work/expected.files" "$work/got.files" || fail "a full \$TMPDIR: the reports differ"
   echo "with \$TMPDIR full, the run fails and says so, and the reports are whole"
+  # A messages file on a full file system: one line, and the old messages
+  # file and reports are kept, with no temporary left beside them.
+  echo old | tee "$spare"/case/patterns_{and_frequencies,ordered_by_frequency}.txt >/dev/null
+  status=0
+  unshare -m sh -c 'mkdir -p "$1/small" && mount -t tmpfs -o size=64k tmpfs "$1/small" &&
+    echo old >"$1/small/messages.txt" && cd "$1/case" && TMPDIR="$1" "$2" --allow-run-as-root --oversubscribe \
+    -np 2 "$3" -j 1 --messages="$1/small/messages.txt" >"$1/got.out" 2>"$1/got.err"; s=$?;
+    cat "$1/small/messages.txt" >"$1/kept.txt"; ls -A "$1/small" >"$1/left.txt"; exit $s' \
+    sh "$spare" "$mpiexec" "$mpi" || status=$?
+  [[ $status == 1 ]] || fail "a full messages file system: exit status $status"
+  [[ $(sed '/^-----/,$d' "$spare/got.err") == \
+    "patterntally-mpi: cannot write \"$spare/small/messages.txt\": No space left on device" ]] ||
+    fail "a full messages file system: not one failure line: $(head -c 300 "$spare/got.err")"
+  [[ $(cat "$spare/kept.txt") == old && $(cat "$spare/left.txt") == messages.txt ]] ||
+    fail "a full messages file system: the old file is not kept alone: $(cat "$spare/left.txt")"
+  [[ $(cat "$spare"/case/patterns_{and_frequencies,ordered_by_frequency}.txt) == $'old\nold' ]] ||
+    fail "a full messages file system: a report was replaced"
+  echo "with the messages file's file system full, the run fails and says so, and nothing is replaced"
   rm -rf "$spare"
 else
   echo "SKIPPED: no mount namespace here, so a read-only /tmp and a full \$TMPDIR are not tried"

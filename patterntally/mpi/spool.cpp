@@ -54,7 +54,8 @@ std::uint64_t Spool::end() {
   return at > 0 ? static_cast<std::uint64_t>(at) : 0;
 }
 
-void write_spooled(const SpooledMessages& kept, std::uint64_t lines_before, Output& out) {
+bool renumber_spooled(const SpooledMessages& kept, std::uint64_t lines_before,
+                      const std::function<void(std::string_view)>& put) {
   std::string bytes;  // an unfinished line, then what was read after it
   for (std::uint64_t at = 0; at < kept.size;) {
     const std::size_t held = bytes.size();
@@ -63,7 +64,7 @@ void write_spooled(const SpooledMessages& kept, std::uint64_t lines_before, Outp
     const ssize_t got = ::pread(kept.fd, bytes.data() + held, want, static_cast<off_t>(kept.offset + at));
     if (got <= 0) {
       report_read_failure(kept.where, got < 0 ? errno : EIO);
-      return;
+      return false;
     }
     bytes.resize(held + static_cast<std::size_t>(got));
     at += static_cast<std::uint64_t>(got);
@@ -71,11 +72,15 @@ void write_spooled(const SpooledMessages& kept, std::uint64_t lines_before, Outp
     std::size_t line = 0;
     for (std::size_t lf; (lf = text.find('\n', line)) != std::string_view::npos; line = lf + 1) {
       if (lf == line) continue;
-      put_renumbered_invalid_byte_message([&](std::string_view piece) { write_output(out, piece); },
-                                          text.substr(line, lf - line), lines_before);
+      put_renumbered_invalid_byte_message(put, text.substr(line, lf - line), lines_before);
     }
     bytes.erase(0, line);
   }
+  return true;
+}
+
+void write_spooled(const SpooledMessages& kept, std::uint64_t lines_before, Output& out) {
+  renumber_spooled(kept, lines_before, [&out](std::string_view piece) { write_output(out, piece); });
 }
 
 void release_spooled(const SpooledMessages& kept) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string_view>
 
 #include "output.h"
@@ -35,8 +36,13 @@ struct SpooledMessages {
   std::string_view where;
 };
 
-// Writes the messages kept in `kept` to `out`, their line numbers raised by
-// `lines_before`; a read failure is reported and ends the writing.
+// Hands the messages kept in `kept` to `put`, piece by piece, their line
+// numbers raised by `lines_before`; a read failure is reported and ends them,
+// and makes it return false.
+bool renumber_spooled(const SpooledMessages& kept, std::uint64_t lines_before,
+                      const std::function<void(std::string_view)>& put);
+
+// The same, written to `out`.
 void write_spooled(const SpooledMessages& kept, std::uint64_t lines_before, Output& out);
 
 // Gives the room on disk of messages already written back to the file
