@@ -197,12 +197,15 @@ void walk_side_by_side(Automaton& a, const std::array<TablePart*, N>& parts) {
   // messages as it may.
   auto step_one = [&](std::size_t i, const unsigned char* at) __attribute__((always_inline)) {
     const std::uint32_t entry = table[row[i] + byte_class[*at]];
-    std::uint16_t* const counter = table + row[i] + table_counters_at + 2 * i;
-    std::uint32_t count = 0;
-    std::memcpy(&count, counter, sizeof count);
-    count += entry >> 15;
-    std::memcpy(counter, &count, sizeof count);
+    // A fast step adds its pop, the entry's top bit, to the row it leaves;
+    // shifted, with that bit masked off, the entry is the next row. Tested
+    // first, the slow entry leaves the entry itself for the rest.
     if (entry != short_slow) [[likely]] {
+      std::uint16_t* const counter = table + row[i] + table_counters_at + 2 * i;
+      std::uint32_t count = 0;
+      std::memcpy(&count, counter, sizeof count);
+      count += entry >> 15;
+      std::memcpy(counter, &count, sizeof count);
       row[i] = (std::size_t{entry} << Shift) & (std::size_t{short_slow} << Shift);
       return true;
     }
