@@ -17,8 +17,14 @@
 # `awk '!seen[$0]++'` on ranked files of 100,000 and 1,000,000 distinct lines
 # (and gawk too, when it is present and awk is another awk), and varicode
 # with the code map of the 2,000 set: encode on the corpus and on its 1%
-# invalid variant, decode on the encoded corpus against `cat` of it.
-#   --memory   peak memory of patterntally on a 64 MiB and a 1 GiB corpus, and
+# invalid variant, decode on the encoded corpus against `cat` of it. The
+# tokeniser of an earlier commit (BENCH_BASELINE, default b9ea5e0) is built
+# beside this one, its patterntally alone, and times one thread with the
+# example set, the 2,000 and 5,000 sets and the 100,000 set (which takes the
+# sparse walk) on the same corpus, so that the speed-up is a ratio within one
+# run; with --memory its peak memory is measured beside this build's.
+#   --memory   peak memory of patterntally on a 64 MiB and a 1 GiB corpus (with
+#              the 10,000 and 100,000 sets also that of the baseline), and
 #              of varicode encode and decode on the corpus and on four copies
 #              of it, both through a pipe
 #   --micro    the microbenchmarks of tokenizer_bench
@@ -31,7 +37,8 @@
 #
 # Environment: BENCH_BUILD_DIR (default build/bench), BENCH_WORK_DIR for the
 # generated inputs, kept between runs (default BUILD_DIR/work), BENCH_DATA for
-# the domain lists gen_corpus.py reads (default: its own default).
+# the domain lists gen_corpus.py reads (default: its own default),
+# BENCH_BASELINE for the commit of the baseline (empty: none).
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -122,6 +129,31 @@ definitions "$work/defs/adversarial" adversarial
 definitions "$work/defs/large2000" large --count 2000 "${data_args[@]}"
 definitions "$work/defs/large10000" large --count 10000 "${data_args[@]}"
 
+# The baseline: patterntally of an earlier commit, checked out as a worktree
+# in the work directory and built in Release once.
+baseline="${BENCH_BASELINE-b9ea5e0}"
+base_patterntally=""
+if [[ -n "$baseline" ]] && { has_mode throughput || has_mode memory; }; then
+  if git -C "$root" rev-parse -q --verify "$baseline^{commit}" >/dev/null; then
+    base_src="$work/baseline-$baseline"
+    if ! made "$base_src"; then
+      note "building patterntally of $baseline"
+      rm -rf "$base_src"
+      git -C "$root" worktree prune
+      (git -C "$root" worktree add --detach "$base_src" "$baseline" &&
+        cd "$base_src" && cmake --preset bench -B "$base_src/build" &&
+        cmake --build "$base_src/build" -j 2 --target patterntally) >>"$log" 2>&1 ||
+        { echo "run_bench.sh: building the baseline failed, see ${log#"$root"/}" >&2; exit 1; }
+      mark "$base_src"
+    fi
+    base_patterntally="$base_src/build/patterntally/patterntally"
+    definitions "$work/defs/large5000" large --count 5000 "${data_args[@]}"
+    definitions "$work/defs/large100000" large --count 100000 "${data_args[@]}"
+  else
+    note "no commit $baseline here: no baseline"
+  fi
+fi
+
 # 3. Runs: each in its own directory, which holds its inputs (linked) and
 # receives its outputs. RUNS lists them for summarize.py.
 runs="$work/runs.tsv"
@@ -169,6 +201,10 @@ pt_run() {  # pt_run NAME CORPUS SET LABEL_SUFFIX [OPTIONS]: patterntally with t
   local count
   count="$(wc -l <"$work/defs/$3/patterns_recurrent.txt")"
   corpus_run "$1" "patterntally, $3 set ($count patterns)$4" "$2" "$work/defs/$3" "$patterntally" "${@:5}"
+}
+
+base_run() {  # base_run NAME CORPUS SET [OPTIONS]: the baseline's patterntally with the set's definitions
+  corpus_run "$1" "patterntally of $baseline, $3 set$4" "$2" "$work/defs/$3" "$base_patterntally" "${@:5}"
 }
 
 mpi_run() {  # mpi_run NAME CORPUS RANKS LABEL_SUFFIX [SET [OPTIONS]]: patterntally-mpi, ranks of one thread
@@ -271,6 +307,12 @@ if has_mode throughput; then
   for set in example large2000 large10000; do
     pt_run "pt-$set" "$web" "$set" "" -j 1
   done
+  if [[ -n "$base_patterntally" ]]; then
+    for set in example large2000 large5000 large100000; do
+      [[ "$set" == large5000 || "$set" == large100000 ]] && pt_run "pt-$set" "$web" "$set" "" -j 1
+      base_run "base-$set" "$web" "$set" "" -j 1
+    done
+  fi
   pt_run pt-large2000-j2 "$web" large2000 ", 2 threads" -j 2
   pt_run pt-large2000-all "$web" large2000 ", all $(nproc) threads (the default)"
   invalid="$work/inputs/websites-${size}MiB-1pc-invalid.txt"
@@ -378,6 +420,12 @@ if has_mode memory; then
     pt_run "mem-small-$set" "$small" "$set" ", 64 MiB"
     pt_run "mem-large-$set" "$large" "$set" ", 1 GiB"
   done
+  if [[ -n "$base_patterntally" ]]; then
+    pt_run mem-new-large10000 "$small" large10000 ", 64 MiB"
+    pt_run mem-new-large100000 "$small" large100000 ", 64 MiB"
+    base_run mem-base-large10000 "$small" large10000 ", 64 MiB"
+    base_run mem-base-large100000 "$small" large100000 ", 64 MiB"
+  fi
   corpus_run mem-small-read_floor "read_floor, 64 MiB" "$small" - "$read_floor" websites.txt
   corpus_run mem-large-read_floor "read_floor, 1 GiB" "$large" - "$read_floor" websites.txt
   # varicode on the throughput corpus and on four copies of it, streamed

@@ -32,6 +32,14 @@ RATIOS = [
      None, True),
     ("patterntally large-10000 / example, MB/s", "pt-large10000", "pt-example", "speed",
      0.80, True),
+    ("patterntally large-2000 one thread / baseline's, MB/s", "pt-large2000", "base-large2000",
+     "speed", 1.3, True),
+    ("patterntally large-5000 one thread / baseline's, MB/s", "pt-large5000", "base-large5000",
+     "speed", 1.3, True),
+    ("patterntally example one thread / baseline's, MB/s", "pt-example", "base-example", "speed",
+     1.0, True),
+    ("patterntally large-100000 (sparse walk) one thread / baseline's, MB/s", "pt-large100000",
+     "base-large100000", "speed", 1.0, True),
     ("patterntally large-2000, all threads / one thread, MB/s", "pt-large2000-all", "pt-large2000",
      "speed", 1.7, True),
     ("patterntally large-2000, 2 threads / one thread, MB/s", "pt-large2000-j2", "pt-large2000",
@@ -168,6 +176,17 @@ def main():
         two = statistics.median(rss["pt-large2000-j2"].values())
         print(f"| peak RSS, large-2000, 2 threads, MiB (one thread: {fmt(one)}) | {fmt(two)} | "
               f"| ≤ {fmt(2 * one + 8)} | {verdict(two, 2 * one + 8, False)} | |")
+    # Peak memory of this build against the baseline's, on the same corpus.
+    for new in [n for n in runs if n.startswith("mem-new-")]:
+        base = new.replace("mem-new-", "mem-base-")
+        if new not in rss or base not in rss:
+            continue
+        rounds = sorted(set(rss[new]) & set(rss[base]))
+        values = [rss[new][r] / rss[base][r] for r in rounds]
+        med = statistics.median(values)
+        print(f"| peak RSS / baseline's, {new.removeprefix('mem-new-')}, 64 MiB corpus "
+              f"(baseline {fmt(statistics.median(rss[base].values()))} MiB) | {fmt(med)} "
+              f"({spread(values)}) | | ≤ 1.0 | {verdict(med, 1.0, False)} | |")
     pairs = [(n, n.replace("mem-small-", "mem-large-")) for n in runs if n.startswith("mem-small-")]
     for small, large in pairs:
         if small not in rss or large not in rss:

@@ -404,6 +404,31 @@ TEST(Tokenizer, CutsLinesFirstWhenLineStartsDoNotFit) {
   expect_block(e, block, 40, 1, expected, "20,000 start patterns");
 }
 
+// The table with line ends numbers its rows in 15 bits: a set one row past
+// that cuts lines first, through the table of wider entries, and both count
+// alike at the bound. Rows: the trie's nodes (the root, "a", "b" and each
+// longer run of 'a'), the start of a line and the carriage-return row.
+TEST(Tokenizer, CutsLinesFirstPastTheRowsOfTheShortTable) {
+  for (const std::size_t longest : {std::size_t{32763}, std::size_t{32764}}) {
+    const Definitions d{chars("ab"), {"a", std::string(longest, 'a')}, {}};
+    Engines e = build(d);
+    const bool fits = longest + 4 <= 32767;
+    EXPECT_EQ(fits ? TokenizerWalk::lines_in_table : TokenizerWalk::dense, walk_of(e.walks[0])) << longest;
+    if (fits) {
+      EXPECT_LT(size_of(e.walks[0]).table_bytes, size_of(e.walks[1]).table_bytes);
+    }
+    const std::string lines[] = {std::string(longest, 'a') + "ab", std::string(longest - 1, 'a') + "\r",
+                                 "ba#a", std::string(300, 'a') + "b"};
+    std::string block;
+    Expected expected;
+    for (std::size_t i = 0; i < std::size(lines); ++i) {
+      block += lines[i] + '\n';
+      add_reference(expected, d, lines[i], i + 1);
+    }
+    expect_block(e, block, std::size(lines), 1, expected, std::to_string(longest) + " 'a'");
+  }
+}
+
 TEST(Tokenizer, StaysLinearOnLongPartialMatches) {
   // "a" and "a...ab" for every length up to 64, on a line of 100,000 'a'.
   Definitions d{chars("ab"), {"a"}, {}};

@@ -152,12 +152,14 @@ Tokenizer build_tokenizer(const PatternList& valid, const PatternList& recurrent
 
 TokenizerWalk walk_of(const Tokenizer& t) {
   const Automaton& a = *t.automaton;
-  if (a.table.empty()) return TokenizerWalk::sparse;
-  return a.line_start_row != 0 ? TokenizerWalk::lines_in_table : TokenizerWalk::dense;
+  if (!a.short_table.empty()) return TokenizerWalk::lines_in_table;
+  return a.table.empty() ? TokenizerWalk::sparse : TokenizerWalk::dense;
 }
 
 TokenizerSize size_of(const Tokenizer& t) {
-  return {t.automaton->parent.size(), t.automaton->table.size() * sizeof(std::uint32_t)};
+  const Automaton& a = *t.automaton;
+  return {a.parent.size(),
+          a.table.size() * sizeof(std::uint32_t) + a.short_table.size() * sizeof(std::uint16_t)};
 }
 
 std::string text_of(const Automaton& a, std::uint32_t node) {

@@ -84,7 +84,13 @@ struct Automaton {
   // current node once, or `slow_bit` when the step needs the general rule.
   std::array<std::uint8_t, 256> byte_class{};
   unsigned row_shift = 0;
-  std::vector<std::uint32_t> table;  // empty: use the sibling lists
+  std::vector<std::uint32_t> table;  // empty: use the sibling lists or the short table
+  // With line ends, the table has entries of 16 bits instead, half the bytes
+  // to keep in the caches: the next node's number (not its row offset),
+  // `short_fail_bit` when the step popped the current node once, or
+  // `short_slow` alone when the step needs the general rule. Either table is
+  // built, never both.
+  std::vector<std::uint16_t> short_table;
   // Line ends in the table (0: lines are cut before they are walked). The
   // line feed then has a class of its own, and after the rows of the trie
   // come the line-start rows: first the start of a line, then one row for
@@ -95,9 +101,10 @@ struct Automaton {
   // slow and the line's start is read again by the general code.
   //
   // The walk with line ends counts the single pops of its fast steps in the
-  // table itself, in `parts_side_by_side_in_table` entries of each row from
-  // `table_counters_at`, which no byte class reaches: 32 bits each, moved to
-  // pop_count before they could overflow (see `fold_table_counts`).
+  // table itself, in `parts_side_by_side_in_table` counters of 32 bits, two
+  // entries each, in each row from `table_counters_at`, which no byte class
+  // reaches; they are moved to pop_count before they could overflow (see
+  // `fold_table_counts`).
   std::uint32_t line_start_row = 0;
   // After the line-start rows, the row of a carriage return met where the
   // line could end, once what came before it is popped: a line feed then
@@ -109,10 +116,20 @@ struct Automaton {
   NodeBytes written;                            // empty until prepare_writing
 };
 
-inline constexpr std::size_t table_counters_at = 1;
 inline constexpr std::uint32_t fail_bit = 0x80000000;
 inline constexpr std::uint32_t slow_bit = 0x40000000;
 inline constexpr std::uint32_t row_mask = 0x3FFFFFFF;
+
+// The entries of the short table. Nodes are numbered up to short_slow - 1, so
+// a table with line ends holds at most short_slow rows; with more it is not
+// built.
+inline constexpr std::uint16_t short_fail_bit = 0x8000;
+inline constexpr std::uint16_t short_slow = 0x7FFF;
+inline constexpr std::size_t short_table_rows = short_slow;
+
+// Where the counters of a row in the short table start: at a multiple of 4
+// bytes, after the invalid bytes' class and one unused entry.
+inline constexpr std::size_t table_counters_at = 2;
 
 // The dense table is built when it has at most this many entries (8 MiB):
 // some 32,000 nodes when few bytes are valid, enough for ten thousand
@@ -132,11 +149,18 @@ inline std::uint32_t token_id(const Automaton& a, std::uint32_t node) { return a
 
 // Whether the dense table walks a line of text, one lookup a byte: it is
 // built, and for lines cut first.
-inline bool walks_lines_apart(const Automaton& a) { return !a.table.empty() && a.line_start_row == 0; }
+inline bool walks_lines_apart(const Automaton& a) { return !a.table.empty(); }
+
+// Whether a dense table, either one, is built.
+inline bool has_table(const Automaton& a) { return !a.table.empty() || !a.short_table.empty(); }
 
 // The child of `node` on `byte`, or no_node.
 inline std::uint32_t child_of(const Automaton& a, std::uint32_t node, unsigned char byte) {
   if (a.root_child[byte] == no_node) return no_node;  // not valid: the table's line ends are no children
+  if (!a.short_table.empty()) {
+    const std::uint16_t entry = a.short_table[(std::size_t{node} << a.row_shift) + a.byte_class[byte]];
+    return (entry & short_fail_bit) != 0 || entry == short_slow ? no_node : entry;
+  }
   if (!a.table.empty()) {
     const std::uint32_t entry = a.table[(std::size_t{node} << a.row_shift) + a.byte_class[byte]];
     return (entry & (fail_bit | slow_bit)) != 0 ? no_node : entry >> a.row_shift;

@@ -154,10 +154,10 @@ void finish_alone(const Automaton& a, TablePart& s) {
   for (;;) {
     while (s.next_byte != end) {
       const unsigned char byte = *s.next_byte++;
-      const std::uint32_t entry = a.table[s.row + a.byte_class[byte]];
-      s.counters.pops[(s.row >> a.row_shift) * s.counters.stride] += entry >> 31;
-      if ((entry & slow_bit) == 0) {
-        s.row = entry & row_mask;
+      const std::uint16_t entry = a.short_table[s.row + a.byte_class[byte]];
+      s.counters.pops[(s.row >> a.row_shift) * s.counters.stride] += entry >> 15;
+      if (entry != short_slow) {
+        s.row = static_cast<std::uint32_t>(entry & ~short_fail_bit) << a.row_shift;
       } else {
         step_slowly(a, s);
       }
@@ -184,10 +184,10 @@ constexpr std::size_t fold_every = std::size_t{1} << 30;
 // too many messages stops them all. This is the hot loop of counting, and
 // stays one function so that the rows and byte pointers of all N walks stay
 // in registers across it.
-template <std::size_t N>
+template <unsigned Shift, std::size_t N>
 void walk_side_by_side(Automaton& a, const std::array<TablePart*, N>& parts) {
   static_assert(N >= 1 && N <= parts_side_by_side_in_table);
-  std::uint32_t* const table = a.table.data();
+  std::uint16_t* const table = a.short_table.data();
   const std::uint8_t* const byte_class = a.byte_class.data();
   std::array<std::size_t, N> row;
   std::array<const unsigned char*, N> next;
@@ -197,9 +197,16 @@ void walk_side_by_side(Automaton& a, const std::array<TablePart*, N>& parts) {
   // messages as it may.
   auto step_one = [&](std::size_t i, const unsigned char* at) __attribute__((always_inline)) {
     const std::uint32_t entry = table[row[i] + byte_class[*at]];
-    table[row[i] + table_counters_at + i] += entry >> 31;
-    if ((entry & slow_bit) == 0) [[likely]] {
-      row[i] = entry & row_mask;
+    // A fast step adds its pop, the entry's top bit, to the row it leaves;
+    // shifted, with that bit masked off, the entry is the next row. Tested
+    // first, the slow entry leaves the entry itself for the rest.
+    if (entry != short_slow) [[likely]] {
+      std::uint16_t* const counter = table + row[i] + table_counters_at + 2 * i;
+      std::uint32_t count = 0;
+      std::memcpy(&count, counter, sizeof count);
+      count += entry >> 15;
+      std::memcpy(counter, &count, sizeof count);
+      row[i] = (std::size_t{entry} << Shift) & (std::size_t{short_slow} << Shift);
       return true;
     }
     TablePart& s = *parts[i];
@@ -244,15 +251,15 @@ void walk_side_by_side(Automaton& a, const std::array<TablePart*, N>& parts) {
 }
 
 // walk_side_by_side for the first `count` (1 to N) of `active`.
-template <std::size_t N>
+template <unsigned Shift, std::size_t N>
 void walk_first_side_by_side(Automaton& a, const std::array<TablePart*, parts_side_by_side_in_table>& active,
                              std::size_t count) {
   if constexpr (N > 1) {
-    if (count < N) return walk_first_side_by_side<N - 1>(a, active, count);
+    if (count < N) return walk_first_side_by_side<Shift, N - 1>(a, active, count);
   }
   std::array<TablePart*, N> first;
   std::copy_n(active.begin(), N, first.begin());
-  walk_side_by_side<N>(a, first);
+  walk_side_by_side<Shift, N>(a, first);
 }
 
 bool can_go_on(const TablePart& s) {
@@ -270,7 +277,17 @@ __attribute__((noinline)) void walk_parts_side_by_side(
     if (can_go_on(s)) active[count++] = &s;
   }
   while (count != 0) {
-    walk_first_side_by_side<parts_side_by_side_in_table>(a, active, count);
+    switch (a.row_shift) {
+      case 6:
+        walk_first_side_by_side<6, parts_side_by_side_in_table>(a, active, count);
+        break;
+      case 7:
+        walk_first_side_by_side<7, parts_side_by_side_in_table>(a, active, count);
+        break;
+      default:
+        walk_first_side_by_side<8, parts_side_by_side_in_table>(a, active, count);
+        break;
+    }
     std::size_t kept = 0;
     for (std::size_t i = 0; i < count; ++i) {
       if (can_go_on(*active[i])) active[kept++] = active[i];

@@ -10,7 +10,7 @@ namespace {
 // The parts a block is cut into for the walk `a` takes: one without a dense
 // table, which has no walk side by side.
 std::size_t counted_parts(const Automaton& a) {
-  if (a.table.empty()) return 1;
+  if (!has_table(a)) return 1;
   return a.line_start_row != 0 ? parts_side_by_side_in_table : parts_side_by_side;
 }
 
@@ -39,11 +39,11 @@ void add_part(RangeCount& range, const std::vector<InvalidByte>& held, std::uint
 void fold_table_counts(Automaton& a) {
   a.unfolded_rounds = 0;
   if (a.line_start_row == 0) return;
-  const std::size_t rows = a.table.size() >> a.row_shift;
+  const std::size_t rows = a.short_table.size() >> a.row_shift;
   for (std::size_t v = 0; v < rows; ++v) {
-    std::uint32_t* counts = &a.table[(v << a.row_shift) + table_counters_at];
+    std::uint16_t* counts = &a.short_table[(v << a.row_shift) + table_counters_at];
     for (std::size_t k = 0; k < parts_side_by_side_in_table; ++k) {
-      a.pop_count[v * parts_side_by_side_in_table + k] += std::exchange(counts[k], 0);
+      a.pop_count[v * parts_side_by_side_in_table + k] += take_table_counter(counts + 2 * k);
     }
   }
 }

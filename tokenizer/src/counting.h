@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 #include <vector>
 
@@ -41,6 +42,15 @@ std::uint32_t count_slow_step(const Automaton& a, const PartCounters& c, std::ui
                               unsigned char byte, Invalid&& invalid) {
   return step_by_failures(
       a, node, byte, [&](std::uint32_t v) { ++c.pops[v * c.stride]; }, invalid);
+}
+
+// A counter of the short table, the two entries at `at`, read and set to 0.
+inline std::uint32_t take_table_counter(std::uint16_t* at) {
+  std::uint32_t count = 0;
+  std::memcpy(&count, at, sizeof count);
+  const std::uint32_t zero = 0;
+  std::memcpy(at, &zero, sizeof zero);
+  return count;
 }
 
 // Moves the counts kept in the table to pop_count.
