@@ -115,7 +115,7 @@ int give(std::string_view bytes, Byte* out, std::size_t capacity, std::size_t* s
                     std::to_string(capacity) + " given",
                 VARICODE_NO_ROOM);
   }
-  if (!bytes.empty()) std::memcpy(out, bytes.data(), bytes.size());
+  std::copy(bytes.begin(), bytes.end(), out);
   return VARICODE_OK;
 }
 
@@ -204,14 +204,7 @@ int varicode_encode_packed(const varicode_map* map, const char* website, std::si
     for (std::size_t i = 0; i < text.size(); ++i) {
       if (text[i] == '1') packed[i / 8] = static_cast<char>(packed[i / 8] | 0x80 >> (i % 8));
     }
-    if (packed.size() > capacity) {
-      return fail(error,
-                  "the output takes " + std::to_string(packed.size()) + " bytes, more than the " +
-                      std::to_string(capacity) + " given",
-                  VARICODE_NO_ROOM);
-    }
-    if (!packed.empty()) std::memcpy(out, packed.data(), packed.size());
-    return static_cast<int>(VARICODE_OK);
+    return give(packed, out, capacity, nullptr, error);
   });
 }
 
