@@ -27,7 +27,7 @@ option(PATTERNLADDER_HARDENING
 if(PATTERNLADDER_HARDENING AND NOT PATTERNLADDER_SANITIZE AND NOT PATTERNLADDER_FUZZERS)
   set(PATTERNLADDER_HARDENED "$<CONFIG:Release,RelWithDebInfo>")
   check_pie_supported(LANGUAGES CXX)  # makes POSITION_INDEPENDENT_CODE link with -pie
-  foreach(target IN ITEMS common patterntally_lib bitladder_lib varicode_lib
+  foreach(target IN ITEMS common patterntally_lib bitladder_lib varicode_lib varicode_codec
                           patterntally bitladder varicode)
     set_target_properties(${target} PROPERTIES POSITION_INDEPENDENT_CODE ON)
     target_compile_options(${target} PRIVATE
