@@ -78,8 +78,13 @@ if [[ $mode == install ]]; then
   [[ -z $others ]] || fail "libvaricode exports more than varicode_ functions: $others"
   if command -v pkg-config >/dev/null && command -v cc >/dev/null; then
     flags=$(PKG_CONFIG_PATH=${pc%/*} pkg-config --cflags --libs varicode) || fail "pkg-config varicode"
+    # A library built with the sanitizers wants their runtime loaded first:
+    # the program is then built with them too.
+    sanitizers=()
+    if ldd "$library" | grep -q libasan; then sanitizers=(-fsanitize=address,undefined); fi
     # shellcheck disable=SC2086  # the flags are words
-    cc "$examples/embed.c" $flags -o embed || fail "embed.c does not build"
+    cc "$examples/embed.c" "${sanitizers[@]}" $flags -o embed >cc.log 2>&1 ||
+      { cat cc.log; fail "embed.c does not build"; }
     ./embed . google.com wikipedia.org >embed.txt || fail "embed exit status $?"
     expect_eq "$(grep -c '^  decoded: google.com | google.com$' embed.txt)" 1 "embed decodes google.com"
     expect_eq "$(sed -n 2p embed.txt)" "google.com" "embed output"
