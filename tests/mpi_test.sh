@@ -55,7 +55,7 @@ PY
 }
 
 no_temporaries() {  # WHAT DIR
-  ! ls -A "$2" | grep -q tmp-patternladder || fail "$1: a temporary was left: $(ls -A "$2")"
+  [[ $(ls -A "$2") != *tmp-patternladder* ]] || fail "$1: a temporary was left: $(ls -A "$2")"
 }
 # Runs with --messages on 1, 2 and 3 ranks, in the forms getopt_long takes:
 # FILE holds what patterntally printed, nothing else is printed, and when the
