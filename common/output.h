@@ -46,6 +46,7 @@ struct Output {
   bool failed = false;    // a failure was reported; later bytes are dropped
   int pending_error = 0;  // the first write fails with this errno (see standard_output)
   Temporary temporary;    // the file written when the output replaces its file
+  std::size_t unsent = 0;  // bytes written to the temporary since its writeback began
 };
 
 // Creates `name` for writing, as above. When it cannot be created, or when it

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <string_view>
 
 #include "messages.h"
@@ -36,28 +37,11 @@ std::uint64_t digits(std::uint64_t n) {
 
 MessageNumbers numbers_of(const SpooledMessages& kept) {
   MessageNumbers messages;
-  std::string bytes;  // an unfinished line, then what was read after it
-  for (std::uint64_t at = 0; at < kept.size;) {
-    const std::size_t held = bytes.size();
-    const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(piece_size, kept.size - at));
-    bytes.resize(held + want);
-    const ssize_t got = ::pread(kept.fd, bytes.data() + held, want, static_cast<off_t>(kept.offset + at));
-    if (got <= 0) {
-      report_read_failure(kept.where, got < 0 ? errno : EIO);
-      return messages;
-    }
-    bytes.resize(held + static_cast<std::size_t>(got));
-    at += static_cast<std::uint64_t>(got);
-    const std::string_view text = bytes;
-    std::size_t line = 0;
-    for (std::size_t lf; (lf = text.find('\n', line)) != std::string_view::npos; line = lf + 1) {
-      if (lf == line) continue;
-      const MessageNumber number = invalid_byte_message_number(text.substr(line, lf - line));
-      messages.numbers.push_back(static_cast<std::uint32_t>(number.value));
-      messages.rest += lf - line + 1 - (number.end - number.begin);
-    }
-    bytes.erase(0, line);
-  }
+  for_each_spooled_line(kept, [&messages](std::string_view message) {
+    const MessageNumber number = invalid_byte_message_number(message);
+    messages.numbers.push_back(static_cast<std::uint32_t>(number.value));
+    messages.rest += message.size() + 1 - (number.end - number.begin);
+  });
   return messages;
 }
 
@@ -90,28 +74,21 @@ MessageFile open_message_file(const std::string& path) {
 
 void write_messages_at(MessageFile& file, const SpooledMessages& kept, std::uint64_t offset,
                        std::uint64_t lines_before) {
-  std::string bytes;
-  const auto write_out = [&] {
-    for (std::string_view left = bytes; file.error == 0 && !left.empty();) {
-      const auto size = static_cast<int>(std::min<std::size_t>(left.size(), piece_size));
+  if (file.error != 0) return;
+  renumber_spooled(kept, lines_before, [&](std::string_view piece) {
+    while (file.error == 0 && !piece.empty()) {
+      const auto size = static_cast<int>(std::min<std::size_t>(piece.size(), INT_MAX));
       MPI_Status status;
       const int code =
-          MPI_File_write_at(file.file, static_cast<MPI_Offset>(offset), left.data(), size, MPI_BYTE, &status);
+          MPI_File_write_at(file.file, static_cast<MPI_Offset>(offset), piece.data(), size, MPI_BYTE, &status);
       int written = 0;
       if (code == MPI_SUCCESS) MPI_Get_count(&status, MPI_BYTE, &written);
       if (code != MPI_SUCCESS) file.error = error_of(code);
       if (code == MPI_SUCCESS && written <= 0) file.error = ENOSPC;  // a write that takes nothing
       offset += static_cast<std::uint64_t>(std::max(written, 0));
-      left.remove_prefix(static_cast<std::size_t>(std::max(written, 0)));
+      piece.remove_prefix(static_cast<std::size_t>(std::max(written, 0)));
     }
-    bytes.clear();
-  };
-  if (file.error != 0) return;
-  renumber_spooled(kept, lines_before, [&](std::string_view piece) {
-    bytes += piece;
-    if (bytes.size() >= piece_size) write_out();
   });
-  write_out();
 }
 
 int finish_message_file(MessageFile& file) {

@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -54,29 +56,54 @@ std::uint64_t Spool::end() {
   return at > 0 ? static_cast<std::uint64_t>(at) : 0;
 }
 
-bool renumber_spooled(const SpooledMessages& kept, std::uint64_t lines_before,
-                      const std::function<void(std::string_view)>& put) {
-  std::string bytes;  // an unfinished line, then what was read after it
+bool for_each_spooled_line(const SpooledMessages& kept, const std::function<void(std::string_view)>& line) {
+  // Read in pieces into one buffer, an unfinished line moved to its front.
+  const auto bytes = std::make_unique_for_overwrite<char[]>(2 * piece_size);
+  std::size_t capacity = 2 * piece_size;
+  std::unique_ptr<char[]> longer;  // for a line longer than a piece
+  char* buffer = bytes.get();
+  std::size_t held = 0;
   for (std::uint64_t at = 0; at < kept.size;) {
-    const std::size_t held = bytes.size();
+    if (capacity - held < piece_size) {
+      capacity *= 2;
+      auto grown = std::make_unique_for_overwrite<char[]>(capacity);
+      std::memcpy(grown.get(), buffer, held);
+      longer = std::move(grown);
+      buffer = longer.get();
+    }
     const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(piece_size, kept.size - at));
-    bytes.resize(held + want);
-    const ssize_t got = ::pread(kept.fd, bytes.data() + held, want, static_cast<off_t>(kept.offset + at));
+    const ssize_t got = ::pread(kept.fd, buffer + held, want, static_cast<off_t>(kept.offset + at));
     if (got <= 0) {
       report_read_failure(kept.where, got < 0 ? errno : EIO);
       return false;
     }
-    bytes.resize(held + static_cast<std::size_t>(got));
+    held += static_cast<std::size_t>(got);
     at += static_cast<std::uint64_t>(got);
-    const std::string_view text = bytes;
-    std::size_t line = 0;
-    for (std::size_t lf; (lf = text.find('\n', line)) != std::string_view::npos; line = lf + 1) {
-      if (lf == line) continue;
-      put_renumbered_invalid_byte_message(put, text.substr(line, lf - line), lines_before);
+    const std::string_view text(buffer, held);
+    std::size_t start = 0;
+    for (std::size_t lf; (lf = text.find('\n', start)) != std::string_view::npos; start = lf + 1) {
+      if (lf != start) line(text.substr(start, lf - start));
     }
-    bytes.erase(0, line);
+    held -= start;
+    std::memmove(buffer, buffer + start, held);
   }
   return true;
+}
+
+bool renumber_spooled(const SpooledMessages& kept, std::uint64_t lines_before,
+                      const std::function<void(std::string_view)>& put) {
+  std::string block;
+  block.reserve(piece_size + piece_size / 4);
+  const bool read = for_each_spooled_line(kept, [&](std::string_view message) {
+    put_renumbered_invalid_byte_message([&block](std::string_view piece) { block += piece; }, message,
+                                        lines_before);
+    if (block.size() >= piece_size) {
+      put(block);
+      block.clear();
+    }
+  });
+  if (!block.empty()) put(block);
+  return read;
 }
 
 void write_spooled(const SpooledMessages& kept, std::uint64_t lines_before, Output& out) {

@@ -36,9 +36,13 @@ struct SpooledMessages {
   std::string_view where;
 };
 
-// Hands the messages kept in `kept` to `put`, piece by piece, their line
-// numbers raised by `lines_before`; a read failure is reported and ends them,
-// and makes it return false.
+// Hands each message kept in `kept`, without its line feed, to `line`; a
+// read failure is reported and ends them, and makes it return false.
+bool for_each_spooled_line(const SpooledMessages& kept, const std::function<void(std::string_view)>& line);
+
+// Hands the messages kept in `kept` to `put`, in pieces of about
+// `piece_size` bytes, their line numbers raised by `lines_before`; false on
+// a read failure, as above.
 bool renumber_spooled(const SpooledMessages& kept, std::uint64_t lines_before,
                       const std::function<void(std::string_view)>& put);
 
