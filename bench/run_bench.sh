@@ -207,10 +207,14 @@ base_run() {  # base_run NAME CORPUS SET [OPTIONS]: the baseline's patterntally 
   corpus_run "$1" "patterntally of $baseline, $3 set$4" "$2" "$work/defs/$3" "$base_patterntally" "${@:5}"
 }
 
+# The ranks are not bound to cores: mpirun would bind rank 0 to the first
+# core, which on a shared virtual machine may be slower than the others for a
+# while, and patterntally, which the ranks are measured against, runs where
+# the system puts it.
 mpi_run() {  # mpi_run NAME CORPUS RANKS LABEL_SUFFIX [SET [OPTIONS]]: patterntally-mpi, ranks of one thread
   local set=${5:-large2000}
   corpus_run "$1" "patterntally-mpi, $3 rank(s) of 1 thread, $set set$4" "$2" "$work/defs/$set" \
-    "$mpirun" --allow-run-as-root --oversubscribe -np "$3" "$patterntally_mpi" -j 1 "${@:6}"
+    "$mpirun" --allow-run-as-root --oversubscribe --bind-to none -np "$3" "$patterntally_mpi" -j 1 "${@:6}"
 }
 
 # varicode needs a code map: patterntally and bitladder make one from the
