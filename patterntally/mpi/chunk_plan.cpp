@@ -28,12 +28,12 @@ std::uint64_t ChunkPlan::begin(std::uint64_t k) const {
 // small for the threads of a rank to share. The last rank's share or so is cut
 // into chunks of a quarter of that length, so that the ranks end at about the
 // same time: the last chunk a rank takes is a short one.
-ChunkPlan plan_chunks(const LineReader& corpus, int ranks, unsigned threads) {
+ChunkPlan plan_chunks(const LineReader& corpus, int ranks, unsigned threads, bool whole) {
   struct stat st {};
   ChunkPlan plan;
   if (corpus.file == nullptr || ::fstat(::fileno(corpus.file), &st) != 0 || !S_ISREG(st.st_mode)) return plan;
   plan.size = static_cast<std::uint64_t>(st.st_size);
-  if (ranks == 1) return plan;  // counted as patterntally counts it: chunks would only cost
+  if (whole) return plan;
   const std::uint64_t smallest = std::uint64_t{64} << 10 << std::min(threads - 1, 10u);
   const std::uint64_t even = plan.size / (16 * static_cast<std::uint64_t>(ranks));
   plan.chunk_length = std::clamp(even, smallest, std::max(smallest, std::uint64_t{64} << 20));

@@ -10,7 +10,7 @@
 // What rank 0 decides for all: whether to count at all, the corpus's size,
 // and the chunks: of `chunk_length` bytes up to `short_from`, then of
 // `short_length`. No chunks (`chunk_length` 0) when the corpus is no regular
-// file, or for one rank: rank 0 then counts it alone.
+// file, or is counted whole: rank 0 then counts it alone.
 struct ChunkPlan {
   std::uint64_t count = 1;  // 0: the ranks read other definitions, and nothing is counted
   std::uint64_t size = 0;
@@ -26,10 +26,9 @@ struct ChunkPlan {
 // The plan for `ranks` ranks of `threads` threads each: about sixteen chunks
 // a rank, none too small for the threads of a rank to share, the last rank's
 // share or so cut into chunks of a quarter of that length. No chunks when
-// `corpus` is not open or no regular file, nor for one rank, which counts
-// the corpus as patterntally does (the size is still given, for the
-// progress).
-ChunkPlan plan_chunks(const LineReader& corpus, int ranks, unsigned threads);
+// `corpus` is not open or no regular file, nor when it is to be counted
+// `whole` (its size is still given, for the progress).
+ChunkPlan plan_chunks(const LineReader& corpus, int ranks, unsigned threads, bool whole = false);
 
 // The first byte in [from, to) where a line begins, reading `fd`: one that
 // follows a line feed, or the first of the file. `to` when none does;

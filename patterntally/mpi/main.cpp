@@ -109,7 +109,11 @@ RankInputs read_inputs(bool first, const std::string& message_file, Output& quie
 ChunkPlan agree_on_plan(const RankInputs& inputs, int rank, int ranks, unsigned threads) {
   const bool first = rank == 0;
   const bool same = same_definitions(inputs.definitions, input_unreadable(), rank, ranks);
-  ChunkPlan plan = first && same ? plan_chunks(inputs.corpus, ranks, threads) : ChunkPlan{};
+  // One rank that writes the messages into a file counts the corpus as
+  // patterntally does: chunks would only cost. Through standard output they
+  // let mpirun carry the messages of one chunk while the next is counted.
+  const bool whole = ranks == 1 && inputs.message_file.has_value();
+  ChunkPlan plan = first && same ? plan_chunks(inputs.corpus, ranks, threads, whole) : ChunkPlan{};
   if (first && !same) plan.count = 0;
   return share_plan(plan);
 }
