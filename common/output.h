@@ -43,9 +43,9 @@ struct Output {
   int fd = -1;       // -1: the bytes only collect in `buffer` (unless `failed`)
   std::string name;  // as the program names it; empty for standard output
   std::string buffer;
-  bool failed = false;    // a failure was reported; later bytes are dropped
-  int pending_error = 0;  // the first write fails with this errno (see standard_output)
-  Temporary temporary;    // the file written when the output replaces its file
+  bool failed = false;     // a failure was reported; later bytes are dropped
+  int pending_error = 0;   // the first write fails with this errno (see standard_output)
+  Temporary temporary;     // the file written when the output replaces its file
   std::size_t unsent = 0;  // bytes written to the temporary since its writeback began
 };
 

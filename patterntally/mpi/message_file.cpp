@@ -79,8 +79,8 @@ void write_messages_at(MessageFile& file, const SpooledMessages& kept, std::uint
     while (file.error == 0 && !piece.empty()) {
       const auto size = static_cast<int>(std::min<std::size_t>(piece.size(), INT_MAX));
       MPI_Status status;
-      const int code =
-          MPI_File_write_at(file.file, static_cast<MPI_Offset>(offset), piece.data(), size, MPI_BYTE, &status);
+      const int code = MPI_File_write_at(file.file, static_cast<MPI_Offset>(offset), piece.data(), size,
+                                         MPI_BYTE, &status);
       int written = 0;
       if (code == MPI_SUCCESS) MPI_Get_count(&status, MPI_BYTE, &written);
       if (code != MPI_SUCCESS) file.error = error_of(code);
