@@ -63,6 +63,7 @@ bool for_each_spooled_line(const SpooledMessages& kept, const std::function<void
   std::unique_ptr<char[]> longer;  // for a line longer than a piece
   char* buffer = bytes.get();
   std::size_t held = 0;
+  std::size_t unsearched = 0;
   for (std::uint64_t at = 0; at < kept.size;) {
     if (capacity - held < piece_size) {
       capacity *= 2;
@@ -81,10 +82,13 @@ bool for_each_spooled_line(const SpooledMessages& kept, const std::function<void
     at += static_cast<std::uint64_t>(got);
     const std::string_view text(buffer, held);
     std::size_t start = 0;
-    for (std::size_t lf; (lf = text.find('\n', start)) != std::string_view::npos; start = lf + 1) {
+    // The unfinished line held no line feed: a long line is searched once.
+    for (std::size_t lf = text.find('\n', unsearched); lf != std::string_view::npos;
+         start = lf + 1, lf = text.find('\n', start)) {
       if (lf != start) line(text.substr(start, lf - start));
     }
     held -= start;
+    unsearched = held;
     std::memmove(buffer, buffer + start, held);
   }
   return true;
