@@ -85,10 +85,7 @@ struct LineBatch {
 // slots of their hashes in `coded`.
 void take_batch(std::string_view& block, const LineSet& coded, LineBatch& batch) {
   for (batch.count = 0; batch.count < batch_size && !block.empty(); ++batch.count) {
-    const std::size_t lf = block.find('\n');
-    const std::size_t end = lf == std::string_view::npos ? block.size() : lf;
-    batch.lines[batch.count] = trim_view(block.substr(0, end));
-    block.remove_prefix(lf == std::string_view::npos ? end : end + 1);
+    batch.lines[batch.count] = trim_view(take_line(block));
     batch.hashes[batch.count] = line_hash(batch.lines[batch.count]);
     prefetch_slot(coded.table, batch.hashes[batch.count]);
   }

@@ -1,4 +1,5 @@
-// Trimming of blanks at both ends of a line, shared by the programs.
+// Trimming of blanks at both ends of a line, and taking the lines of bytes
+// held in memory, shared by the programs.
 #pragma once
 
 #include <string>
@@ -21,3 +22,13 @@ inline std::string_view trim_view(std::string_view line) {
 
 // The same as trim_view, as a copy.
 std::string trim(std::string_view line);
+
+// Takes the first line off `bytes`, lines held whole in memory: returns it
+// without its line feed (the rest, when none follows) and leaves what comes
+// after that line feed.
+inline std::string_view take_line(std::string_view& bytes) {
+  const std::size_t lf = bytes.find('\n');
+  const std::string_view line = bytes.substr(0, lf);
+  bytes.remove_prefix(lf == std::string_view::npos ? bytes.size() : lf + 1);
+  return line;
+}

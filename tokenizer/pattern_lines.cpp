@@ -7,6 +7,7 @@
 
 #include "messages.h"
 #include "pattern_file.h"
+#include "trim.h"
 
 ByteSet valid_byte_set(const PatternList& valid) {
   ByteSet set{};
@@ -47,10 +48,7 @@ PatternList patterns_from_bytes(std::string_view bytes, const PatternList& valid
   PatternList result;
   std::unordered_set<std::string_view> seen;
   while (!bytes.empty()) {
-    const std::size_t lf = bytes.find('\n');
-    const std::string_view line = bytes.substr(0, lf);
-    bytes.remove_prefix(lf == std::string_view::npos ? bytes.size() : lf + 1);
-    const DefinitionLine read = read_definition_line(line, check);
+    const DefinitionLine read = read_definition_line(take_line(bytes), check);
     if (read.ignored || read.pattern.empty()) continue;
     if (seen.insert(read.pattern).second) result.emplace_back(read.pattern);
   }

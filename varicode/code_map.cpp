@@ -93,11 +93,7 @@ std::string code_map_from_bytes(std::string_view name, std::string_view bytes, C
   // A first pass finds the first line that is wrong and makes room for
   // every line, so that nothing grows on the way.
   auto each_line = [](std::string_view all, auto&& take) {
-    while (!all.empty()) {
-      const std::size_t lf = all.find('\n');
-      if (!take(all.substr(0, lf))) return;
-      all.remove_prefix(lf == std::string_view::npos ? all.size() : lf + 1);
-    }
+    for (bool going = true; going && !all.empty();) going = take(take_line(all));
   };
   std::uint64_t lines = 0;
   std::size_t code_bytes = 0;

@@ -7,6 +7,11 @@
 #include "file_names.h"
 #include "output.h"
 
+bool corpus_open_here(LineReader& corpus) {
+  if (corpus.file == nullptr) corpus = open_lines(corpus_file, true);
+  return corpus.file != nullptr;
+}
+
 // Counts chunk `k`, its messages at the end of `spool`. The counts stay in
 // the tokeniser and in the threads' copies of it, kept in `copies` for the
 // next chunk, until add_token_counts.

@@ -37,6 +37,11 @@ struct ChunkDone {
   SpooledMessages messages;
 };
 
+// Whether this rank holds the corpus open, to count chunks of it: when its
+// first open failed, though rank 0 read the corpus, it opens it once more,
+// and a failure is reported.
+bool corpus_open_here(LineReader& corpus);
+
 // Counts chunk `k`, its messages at the end of `spool`. The counts stay in
 // the tokeniser and in the threads' copies of it, kept in `copies` for the
 // next chunk, until add_token_counts.

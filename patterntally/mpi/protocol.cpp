@@ -17,7 +17,6 @@
 #include <vector>
 
 #include "chunk_counting.h"
-#include "file_names.h"
 #include "messages.h"
 #include "spool.h"
 #include "thread_start.h"
@@ -144,12 +143,9 @@ void empty_spool(Spool& spool) {
 void ask_for_chunks(const ChunkPlan& plan, LineReader& corpus, PatternCounter& counter, unsigned threads) {
   const std::uint64_t asking[4] = {no_chunk, 0, 0, 0};
   const std::uint64_t leaving[4] = {no_chunk, done_asking, 0, 0};
-  if (corpus.file == nullptr) {  // rank 0 reads the corpus, but this rank cannot
-    corpus = open_lines(corpus_file, true);
-    if (corpus.file == nullptr) {
-      send(leaving, 4, MPI_UINT64_T, 0, result_tag);
-      return;
-    }
+  if (!corpus_open_here(corpus)) {
+    send(leaving, 4, MPI_UINT64_T, 0, result_tag);
+    return;
   }
   Spool spool;
   std::vector<Tokenizer> copies;

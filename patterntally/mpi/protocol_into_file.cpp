@@ -152,12 +152,9 @@ void ask_for_chunks_into_file(const ChunkPlan& plan, LineReader& corpus, Pattern
                               unsigned threads, MessageFile& file) {
   const std::uint64_t asking[5] = {no_chunk, 0, 0, 0, 0};
   const std::uint64_t leaving[5] = {no_chunk, done_asking, 0, 0, 0};
-  if (corpus.file == nullptr) {  // rank 0 reads the corpus, but this rank cannot
-    corpus = open_lines(corpus_file, true);
-    if (corpus.file == nullptr) {
-      send(leaving, 5, MPI_UINT64_T, 0, result_tag);
-      return;
-    }
+  if (!corpus_open_here(corpus)) {
+    send(leaving, 5, MPI_UINT64_T, 0, result_tag);
+    return;
   }
   Spool spool;
   std::vector<Tokenizer> copies;
