@@ -75,7 +75,9 @@ struct Automaton {
   std::vector<std::uint32_t> extra_pops;
   // Counters, made when the tokeniser first counts: one per row and part
   // walked side by side, row by row; how often each node popped, and how
-  // many lines ended on it. Line-start rows never pop and never end a line.
+  // many lines ended on it. Line-start rows never pop and never end a line;
+  // the first one's counters count the lines whose first byte it read in a
+  // fast step (see `line_start_row`).
   std::vector<std::uint64_t> pop_count;
   std::vector<std::uint64_t> end_count;
   // Dense transitions, when they fit: one row of 2^row_shift entries per
@@ -104,7 +106,10 @@ struct Automaton {
   // table itself, in `parts_side_by_side_in_table` counters of 32 bits, two
   // entries each, in each row from `table_counters_at`, which no byte class
   // reaches; they are moved to pop_count before they could overflow (see
-  // `fold_table_counts`).
+  // `fold_table_counts`). The fast steps from the start of a line carry the
+  // pop bit, though they pop nothing: so the walk counts the lines it begins
+  // in the start row's counters, as it counts pops, and never looks for a
+  // line feed.
   std::uint32_t line_start_row = 0;
   // After the line-start rows, the row of a carriage return met where the
   // line could end, once what came before it is popped: a line feed then

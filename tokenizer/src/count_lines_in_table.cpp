@@ -6,8 +6,9 @@
 // line whose start the rows cannot follow take a slow step that looks at the
 // bytes around. So a part is one run of bytes, and eight parts go side by
 // side, each counting the single pops of its fast steps in its own column of
-// the table, next to the entries it reads. A line's bounds are looked for
-// only to quote it in the message of an invalid byte.
+// the table, next to the entries it reads; the steps that begin a line count
+// there too, so that no line feed is looked for to count the lines. A line's
+// bounds are looked for only to quote it in the message of an invalid byte.
 #include <algorithm>
 #include <cstring>
 
@@ -29,6 +30,7 @@ struct TablePart {
   const char* line_end = nullptr;
   std::string_view trimmed_line;
   std::uint64_t lines = 0;
+  std::uint64_t lines_begun = 0;  // lines whose first byte the walk has read
   PartCounters counters;
   std::vector<InvalidByte> held;  // lines numbered within the part
 };
@@ -130,6 +132,7 @@ bool step_slowly(const Automaton& a, TablePart& s) {
     return false;  // `at` is read again, from the root
   }
   if (s.row >= a.line_start_row) {
+    if (s.row == a.line_start_row) ++s.lines_begun;
     restart_line(a, s, at - a.line_start_depth[node - a.parent.size()]);
     return false;
   }
@@ -155,8 +158,12 @@ void finish_alone(const Automaton& a, TablePart& s) {
     while (s.next_byte != end) {
       const unsigned char byte = *s.next_byte++;
       const std::uint16_t entry = a.short_table[s.row + a.byte_class[byte]];
-      s.counters.pops[(s.row >> a.row_shift) * s.counters.stride] += entry >> 15;
       if (entry != short_slow) {
+        if (s.row == a.line_start_row) {
+          ++s.lines_begun;
+        } else {
+          s.counters.pops[(s.row >> a.row_shift) * s.counters.stride] += entry >> 15;
+        }
         s.row = static_cast<std::uint32_t>(entry & ~short_fail_bit) << a.row_shift;
       } else {
         step_slowly(a, s);
@@ -262,6 +269,15 @@ void walk_first_side_by_side(Automaton& a, const std::array<TablePart*, parts_si
   walk_side_by_side<Shift, N>(a, first);
 }
 
+// The lines begun in fast steps by the walk in column `i` of the table so
+// far: the start row's counter in that column, and what was folded of it.
+std::uint64_t lines_begun_in_column(const Automaton& a, std::size_t i) {
+  const std::size_t start = a.line_start_row >> a.row_shift;
+  std::uint32_t in_table = 0;
+  std::memcpy(&in_table, &a.short_table[a.line_start_row + table_counters_at + 2 * i], sizeof in_table);
+  return a.pop_count[start * parts_side_by_side_in_table + i] + in_table;
+}
+
 bool can_go_on(const TablePart& s) {
   return reinterpret_cast<const char*>(s.next_byte) != s.part_end && s.held.size() < held_message_limit;
 }
@@ -277,6 +293,9 @@ __attribute__((noinline)) void walk_parts_side_by_side(
     if (can_go_on(s)) active[count++] = &s;
   }
   while (count != 0) {
+    // Walk i counts in column i: what its column gained, it began.
+    std::array<std::uint64_t, parts_side_by_side_in_table> begun{};
+    for (std::size_t i = 0; i < count; ++i) begun[i] = lines_begun_in_column(a, i);
     switch (a.row_shift) {
       case 6:
         walk_first_side_by_side<6, parts_side_by_side_in_table>(a, active, count);
@@ -290,6 +309,7 @@ __attribute__((noinline)) void walk_parts_side_by_side(
     }
     std::size_t kept = 0;
     for (std::size_t i = 0; i < count; ++i) {
+      active[i]->lines_begun += lines_begun_in_column(a, i) - begun[i];
       if (can_go_on(*active[i])) active[kept++] = active[i];
     }
     count = kept;
@@ -318,14 +338,12 @@ RangeCount count_lines_in_table(Automaton& a, std::string_view block) {
   // 2. Side by side.
   walk_parts_side_by_side(a, parts);
   // 3. Finish the parts in order; each part's lines follow those before it.
+  //    Every line is begun once, from the start row, whether it ends with a
+  //    line feed or with the part.
   RangeCount range;
-  const char* begin = block.data();
   for (TablePart& s : parts) {
     finish_alone(a, s);
-    std::uint64_t lines = count_line_feeds(begin, s.part_end);
-    if (begin != s.part_end && s.part_end[-1] != '\n') ++lines;
-    add_part(range, s.held, lines);
-    begin = s.part_end;
+    add_part(range, s.held, s.lines_begun);
   }
   return range;
 }

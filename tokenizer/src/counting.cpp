@@ -3,6 +3,7 @@
 // end, the deepest nodes first hand their counts to the tokens they pop.
 #include "counting.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -92,5 +93,8 @@ std::vector<std::pair<std::string, std::uint64_t>> take_token_counts(Tokenizer& 
   }
   a.pop_count[0] = 0;
   a.end_count[0] = 0;
+  // What the start row counted were the lines it began.
+  std::fill(a.pop_count.begin() + static_cast<std::ptrdiff_t>(a.parent.size()),
+            a.pop_count.begin() + static_cast<std::ptrdiff_t>(rows), 0);
   return counts;
 }

@@ -126,6 +126,11 @@ void add_line_start_rows(Automaton& a, const std::vector<StartPrefix>& prefixes,
     }
   }
   a.line_start_depth.push_back(0);  // the carriage-return row
+  // A line begun with a fast step counts in the start row's counters.
+  for (std::size_t c = 0; c < (std::size_t{1} << shift); ++c) {
+    std::uint32_t& step = rows[a.line_start_row + c];
+    if (step != slow_bit) step |= fail_bit;
+  }
   a.table = std::move(rows);
 }
 
