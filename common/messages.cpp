@@ -181,9 +181,11 @@ std::string invalid_character_problem(std::string_view character) {
   return "invalid character " + quoted(character);
 }
 
-std::string no_pattern_problem(std::string_view code) {
+std::string no_pattern_problem(std::string_view code, bool longer) {
   constexpr std::size_t quoted_bits = 64;
   std::string text = "no pattern for the code word ";
+  if (longer)
+    return text + quoted(std::string(code) + "...") + " (more than " + std::to_string(code.size()) + " bits)";
   if (code.size() <= quoted_bits) return text + quoted(code);
   return text + quoted(std::string(code.substr(0, quoted_bits)) + "...") + " (" +
          std::to_string(code.size()) + " bits)";

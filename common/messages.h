@@ -168,7 +168,9 @@ inline constexpr std::string_view holds_three_zeros = "holds \"000\"";
 
 // "no pattern for the code word \"CODE\"", quoting a code of more than 64
 // bits by its first 64, "..." and its length: "\"1011...\" (10485760 bits)".
-std::string no_pattern_problem(std::string_view code);
+// A code word known only to be `longer` than the 64 bits of `code` is
+// quoted "\"1011...\" (more than 64 bits)".
+std::string no_pattern_problem(std::string_view code, bool longer = false);
 
 // ---- varicode suggest, on standard error.
 

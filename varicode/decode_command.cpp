@@ -2,7 +2,18 @@
 // patterns of its code words; a line that does not decode is written empty
 // and reported. With --packed, each file is a packed stream (packed.h),
 // whose websites are written a line each; a stream that is not one, or is
-// damaged, is reported after the websites before the damage.
+// damaged, is reported. Damage may lie anywhere before the byte where it is
+// seen, and a flipped bit that still decodes is seen only by the checksum at
+// the end, so a stream in a regular file has its checksum checked before any
+// of its websites is written: a damaged one writes none. A stream read from a
+// pipe is decoded as it comes, and its websites before the damage is seen
+// are written; with -o, a damaged stream keeps the previous file.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+
 #include "codec.h"
 #include "command_io.h"
 #include "messages.h"
@@ -10,10 +21,48 @@
 
 namespace {
 
-// Decodes the packed stream of `reader` to `out`; what is wrong with it is
-// reported.
-void decode_stream(const Decoder& decoder, std::uint64_t digest, const std::string& file, LineReader& reader,
-                   Output& out) {
+// Whether the stream in `reader` is a regular file whose header is that of
+// a stream of this code map and whose checksum does not match its bytes:
+// read apart from the reader, which it leaves where it was. False when it
+// cannot tell; decoding then finds out.
+bool fails_its_checksum(LineReader& reader, std::uint64_t digest) {
+  const int fd = ::fileno(reader.file);
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  const auto size = static_cast<std::uint64_t>(st.st_size);
+  if (size < packed_header_size + packed_trailer_size) return false;
+  PackedWriter expected;
+  start_packing(expected, digest);
+  std::string piece(std::size_t{1} << 20, '\0');
+  std::uint32_t crc = 0;
+  const std::uint64_t covered = size - 4;  // every byte but the checksum
+  for (std::uint64_t at = 0; at < size;) {
+    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(piece.size(), size - at));
+    const ssize_t got = ::pread(fd, piece.data(), want, static_cast<off_t>(at));
+    if (got <= 0) return false;
+    const std::string_view bytes(piece.data(), static_cast<std::size_t>(got));
+    if (at == 0 && bytes.substr(0, packed_header_size) != expected.bytes) return false;
+    if (at + bytes.size() <= covered) {
+      crc = crc32(crc, bytes);
+    } else {
+      const std::size_t in_crc = at < covered ? static_cast<std::size_t>(covered - at) : 0;
+      crc = crc32(crc, bytes.substr(0, in_crc));
+      // The checksum's bytes, most significant first, may come in two reads.
+      for (std::size_t i = in_crc; i < bytes.size(); ++i) {
+        const auto shift = 8 * (3 - static_cast<unsigned>(at + i - covered));
+        if ((crc >> shift & 0xff) != static_cast<unsigned char>(bytes[i])) return true;
+      }
+    }
+    at += bytes.size();
+  }
+  return false;
+}
+
+// Decodes the packed stream of `reader` to `out`, or, when `out` is null,
+// only finds what is wrong with it; what is wrong with it is reported.
+// True when nothing is.
+bool decode_stream(const Decoder& decoder, std::uint64_t digest, const std::string& file, LineReader& reader,
+                   Output* out) {
   PackedReader packed;
   packed.digest = digest;
   std::string text;
@@ -21,13 +70,15 @@ void decode_stream(const Decoder& decoder, std::uint64_t digest, const std::stri
   while (wrong.empty() && refill_lines(reader)) {
     wrong = unpack(packed, decoder, {reader.buffer.data() + reader.begin, reader.end - reader.begin}, text);
     reader.begin = reader.end;
-    write_output(out, text);
+    if (out != nullptr) write_output(*out, text);
     text.clear();
     progress_done.store(packed.websites, std::memory_order_relaxed);
   }
   if (wrong.empty()) wrong = finish_unpacking(packed, decoder, text);
-  write_output(out, text);
-  if (!wrong.empty()) report_problem(cannot_decode_problem(file, wrong));
+  if (out != nullptr) write_output(*out, text);
+  if (wrong.empty()) return true;
+  report_problem(cannot_decode_problem(file, wrong));
+  return false;
 }
 
 }  // namespace
@@ -44,9 +95,23 @@ int run_decode(const std::vector<std::string>& files, const std::string& output,
   start_line_progress("decode", "decoded");
   if (packed) {
     const std::uint64_t digest = code_map_digest();
+    bool damaged = false;
     for_each_file(files, [&](const std::string& file, LineReader& reader) {
-      decode_stream(decoder, digest, file, reader, out);
+      // A stream that fails its checksum is decoded all the same, writing
+      // nothing, so that the damage is told where it is seen.
+      const bool whole = !fails_its_checksum(reader, digest);
+      if (decode_stream(decoder, digest, file, reader, whole ? &out : nullptr)) {
+        if (whole) return;
+        report_problem(cannot_decode_problem(file, checksum_differs));  // changed as it was read
+      }
+      damaged = true;
     });
+    if (damaged && !output.empty()) {
+      stop_progress();
+      discard_output(out);
+      std::fflush(stderr);
+      return exit_status();
+    }
     return finish(out);
   }
   std::string text;

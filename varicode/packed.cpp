@@ -317,7 +317,7 @@ std::string decode_bits(PackedReader& reader, const Decoder& decoder, std::size_
       size = static_cast<std::size_t>(std::countl_zero(pairs));
     } else if ((bits & 1) != 0 || (bits_at(body, at + 1) & 1) != 0) {  // longer than any code word
       if (!last && at + 65 > end) return "";
-      return damage(reader, at, no_pattern_problem(code_of(bits, 64)));
+      return damage(reader, at, no_pattern_problem(code_of(bits, 64), true));
     }
     if (!last && at + size + 2 > end) return "";
     const std::uint32_t index = find_code(decoder, bits >> (64 - size), size);

@@ -81,17 +81,24 @@ TEST(Codec, PackedStreamsHoldTheTextCodesAndRefuseDamage) {
       {"header only", packed.out.substr(0, 16), "the stream ends early"},
       {"cut short", packed.out.substr(0, packed.out.size() - 1), ""},
       {"a flipped bit", flipped, ""},
+      {"a code word past 64 bits", packed.out.substr(0, 16) + std::string(13, '\xff') + std::string(13, '\0'),
+       "damaged at byte 16: no pattern for the code word \"" + std::string(64, '1') +
+           "...\" (more than 64 bits)"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     put_file(s, "damaged.bin", row.bytes);
     const RunResult r = run(s, "decode --packed damaged.bin");
     EXPECT_EQ(1, r.status);
+    EXPECT_EQ("", r.out);  // damage may lie anywhere before it is seen: no website is trusted
     const std::string start = "varicode: cannot decode \"damaged.bin\": ";
     EXPECT_EQ(start, r.err.substr(0, start.size()));
     if (!row.wrong.empty()) {
       EXPECT_EQ(start + row.wrong + "\n", r.err);
     }
+    put_file(s, "kept.txt", "old\n");
+    EXPECT_EQ(1, run(s, "decode --packed -o kept.txt codes.bin damaged.bin").status);
+    EXPECT_EQ("old\n", get_file(s, "kept.txt"));
   }
   // Another code map: refused before any website is written.
   put_file(s, "map_varicodes.txt", get_file(s, "map_varicodes.txt") + "1010101010101 <zz>\n");
