@@ -35,10 +35,23 @@ constexpr std::string_view library = "varicode";
 // Puts "varicode: WHAT" into `error`, cut to fit; returns `status`.
 int fail(varicode_error* error, std::string_view what, int status = VARICODE_FAILED) {
   if (error != nullptr) {
-    std::string line = problem_line(library, what);
-    if (!line.empty() && line.back() == '\n') line.pop_back();
-    const std::size_t size = std::min(line.size(), sizeof error->message - 1);
-    std::memcpy(error->message, line.data(), size);
+    std::string quoted = problem_line(library, what);
+    if (!quoted.empty() && quoted.back() == '\n') quoted.pop_back();
+    // A quoted website or code may hold any byte: the control bytes, the
+    // line feed and NUL among them, are shown as "\xHH", as a terminal is
+    // shown them, so that the message is one printable C string.
+    std::size_t size = 0;
+    for (const char c : quoted) {
+      const auto byte = static_cast<unsigned char>(c);
+      const bool shown = (byte >= 0x20 || c == '\t') && byte != 0x7f;
+      if (size + (shown ? 1 : 4) >= sizeof error->message) break;
+      if (shown) {
+        error->message[size++] = c;
+      } else {
+        static constexpr char hex[] = "0123456789abcdef";
+        for (const char e : {'\\', 'x', hex[byte >> 4], hex[byte & 0xf]}) error->message[size++] = e;
+      }
+    }
     error->message[size] = '\0';
   }
   return status;
@@ -109,6 +122,9 @@ std::string read_map_file(std::string_view directory, std::string_view file, boo
 template <typename Byte>
 int give(std::string_view bytes, Byte* out, std::size_t capacity, std::size_t* size, varicode_error* error) {
   if (size != nullptr) *size = bytes.size();
+  if (out == nullptr && capacity != 0) {
+    return fail(error, "a capacity of " + std::to_string(capacity) + " bytes was given without a buffer");
+  }
   if (bytes.size() > capacity) {
     return fail(error,
                 "the output takes " + std::to_string(bytes.size()) + " bytes, more than the " +

@@ -152,6 +152,7 @@ TEST(Library, FailuresComeBackAsStatusesAndMessages) {
       {"0011", VARICODE_FAILED, "varicode: not a code of this map: begins with \"0\""},
       {"10111", VARICODE_FAILED, "varicode: not a code of this map: no pattern for the code word \"10111\""},
       {"12", VARICODE_FAILED, "varicode: not a code of this map: invalid character \"2\""},
+      {"1\n1", VARICODE_FAILED, "varicode: not a code of this map: invalid character \"\\x0a\""},
       {"11001100110011001100110011001100110011", VARICODE_NO_ROOM,
        "varicode: the output takes 10 bytes, more than the 8 given"},
   };
@@ -167,6 +168,7 @@ TEST(Library, FailuresComeBackAsStatusesAndMessages) {
       {"abba", VARICODE_OK, "100110011001"},
       {" ab\t", VARICODE_OK, "10011"},
       {"abc", VARICODE_FAILED, "varicode: no code for \"<c>\""},
+      {std::string("\0a", 2), VARICODE_FAILED, "varicode: invalid character \"\\x00\""},
       {"a\nb", VARICODE_FAILED, "varicode: a website is one line: it holds a line feed"},
   };
   std::string bits(16, '\0');
@@ -186,6 +188,8 @@ TEST(Library, FailuresComeBackAsStatusesAndMessages) {
   EXPECT_EQ(0x99, packed[0]);  // 1001 1001 1001 and four filling zeros
   EXPECT_EQ(0x90, packed[1]);
   EXPECT_EQ(VARICODE_FAILED, varicode_encode_text(nullptr, "a", 1, bits.data(), bits.size(), &size, &error));
+  EXPECT_EQ(VARICODE_FAILED, varicode_encode_text(map, "a", 1, nullptr, 4, &size, &error));
+  EXPECT_STREQ("varicode: a capacity of 4 bytes was given without a buffer", error.message);
   varicode_close(map);
   varicode_close(nullptr);
 }

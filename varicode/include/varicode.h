@@ -21,7 +21,8 @@
  * Outputs go to buffers of the caller: a call writes into `out` only when the
  * whole output fits in `capacity` bytes, and always tells in `*size` (when
  * `size` is not NULL) how many it takes, so that a call with a capacity of 0
- * asks for the size. Text outputs get no terminating NUL.
+ * asks for the size; `out` may be NULL then, and only then. Text outputs get
+ * no terminating NUL.
  */
 #ifndef VARICODE_H
 #define VARICODE_H
