@@ -23,13 +23,18 @@ namespace {
 
 // Whether the stream in `reader` is a regular file whose header is that of
 // a stream of this code map and whose checksum does not match its bytes:
-// read apart from the reader, which it leaves where it was. False when it
+// read apart from the reader, which has read nothing yet and is left where
+// it was. False when it
 // cannot tell; decoding then finds out.
 bool fails_its_checksum(LineReader& reader, std::uint64_t digest) {
   const int fd = ::fileno(reader.file);
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  const auto size = static_cast<std::uint64_t>(st.st_size);
+  // Standard input may have been read some way already: the stream is what
+  // is left of the file.
+  const off_t start = ::lseek(fd, 0, SEEK_CUR);
+  if (start < 0 || start > st.st_size) return false;
+  const auto size = static_cast<std::uint64_t>(st.st_size - start);
   if (size < packed_header_size + packed_trailer_size) return false;
   PackedWriter expected;
   start_packing(expected, digest);
@@ -38,7 +43,7 @@ bool fails_its_checksum(LineReader& reader, std::uint64_t digest) {
   const std::uint64_t covered = size - 4;  // every byte but the checksum
   for (std::uint64_t at = 0; at < size;) {
     const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(piece.size(), size - at));
-    const ssize_t got = ::pread(fd, piece.data(), want, static_cast<off_t>(at));
+    const ssize_t got = ::pread(fd, piece.data(), want, start + static_cast<off_t>(at));
     if (got <= 0) return false;
     const std::string_view bytes(piece.data(), static_cast<std::size_t>(got));
     if (at == 0 && bytes.substr(0, packed_header_size) != expected.bytes) return false;
