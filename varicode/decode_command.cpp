@@ -4,10 +4,11 @@
 // whose websites are written a line each; a stream that is not one, or is
 // damaged, is reported. Damage may lie anywhere before the byte where it is
 // seen, and a flipped bit that still decodes is seen only by the checksum at
-// the end, so a stream in a regular file has its checksum checked before any
-// of its websites is written: a damaged one writes none. A stream read from a
-// pipe is decoded as it comes, and its websites before the damage is seen
-// are written; with -o, a damaged stream keeps the previous file.
+// the end. With -o, a damaged stream keeps the previous file. On standard
+// output, which cannot be taken back, a stream in a regular file has its
+// checksum checked before any of its websites is written, and a damaged one
+// writes none; a stream read from a pipe is decoded as it comes, and its
+// websites before the damage is seen are written.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -102,9 +103,10 @@ int run_decode(const std::vector<std::string>& files, const std::string& output,
     const std::uint64_t digest = code_map_digest();
     bool damaged = false;
     for_each_file(files, [&](const std::string& file, LineReader& reader) {
-      // A stream that fails its checksum is decoded all the same, writing
-      // nothing, so that the damage is told where it is seen.
-      const bool whole = !fails_its_checksum(reader, digest);
+      // A file that -o replaces is not read twice: a damage keeps the old
+      // one. A stream that fails its checksum is decoded all the same,
+      // writing nothing, so that the damage is told where it is seen.
+      const bool whole = !output.empty() || !fails_its_checksum(reader, digest);
       if (decode_stream(decoder, digest, file, reader, whole ? &out : nullptr)) {
         if (whole) return;
         report_problem(cannot_decode_problem(file, checksum_differs));  // changed as it was read
