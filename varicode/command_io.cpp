@@ -73,9 +73,9 @@ void buffer_standard_error() {
   if (::isatty(2) != 1) std::setvbuf(stderr, buffer, _IOFBF, sizeof buffer);
 }
 
-int finish(Output& out) {
+int finish(Output& out, bool damaged) {
   stop_progress();
-  if (!out.name.empty() && input_unreadable()) {
+  if (!out.name.empty() && (input_unreadable() || damaged)) {
     discard_output(out);
   } else {
     close_output(out);

@@ -89,5 +89,5 @@ void buffer_standard_error();
 
 // Ends a command: the status line cleared, `out` closed, standard error
 // flushed; returns the exit status. A file named by -o is replaced only when
-// every input could be read.
-int finish(Output& out);
+// every input could be read and nothing the command read was `damaged`.
+int finish(Output& out, bool damaged = false);

@@ -25,8 +25,7 @@ namespace {
 // Whether the stream in `reader` is a regular file whose header is that of
 // a stream of this code map and whose checksum does not match its bytes:
 // read apart from the reader, which has read nothing yet and is left where
-// it was. False when it
-// cannot tell; decoding then finds out.
+// it was. False when it cannot tell; decoding then finds out.
 bool fails_its_checksum(LineReader& reader, std::uint64_t digest) {
   const int fd = ::fileno(reader.file);
   struct stat st {};
@@ -39,26 +38,21 @@ bool fails_its_checksum(LineReader& reader, std::uint64_t digest) {
   if (size < packed_header_size + packed_trailer_size) return false;
   PackedWriter expected;
   start_packing(expected, digest);
+  const std::uint64_t covered = size - 4;  // every byte but the checksum
   std::string piece(std::size_t{1} << 20, '\0');
   std::uint32_t crc = 0;
-  const std::uint64_t covered = size - 4;  // every byte but the checksum
   for (std::uint64_t at = 0; at < size;) {
-    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(piece.size(), size - at));
+    const std::uint64_t until = at < covered ? covered : size;  // the checksum is read apart
+    const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(piece.size(), until - at));
     const ssize_t got = ::pread(fd, piece.data(), want, start + static_cast<off_t>(at));
     if (got <= 0) return false;
     const std::string_view bytes(piece.data(), static_cast<std::size_t>(got));
     if (at == 0 && bytes.substr(0, packed_header_size) != expected.bytes) return false;
-    if (at + bytes.size() <= covered) {
-      crc = crc32(crc, bytes);
-    } else {
-      const std::size_t in_crc = at < covered ? static_cast<std::size_t>(covered - at) : 0;
-      crc = crc32(crc, bytes.substr(0, in_crc));
-      // The checksum's bytes, most significant first, may come in two reads.
-      for (std::size_t i = in_crc; i < bytes.size(); ++i) {
-        const auto shift = 8 * (3 - static_cast<unsigned>(at + i - covered));
-        if ((crc >> shift & 0xff) != static_cast<unsigned char>(bytes[i])) return true;
-      }
+    if (at >= covered) {
+      if (bytes.size() != 4) return false;
+      return read_big_endian(bytes) != crc;
     }
+    crc = crc32(crc, bytes);
     at += bytes.size();
   }
   return false;
@@ -113,13 +107,7 @@ int run_decode(const std::vector<std::string>& files, const std::string& output,
       }
       damaged = true;
     });
-    if (damaged && !output.empty()) {
-      stop_progress();
-      discard_output(out);
-      std::fflush(stderr);
-      return exit_status();
-    }
-    return finish(out);
+    return finish(out, damaged);
   }
   std::string text;
   for_each_line(files, [&](const std::string& file, std::uint64_t number, std::string_view line) {

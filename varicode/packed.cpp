@@ -22,12 +22,6 @@ void append_big_endian(std::string& bytes, std::uint64_t value, std::size_t size
   for (std::size_t i = size; i-- > 0;) bytes.push_back(static_cast<char>(value >> (8 * i) & 0xff));
 }
 
-std::uint64_t read_big_endian(std::string_view bytes) {
-  std::uint64_t value = 0;
-  for (const char byte : bytes) value = value << 8 | static_cast<unsigned char>(byte);
-  return value;
-}
-
 // The CRC-32 eight bytes at a time: table k holds the CRC of a byte followed
 // by k zero bytes.
 constexpr std::array<std::array<std::uint32_t, 256>, 8> crc_tables = [] {
@@ -58,6 +52,12 @@ std::uint64_t load_big_endian(const char* bytes) {
 std::uint64_t map_digest(std::string_view bytes, std::uint64_t digest) {
   for (const char byte : bytes) digest = (digest ^ static_cast<unsigned char>(byte)) * 0x100000001b3;
   return digest;
+}
+
+std::uint64_t read_big_endian(std::string_view bytes) {
+  std::uint64_t value = 0;
+  for (const char byte : bytes) value = value << 8 | static_cast<unsigned char>(byte);
+  return value;
 }
 
 std::uint32_t crc32(std::uint32_t crc, std::string_view bytes) {

@@ -43,6 +43,9 @@ inline constexpr std::size_t packed_trailer_size = 12;
 inline constexpr std::uint64_t empty_map_digest = 0xcbf29ce484222325;
 std::uint64_t map_digest(std::string_view bytes, std::uint64_t digest = empty_map_digest);
 
+// The number that `bytes` (at most 8) hold, most significant first.
+std::uint64_t read_big_endian(std::string_view bytes);
+
 // The CRC-32 (as of zlib and Ethernet) of bytes that follow those whose CRC
 // is `crc` (0 for none).
 std::uint32_t crc32(std::uint32_t crc, std::string_view bytes);
