@@ -18,6 +18,8 @@
 
 namespace {
 
+constexpr std::size_t no_column = parts_side_by_side_in_table;
+
 // One part of a block, walked as one run of bytes.
 struct TablePart {
   std::uint32_t row = 0;  // the walk's node, as a row offset
@@ -25,50 +27,50 @@ struct TablePart {
   const char* next_line = nullptr;  // where the next line starts, once a slow step found it
   const char* part_end = nullptr;
   // The line found last, for the messages: where it starts and ends, and
-  // how many lines the part has up to it.
+  // its number in the part.
   const char* line_start = nullptr;
   const char* line_end = nullptr;
   std::string_view trimmed_line;
-  std::uint64_t lines = 0;
-  std::uint64_t lines_begun = 0;  // lines whose first byte the walk has read
+  std::uint64_t line = 0;
+  // The lines whose first byte the walk has read; while the part is walked
+  // side by side, also those counted since in its column of the table, which
+  // held `column_count` when the walk began.
+  std::uint64_t lines_begun = 0;
+  std::size_t column = no_column;
+  std::uint64_t column_count = 0;
   PartCounters counters;
   std::vector<InvalidByte> held;  // lines numbered within the part
 };
 
-// The number of line feeds in [begin, end), sixteen bytes at a time.
-std::uint64_t count_line_feeds(const char* begin, const char* end) {
-  typedef unsigned char Bytes __attribute__((vector_size(16)));
-  std::uint64_t count = 0;
-  const char* p = begin;
-  while (end - p >= 16) {
-    // Each byte of `sums` counts at most 255 line feeds.
-    const std::size_t rounds = std::min<std::size_t>(static_cast<std::size_t>(end - p) / 16, 255);
-    Bytes sums{};
-    for (std::size_t i = 0; i < rounds; ++i, p += 16) {
-      Bytes bytes;
-      std::memcpy(&bytes, p, sizeof bytes);
-      sums -= reinterpret_cast<Bytes>(bytes == '\n');  // -1 where equal
-    }
-    for (std::size_t k = 0; k < sizeof sums; ++k) count += sums[k];
-  }
-  return count + static_cast<std::uint64_t>(std::count(p, end, '\n'));
+// The lines begun in fast steps by the walk in column `i` of the table so
+// far: the start row's counter in that column, and what was folded of it.
+std::uint64_t lines_begun_in_column(const Automaton& a, std::size_t i) {
+  const std::size_t start = a.line_start_row >> a.row_shift;
+  std::uint32_t in_table = 0;
+  std::memcpy(&in_table, &a.short_table[a.line_start_row + table_counters_at + 2 * i], sizeof in_table);
+  return a.pop_count[start * parts_side_by_side_in_table + i] + in_table;
+}
+
+// The lines the walk of `s` has begun so far.
+std::uint64_t lines_begun(const Automaton& a, const TablePart& s) {
+  if (s.column == no_column) return s.lines_begun;
+  return s.lines_begun + (lines_begun_in_column(a, s.column) - s.column_count);
 }
 
 // A byte that trimming removes, other than the line feed that ends the line.
 bool is_trimmed_blank(char c) { return c != '\n' && blank_bytes.find(c) != std::string_view::npos; }
 
-// The line of an invalid byte is found from the last line found, as seldom
-// as bytes are invalid: the line feeds between are counted, the line's start
-// is found backwards and its end forwards. `lines` and `line_start` follow.
-void find_line_of(TablePart& s, const char* at) {
+// The line of an invalid byte, which the walk is in, is found as seldom as
+// bytes are invalid: its number is the count of lines begun, its start is
+// found backwards and its end forwards.
+void find_line_of(const Automaton& a, TablePart& s, const char* at) {
   if (s.line_end != nullptr) {
     if (at < s.line_end) return;
     s.line_start = s.line_end + 1;
-    ++s.lines;
   }
   const char* start = at;
   while (start != s.line_start && start[-1] != '\n') --start;
-  s.lines += count_line_feeds(s.line_start, start);
+  s.line = lines_begun(a, s);
   s.line_start = start;
   const auto rest = static_cast<std::size_t>(s.part_end - at);
   const char* lf = static_cast<const char*>(std::memchr(at, '\n', rest));
@@ -78,9 +80,9 @@ void find_line_of(TablePart& s, const char* at) {
 }
 
 // Reports `byte`, just before s.next_byte.
-void report_invalid_byte(TablePart& s, unsigned char byte) {
-  find_line_of(s, reinterpret_cast<const char*>(s.next_byte - 1));
-  s.held.push_back({s.lines, byte, s.trimmed_line});
+void report_invalid_byte(const Automaton& a, TablePart& s, unsigned char byte) {
+  find_line_of(a, s, reinterpret_cast<const char*>(s.next_byte - 1));
+  s.held.push_back({s.line, byte, s.trimmed_line});
 }
 
 // Whether the walk, meeting an invalid byte at `at`, has met the end of its
@@ -127,7 +129,7 @@ bool step_slowly(const Automaton& a, TablePart& s) {
       return false;
     }
     s.next_byte = at;
-    report_invalid_byte(s, '\r');
+    report_invalid_byte(a, s, '\r');
     s.row = 0;
     return false;  // `at` is read again, from the root
   }
@@ -146,7 +148,7 @@ bool step_slowly(const Automaton& a, TablePart& s) {
     go_to_next_line(a, s);
     return false;
   }
-  s.row = count_slow_step(a, s.counters, node, byte, [&] { report_invalid_byte(s, byte); }) << a.row_shift;
+  s.row = count_slow_step(a, s.counters, node, byte, [&] { report_invalid_byte(a, s, byte); }) << a.row_shift;
   return true;
 }
 
@@ -269,15 +271,6 @@ void walk_first_side_by_side(Automaton& a, const std::array<TablePart*, parts_si
   walk_side_by_side<Shift, N>(a, first);
 }
 
-// The lines begun in fast steps by the walk in column `i` of the table so
-// far: the start row's counter in that column, and what was folded of it.
-std::uint64_t lines_begun_in_column(const Automaton& a, std::size_t i) {
-  const std::size_t start = a.line_start_row >> a.row_shift;
-  std::uint32_t in_table = 0;
-  std::memcpy(&in_table, &a.short_table[a.line_start_row + table_counters_at + 2 * i], sizeof in_table);
-  return a.pop_count[start * parts_side_by_side_in_table + i] + in_table;
-}
-
 bool can_go_on(const TablePart& s) {
   return reinterpret_cast<const char*>(s.next_byte) != s.part_end && s.held.size() < held_message_limit;
 }
@@ -294,8 +287,10 @@ __attribute__((noinline)) void walk_parts_side_by_side(
   }
   while (count != 0) {
     // Walk i counts in column i: what its column gained, it began.
-    std::array<std::uint64_t, parts_side_by_side_in_table> begun{};
-    for (std::size_t i = 0; i < count; ++i) begun[i] = lines_begun_in_column(a, i);
+    for (std::size_t i = 0; i < count; ++i) {
+      active[i]->column = i;
+      active[i]->column_count = lines_begun_in_column(a, i);
+    }
     switch (a.row_shift) {
       case 6:
         walk_first_side_by_side<6, parts_side_by_side_in_table>(a, active, count);
@@ -309,7 +304,8 @@ __attribute__((noinline)) void walk_parts_side_by_side(
     }
     std::size_t kept = 0;
     for (std::size_t i = 0; i < count; ++i) {
-      active[i]->lines_begun += lines_begun_in_column(a, i) - begun[i];
+      active[i]->lines_begun = lines_begun(a, *active[i]);
+      active[i]->column = no_column;
       if (can_go_on(*active[i])) active[kept++] = active[i];
     }
     count = kept;
@@ -332,7 +328,6 @@ RangeCount count_lines_in_table(Automaton& a, std::string_view block) {
     s.row = a.line_start_row;
     s.next_byte = reinterpret_cast<const unsigned char*>(s.next_line);
     s.line_start = s.next_line;
-    s.lines = 1;
     from = cut;
   }
   // 2. Side by side.
