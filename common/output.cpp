@@ -83,6 +83,9 @@ void refuse(Output& out, const Refusal& refusal) {
     case Clash::standard_output:
       report_write_failure_reason(out.name, same_as_standard_output);
       return;
+    case Clash::standard_input:
+      report_write_failure_reason(out.name, same_as_standard_input);
+      return;
     case Clash::none:
     case Clash::error:
       return;

@@ -50,7 +50,7 @@ struct Output {
 };
 
 // Creates `name` for writing, as above. When it cannot be created, or when it
-// is the same file as one of `inputs`, as standard output or as an output
+// is the same file as one of `inputs` ("-": standard input), as standard output or as an output
 // open now, or lies behind a planted link (see output_place.h), the failure
 // is reported and the result drops everything written to it.
 Output create_output(const std::string& name, const std::vector<std::string>& inputs = {});

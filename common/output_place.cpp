@@ -108,7 +108,11 @@ Refusal place_output(const std::string& name, const std::vector<std::string>& in
   };
   for (const std::string& input : inputs) {
     struct stat in {};
-    if (::stat(input.c_str(), &in) == 0 && same(in)) return {Clash::input, 0, input};
+    if (input == "-") {
+      if (::fstat(0, &in) == 0 && S_ISREG(in.st_mode) && same(in)) return {Clash::standard_input, 0, {}};
+    } else if (::stat(input.c_str(), &in) == 0 && same(in)) {
+      return {Clash::input, 0, input};
+    }
   }
   struct stat standard {};
   if (::fstat(1, &standard) == 0 && S_ISREG(standard.st_mode) && same(standard)) {
@@ -141,6 +145,7 @@ const std::string* standard_output_among(const std::vector<std::string>& inputs)
   if (::fstat(1, &standard) != 0 || !S_ISREG(standard.st_mode)) return nullptr;
   for (const std::string& input : inputs) {
     struct stat in {};
+    if (input == "-") continue;  // see standard_output_is_standard_input
     if (::stat(input.c_str(), &in) == 0 && in.st_dev == standard.st_dev && in.st_ino == standard.st_ino) {
       return &input;
     }

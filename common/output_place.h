@@ -33,6 +33,7 @@ enum class Clash {
   error,            // the name cannot be looked up: `error` tells why
   planted_link,     // a link on the way may have been planted by another user
   input,            // the same file as the input `other`
+  standard_input,   // the same file as standard input, an input named "-"
   standard_output,  // the same file as standard output
   open_output,      // the same file as the output `other`, open now
 };
@@ -44,7 +45,7 @@ struct Refusal {
 };
 
 // Finds where `name` leads, and whether it may be written as an output of a
-// run that reads `inputs`.
+// run that reads `inputs`, where "-" stands for standard input.
 Refusal place_output(const std::string& name, const std::vector<std::string>& inputs, OutputPlace& place);
 
 // Counts the output `name`, placed at `place` and open on `fd`, among the

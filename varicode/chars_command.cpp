@@ -16,13 +16,9 @@ int run_chars(const std::vector<std::string>& files, const std::string& output) 
     return finish(standard_output());
   }
   // It reads the corpus only: its list may replace the valid-character list.
-  std::vector<std::string> read;
-  for (const std::string& file : inputs) {
-    if (file != "-") read.push_back(file);
-  }
-  if (output.empty()) check_standard_output(read);
+  if (output.empty()) check_standard_output(inputs);
   Output named;
-  Output& out = command_output(output, read, named);
+  Output& out = command_output(output, inputs, named);
   if (out.failed) return finish(out);
   std::array<std::uint64_t, 256> counts{};
   start_line_progress("chars", "read");

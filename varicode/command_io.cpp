@@ -19,9 +19,8 @@ std::vector<std::string> inputs_of(const std::vector<std::string>& files) {
   std::vector<std::string> inputs = input_files();
   inputs.erase(inputs.begin());  // the corpus
   inputs.emplace_back(code_map_file);
-  for (const std::string& file : files) {
-    if (file != "-") inputs.push_back(file);
-  }
+  inputs.insert(inputs.end(), files.begin(), files.end());
+  if (files.empty()) inputs.emplace_back("-");
   return inputs;
 }
 

@@ -16,8 +16,9 @@
 // Reports a problem of line `number` of `file`.
 void report_line_problem(const std::string& file, std::uint64_t number, std::string_view what);
 
-// The files a command reads, which standard output may not be: the
-// definition files, the code map and `files` ("-" is not one).
+// The files a command reads, which its output may not be: the definition
+// files, the code map and `files`, with "-" for standard input (read also
+// when `files` is empty).
 std::vector<std::string> inputs_of(const std::vector<std::string>& files);
 
 // Reads the code map; false, reported, when there is none.

@@ -96,9 +96,7 @@ int run_suggest(std::size_t n, const std::vector<std::string>& files, std::uint6
   const std::vector<std::string> corpus = {corpus_file};
   const std::vector<std::string>& inputs = files.empty() ? corpus : files;
   std::vector<std::string> read = {valid_chars_file, start_file};
-  for (const std::string& file : inputs) {
-    if (file != "-") read.push_back(file);
-  }
+  read.insert(read.end(), inputs.begin(), inputs.end());
   if (std::find(inputs.begin(), inputs.end(), "-") != inputs.end() && !check_standard_input()) {
     return exit_status();
   }

@@ -438,6 +438,15 @@ TEST(SurviveFailure, OddOutputSetUps) {
       {"standard output into standard input", varicode, "true", "<websites.txt >>websites.txt",
        "varicode: cannot write standard output: it is the same file as standard input\n", corpus_file, 1,
        " encode"},
+      {"-o into standard input", varicode, "echo '1 <a>' >map_varicodes.txt", "<websites.txt",
+       "varicode: cannot write \"websites.txt\": it is the same file as standard input\n", corpus_file, 1,
+       " encode -o websites.txt"},
+      {"-o into standard input, named \"-\"", varicode, "true", "<websites.txt",
+       "varicode: cannot write \"websites.txt\": it is the same file as standard input\n", corpus_file, 1,
+       " chars -o websites.txt -"},
+      {"-o into standard input of suggest", varicode, "true", "<websites.txt",
+       "varicode: cannot write \"websites.txt\": it is the same file as standard input\n", corpus_file, 1,
+       " suggest -o websites.txt 5 -"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
