@@ -231,11 +231,8 @@ int take_option(int option, char** argv, const OptionTable& table, const Program
     default:
       if (option >= first_own_option && option < first_own_option + static_cast<int>(options.own.size())) {
         const ProgramOptions::Own& own = options.own[static_cast<std::size_t>(option - first_own_option)];
-        if (own.value != nullptr) {
-          *own.value = optarg;
-        } else {
-          *own.set = true;
-        }
+        if (own.value != nullptr) *own.value = optarg;
+        if (own.set != nullptr) *own.set = true;
         return -1;
       }
       return usage_error(unrecognized_option(option_text(option, argv, table.short_options)));

@@ -32,7 +32,8 @@ struct ProgramOptions {
   std::uint64_t* sample = nullptr;  // "--sample=LINES"
   std::string* output = nullptr;    // "-o FILE", "--output=FILE": the file to write
   // Long options of the program's own: "--NAME" sets `*set`, or, for one
-  // with `value`, "--NAME=VALUE" (or "--NAME VALUE") stores VALUE there.
+  // with `value`, "--NAME=VALUE" (or "--NAME VALUE") stores VALUE there (and
+  // sets `*set`, if given, so that an empty VALUE is told from none).
   struct Own {
     const char* name;
     bool* set = nullptr;

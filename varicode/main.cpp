@@ -104,14 +104,16 @@ int main(int argc, char** argv) {
   bool packed = false;
   bool json = false;
   std::string top;
-  const int command_line_status = read_command_line(argc, argv, usage, version,
-                                                    {.threads = &threads,
-                                                     .operands = &operands,
-                                                     .sample = &sample,
-                                                     .output = &output,
-                                                     .own = {{.name = "packed", .set = &packed},
-                                                             {.name = "json", .set = &json},
-                                                             {.name = "top", .value = &top}}});
+  bool top_given = false;
+  const int command_line_status =
+      read_command_line(argc, argv, usage, version,
+                        {.threads = &threads,
+                         .operands = &operands,
+                         .sample = &sample,
+                         .output = &output,
+                         .own = {{.name = "packed", .set = &packed},
+                                 {.name = "json", .set = &json},
+                                 {.name = "top", .set = &top_given, .value = &top}}});
   if (command_line_status >= 0) return command_line_status;
   if (operands.empty()) return usage_error(command_needed);
   const std::string command = operands.front();
@@ -120,7 +122,7 @@ int main(int argc, char** argv) {
   if (packed && command != "encode" && command != "decode") {
     return usage_error(option_of_commands("--packed", "encode and decode"));
   }
-  if ((json || !top.empty()) && command != "report") {
+  if ((json || top_given) && command != "report") {
     return usage_error(option_of_commands(json ? "--json" : "--top", "report"));
   }
   if (command == "encode") return run_encode(files, threads, output, packed);
@@ -128,7 +130,7 @@ int main(int argc, char** argv) {
   if (command == "report") {
     if (!files.empty()) return usage_error(unexpected_argument(files.front()));
     std::size_t n = json ? 0 : 20;
-    if (!top.empty() && !read_count(top, n)) return usage_error(invalid_top_count(top));
+    if (top_given && !read_count(top, n)) return usage_error(invalid_top_count(top));
     return run_report(output, json, n);
   }
   if (command == "chars") return run_chars(files, output);

@@ -135,7 +135,8 @@ TEST(Codec, CharsMakeASetUpInWhichEveryWebsiteComesBack) {
   fs::rename(s.dir / "map_varicodes.txt", s.dir / "map.txt");
   EXPECT_EQ(1, run(s, "report -o report.txt").status);
   EXPECT_EQ(1, run(s, "decode --packed -o report.txt codes.bin").status);
-  for (const char* usage : {"report --packed", "encode --json", "decode --top=3", "report --top=x"}) {
+  for (const char* usage : {"report --packed", "encode --json", "decode --top=3", "report --top=x",
+                            "report --top=", "decode --top="}) {
     EXPECT_EQ(2, run(s, std::string(usage) + " -o report.txt").status) << usage;
   }
   EXPECT_EQ(report, get_file(s, "report.txt"));
