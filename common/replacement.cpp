@@ -49,19 +49,25 @@ bool is_temporary_suffix(std::string_view rest) {
   return true;
 }
 
-// Removes the temporaries of `target` that a run killed outright left behind.
-// A live run holds a lock on its temporary, so only those that can be locked
-// are gone for good.
+// Whether `name` is that of a temporary: "." NAME marker XXXXXX.
+bool is_temporary_name(std::string_view name) {
+  constexpr std::size_t suffix = 6;
+  if (name.size() < 2 + temporary_marker.size() + suffix || name.front() != '.') return false;
+  const std::string_view tail = name.substr(name.size() - temporary_marker.size() - suffix);
+  return tail.starts_with(temporary_marker) && is_temporary_suffix(tail.substr(temporary_marker.size()));
+}
+
+// Removes the temporaries beside `target` that runs killed outright left
+// behind, whatever output they were to replace: a run that wrote an output
+// once may never write it again. A live run holds a lock on its temporary,
+// so only those that can be locked are gone for good.
 void remove_stale_temporaries(const std::string& target) {
   const std::string dir = directory_of(target);
-  const std::string prefix = temporary_name_prefix(target);
   DIR* d = ::opendir(dir.c_str());
   if (d == nullptr) return;
   while (const dirent* entry = ::readdir(d)) {
     const std::string_view entry_name = entry->d_name;
-    if (!entry_name.starts_with(prefix) || !is_temporary_suffix(entry_name.substr(prefix.size()))) {
-      continue;
-    }
+    if (!is_temporary_name(entry_name)) continue;
     const std::string path = dir + "/" + std::string(entry_name);
     const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) continue;

@@ -34,7 +34,8 @@ std::string directory_of(const std::string& path);
 std::string base_of(const std::string& path);
 
 // Creates the temporary of `t.target`, locked, and opens it for writing in
-// `fd`; first removes the temporaries of the target that no live run holds.
+// `fd`; first removes the temporaries beside it, of any target, that no live
+// run holds.
 // It gets the owner (as far as this user may give it) and the permission bits
 // of `existing`, the file it replaces, or those of a new file when that is
 // null.

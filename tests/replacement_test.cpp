@@ -1,5 +1,5 @@
-// What a new temporary clears away first: the temporaries of its target that
-// a killed run left, and nothing else; and the parts of a path.
+// What a new temporary clears away first: the temporaries beside it that
+// killed runs left, and nothing else; and the parts of a path.
 #include "replacement.h"
 
 #include <fcntl.h>
@@ -13,7 +13,7 @@
 
 #include "test_support.h"
 
-TEST(Replacement, RemovesOnlyStaleTemporariesOfItsTarget) {
+TEST(Replacement, RemovesOnlyStaleTemporaries) {
   enum Kind { file, locked, link, directory };
   struct Row {
     std::string name;
@@ -26,7 +26,8 @@ TEST(Replacement, RemovesOnlyStaleTemporariesOfItsTarget) {
       {".out" + marker + "held12", locked, true},    {".out" + marker + "link12", link, true},
       {".out" + marker + "dir123", directory, true}, {".out" + marker + "abc12", file, true},
       {".out" + marker + "abc1234", file, true},     {".out" + marker + "abc-12", file, true},
-      {".other" + marker + "abc123", file, true},    {"out" + marker + "abc123", file, true},
+      {".other" + marker + "abc123", file, false},   {"out" + marker + "abc123", file, true},
+      {"." + marker + "abc123", file, true},         {".other" + marker + "held12", locked, true},
   };
   Scratch s;
   make_scratch(s, "replacement");
