@@ -39,7 +39,13 @@ struct Drawing {
   bool stopping = false;
 };
 
-Drawing drawing;
+// Made on first use, in the run: its condition variable allocates, which
+// before main, where no allocation failure is reported, would end the
+// program without a word under a tight memory limit.
+Drawing& drawing() {
+  static Drawing the_drawing;
+  return the_drawing;
+}
 // Read by the signal handler: a line stands on the terminal.
 volatile std::sig_atomic_t line_drawn = 0;
 std::atomic<bool> active{false};
@@ -62,15 +68,15 @@ std::size_t columns() {
 }
 
 void draw() {
-  if (drawing.on_terminal && terminal_line_open.load()) return;
-  const double seconds = std::chrono::duration<double>(Clock::now() - drawing.start).count();
-  std::string line = drawing.status(seconds);
+  if (drawing().on_terminal && terminal_line_open.load()) return;
+  const double seconds = std::chrono::duration<double>(Clock::now() - drawing().start).count();
+  std::string line = drawing().status(seconds);
   // What the program holds in the buffer of standard error goes first: when
   // the buffer filled in the middle of a message, the rest of the message is
   // there, and the status line would land inside it. Messages are written
   // whole, each while the drawing waits (see pause_progress).
   std::fflush(stderr);
-  if (drawing.on_terminal) {
+  if (drawing().on_terminal) {
     if (line.size() > columns()) line.resize(columns());
     write_error("\r" + line + "\033[K");
     line_drawn = 1;
@@ -80,12 +86,13 @@ void draw() {
 }
 
 void draw_until_stopped() {
-  std::unique_lock lock(drawing.mutex);
-  if (drawing.wake.wait_until(lock, drawing.start + first_draw, [] { return drawing.stopping; })) return;
-  const auto period = drawing.on_terminal ? terminal_period : line_period;
+  std::unique_lock lock(drawing().mutex);
+  if (drawing().wake.wait_until(lock, drawing().start + first_draw, [] { return drawing().stopping; }))
+    return;
+  const auto period = drawing().on_terminal ? terminal_period : line_period;
   do {
     draw();
-  } while (!drawing.wake.wait_for(lock, period, [] { return drawing.stopping; }));
+  } while (!drawing().wake.wait_for(lock, period, [] { return drawing().stopping; }));
 }
 
 void clear_drawn_line() {
@@ -102,36 +109,36 @@ void start_progress(std::function<std::string(double)> status) {
   const bool terminal = ::isatty(2) == 1;
   if (mode == ProgressMode::never || (mode == ProgressMode::terminal && !terminal)) return;
   if (active.exchange(true)) return;
-  drawing.status = std::move(status);
-  drawing.start = Clock::now();
-  drawing.on_terminal = terminal;
-  drawing.stopping = false;
+  drawing().status = std::move(status);
+  drawing().start = Clock::now();
+  drawing().on_terminal = terminal;
+  drawing().stopping = false;
   // Without a thread of its own there is no status line: the run goes on
   // without it.
-  if (!start_thread(drawing.thread, draw_until_stopped)) active.store(false);
+  if (!start_thread(drawing().thread, draw_until_stopped)) active.store(false);
 }
 
 void stop_progress() {
   if (!active.load()) return;
   {
-    std::lock_guard lock(drawing.mutex);
-    drawing.stopping = true;
+    std::lock_guard lock(drawing().mutex);
+    drawing().stopping = true;
   }
-  drawing.wake.notify_all();
-  drawing.thread.join();
+  drawing().wake.notify_all();
+  drawing().thread.join();
   clear_drawn_line();
   active.store(false);
 }
 
 void pause_progress() {
   if (!active.load()) return;
-  drawing.mutex.lock();
+  drawing().mutex.lock();
   clear_drawn_line();
 }
 
 void resume_progress() {
   if (!active.load()) return;
-  drawing.mutex.unlock();
+  drawing().mutex.unlock();
 }
 
 void set_terminal_line_open(bool open) { terminal_line_open.store(open); }

@@ -389,6 +389,21 @@ TEST(SurviveFailure, OutOfMemory) {
     expect_files(s, files, long_file);
     EXPECT_EQ(listing_of(merged(files, {{long_file, ""}})), list_files(s));
   }
+  // Limits up to where the programs get past their memory: below the
+  // loader's need it gives up (127), from there on the run ends with the line
+  // above, never an abort.
+  Scratch s;
+  make_scratch(s, "memory");
+  for (const std::string& program : {patterntally, bitladder, varicode}) {
+    for (int kib = 3072; kib <= 16384; kib += 64) {
+      const RunResult r =
+          run_in(s, program, "", "ulimit -c 0 && ulimit -v " + std::to_string(kib) + " && exec ",
+                 program == varicode ? " report" : "");
+      EXPECT_TRUE(r.status == 0 || r.status == 1 || r.status == 127)
+          << name_of(program) << " under " << kib << " KiB: status " << r.status << ", " << r.err;
+      if (r.status == 0 || (r.status == 1 && r.err.find("out of memory") == std::string::npos)) break;
+    }
+  }
 }
 
 // Odd names around the outputs: a loop of links is refused as opening it
