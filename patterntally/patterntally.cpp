@@ -54,20 +54,30 @@ void add_token_counts(Tokenizer& tokenizer, std::vector<Tokenizer>& copies, Freq
   for (Tokenizer& t : copies) add_token_counts(t, table);
 }
 
-PatternCounter make_pattern_counter(const Definitions& definitions) {
-  return {seed_frequency_table(definitions.valid, definitions.recurrent),
-          build_tokenizer(definitions.valid, definitions.recurrent, definitions.start)};
+namespace {
+
+// Moves `patterns` into `table` at count 0, from the back, giving the list's
+// memory back as it empties: with 100,000 patterns the list and the table,
+// each whole, would stand together at the run's peak.
+void move_into_table(PatternList& patterns, FrequencyTable& table) {
+  while (!patterns.empty()) {
+    table.emplace(std::move(patterns.back()), 0);
+    patterns.pop_back();
+    if (patterns.size() <= patterns.capacity() / 2) patterns.shrink_to_fit();
+  }
+}
+
+}  // namespace
+
+PatternCounter make_pattern_counter(Definitions definitions) {
+  PatternCounter counter{{}, build_tokenizer(definitions.valid, definitions.recurrent, definitions.start)};
+  move_into_table(definitions.valid, counter.frequencies);
+  move_into_table(definitions.recurrent, counter.frequencies);
+  return counter;
 }
 
 PatternCounter read_pattern_counter(Output& messages, DefinitionFiles files) {
   return make_pattern_counter(read_definition_files(messages, std::move(files)));
-}
-
-FrequencyTable seed_frequency_table(const PatternList& valid, const PatternList& recurrent) {
-  FrequencyTable table;
-  for (const std::string& pattern : valid) table.emplace(pattern, 0);
-  for (const std::string& pattern : recurrent) table.emplace(pattern, 0);
-  return table;
 }
 
 int run_patterntally(unsigned threads) {

@@ -53,9 +53,6 @@ std::uint64_t count_into_table(LineReader& corpus, Tokenizer& tokenizer, unsigne
                                FrequencyTable& table, std::uint64_t first_line_number = 1,
                                std::vector<Tokenizer>* kept_copies = nullptr);
 
-// Every valid-character entry and recurrent pattern, at count 0.
-FrequencyTable seed_frequency_table(const PatternList& valid, const PatternList& recurrent);
-
 // Adds the counts that `tokenizer` holds to `table`, and resets them.
 void add_token_counts(Tokenizer& tokenizer, FrequencyTable& table);
 
@@ -69,8 +66,9 @@ struct PatternCounter {
   Tokenizer tokenizer;
 };
 
-// The pattern counter of the definition lists.
-PatternCounter make_pattern_counter(const Definitions& definitions);
+// The pattern counter of the definition lists: every valid-character entry
+// and recurrent pattern at count 0, and the tokeniser of all three.
+PatternCounter make_pattern_counter(Definitions definitions);
 
 // read_definition_files, and the pattern counter of what it read.
 PatternCounter read_pattern_counter(Output& messages, DefinitionFiles files = open_definition_files());

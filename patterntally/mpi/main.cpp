@@ -216,8 +216,8 @@ int run(int rank, int ranks, unsigned threads, const std::string& message_file) 
   // 3. count, 4. sum the counts, 5. write the messages and the reports.
   RankInputs inputs = read_inputs(first, message_file, quiet);
   Output& messages = messages_of(inputs, first, quiet);
-  PatternCounter counter = make_pattern_counter(inputs.definitions);
   const ChunkPlan plan = agree_on_plan(inputs, rank, ranks, threads);
+  PatternCounter counter = make_pattern_counter(std::move(inputs.definitions));
   // The head of the message file, before the chunks: a failure to write it
   // leaves the messages to rank 0, which drops them.
   if (inputs.message_file) flush_output(*inputs.message_file);
