@@ -7,10 +7,8 @@
 // are not kept, or longer than a copy at a time, is made slow in the table,
 // so that the fast step of the writing walks (writing.cpp) only ever copies.
 #include <algorithm>
-#include <span>
 
 #include "automaton.h"
-#include "general_step.h"
 
 namespace {
 
@@ -65,22 +63,16 @@ void keep_node_bytes(Automaton& a, std::vector<std::uint32_t>& size) {
   }
   w.bytes.reserve(end + copy_width);  // no node's bytes move while they are copied from
   // A node's bytes are its parent's, then its extra pops', each copied
-  // whole: those nodes come before it, and are kept when it is, since their
-  // bytes are no longer. Token by token, the nodes of a long pattern of
-  // repeats would take time in the square of its length.
-  const auto kept = [&](std::uint32_t u) { return u == 0 || size[u] != no_pops; };
+  // whole: those nodes come before it and, their bytes being no longer than
+  // its own, are kept when it is (the root writes nothing). Token by token,
+  // the nodes of a long pattern of repeats would take time in the square of
+  // its length.
   const auto append_pops = [&](std::uint32_t u) { w.bytes.append(w.bytes, pop_begin(w, u), pop_size(w, u)); };
   for (std::uint32_t v = 1; v < a.parent.size(); ++v) {
     if (is_token(a, v) || size[v] == no_pops) continue;
     w.pops[v] = std::uint64_t{size[v]} << 32 | w.bytes.size();
-    const auto extras =
-        std::span(a.extra_pops).subspan(a.extra_begin[v], a.extra_begin[v + 1] - a.extra_begin[v]);
-    if (kept(a.parent[v]) && std::all_of(extras.begin(), extras.end(), kept)) {
-      append_pops(a.parent[v]);
-      for (const std::uint32_t u : extras) append_pops(u);
-    } else {
-      for_each_popped_token(a, v, append_pops);
-    }
+    append_pops(a.parent[v]);
+    for (std::uint32_t i = a.extra_begin[v]; i < a.extra_begin[v + 1]; ++i) append_pops(a.extra_pops[i]);
   }
   w.bytes.append(copy_width, '\0');
 }
