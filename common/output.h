@@ -50,9 +50,10 @@ struct Output {
 };
 
 // Creates `name` for writing, as above. When it cannot be created, or when it
-// is the same file as one of `inputs` ("-": standard input), as standard output or as an output
-// open now, or lies behind a planted link (see output_place.h), the failure
-// is reported and the result drops everything written to it.
+// is the same file as one of `inputs` ("-": standard input), as standard
+// output or as an output open now, or lies behind a planted link (see
+// output_place.h), the failure is reported and the result drops everything
+// written to it.
 Output create_output(const std::string& name, const std::vector<std::string>& inputs = {});
 
 // Refuses standard output, reported as a failure, when it is a regular file
